@@ -1,0 +1,41 @@
+// The Log Buffer view as the log sees it. The window implements it with its text widget,
+// tests with a recorder, the terminal front-end with its output.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "log/log_kind.h"
+
+namespace corvane::log {
+
+class LogView {
+public:
+    // Characters held, each line end counted as two (CR LF).
+    virtual std::int64_t TextLength() const = 0;
+    // Deletes the first line with its line end.
+    virtual void DeleteFirstLine() = 0;
+    // Puts an empty selection at the end and inserts the run there in its colour. The run
+    // is whole lines, each ending in CR LF.
+    virtual void AppendRun(std::string_view text, Colour colour) = 0;
+    // Scrolls so that the caret (at the end) is visible.
+    virtual void ScrollCaretIntoView() = 0;
+    virtual void Clear() = 0;
+
+protected:
+    ~LogView() = default;
+};
+
+// The check marks of the Size and Detail items, kept together in both menus.
+class LogMenuView {
+public:
+    // value: 32768, 131072, 524288, 2097152 or -1.
+    virtual void CheckBufferSize(std::int32_t value) = 0;
+    // level: 0 Low, 1 Medium, 2 High.
+    virtual void CheckDetail(std::uint32_t level) = 0;
+
+protected:
+    ~LogMenuView() = default;
+};
+
+}  // namespace corvane::log

@@ -1,0 +1,40 @@
+// The per-user settings store (the registry on the old platform): QSettings in native
+// format, organisation "Halvard", application "Corvane". A key is opened with create
+// semantics; reads fail when the value is absent or does not fit the size given.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QSettings;
+
+namespace corvane::platform {
+
+class SettingsKey {
+public:
+    SettingsKey();
+    ~SettingsKey();
+    SettingsKey(const SettingsKey&) = delete;
+    SettingsKey& operator=(const SettingsKey&) = delete;
+
+    // False when the store cannot be opened or written (then nothing is read or written).
+    bool IsOpen() const;
+
+    // A 4-byte number; false when absent or not a 32-bit number.
+    bool QueryDword(const char* name, std::uint32_t& value) const;
+    // A string read into a buffer of bufferSize bytes: false when absent or when its
+    // length plus the terminating zero exceeds bufferSize.
+    bool QueryString(const char* name, std::size_t bufferSize, std::string& value) const;
+
+    void SetDword(const char* name, std::uint32_t value);
+    void SetString(const char* name, const std::string& value);
+
+    // Writes what was set to the store (also done by the destructor).
+    void Close();
+
+private:
+    std::unique_ptr<QSettings> settings_;
+};
+
+}  // namespace corvane::platform

@@ -1,0 +1,132 @@
+// The socket calls that the relay is written against, with Winsock's names, results and
+// error numbers, implemented on Linux sockets. Every call that fails leaves its error in
+// the last-error value, read with WSAGetLastError, in the Winsock numbering.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/messages.h"
+
+namespace corvane::platform {
+
+using SOCKET = int;
+using HANDLE = std::uintptr_t;  // an asynchronous request; 0 means none
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+// Address families and types: IPv4 stream sockets only.
+constexpr int AF_INET_ = 2;
+constexpr int SOCK_STREAM_ = 1;
+constexpr std::uint32_t INADDR_ANY_ = 0;
+constexpr std::uint32_t INADDR_NONE_ = 0xFFFFFFFFu;
+
+// Socket options (levels and names as the relay passes them; mapped to Linux's).
+constexpr int SOL_SOCKET_ = 0xFFFF;
+constexpr int SO_DONTLINGER = ~0x0080;
+constexpr int IPPROTO_TCP_ = 6;
+constexpr int TCP_NODELAY_ = 1;
+
+// Events of WSAAsyncSelect.
+constexpr long FD_READ = 0x01;
+constexpr long FD_WRITE = 0x02;
+constexpr long FD_ACCEPT = 0x08;
+constexpr long FD_CONNECT = 0x10;
+constexpr long FD_CLOSE = 0x20;
+
+// Error numbers.
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAENETRESET = 10052;
+constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAEPROCLIM = 10067;
+constexpr int WSASYSNOTREADY = 10091;
+constexpr int WSANOTINITIALISED = 10093;
+constexpr int WSAHOST_NOT_FOUND = 11001;
+constexpr int WSATRY_AGAIN = 11002;
+constexpr int WSANO_RECOVERY = 11003;
+constexpr int WSANO_DATA = 11004;
+// An errno with no Winsock counterpart becomes kUnmappedErrorBase + errno, a code outside
+// every table, so that it shows as "Unhandled error (%d)".
+constexpr int kUnmappedErrorBase = 20000;
+
+// An IPv4 address and port, both in network byte order, as accept and connect use them.
+struct SocketAddress {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+// The answer of an asynchronous host look-up: the first IPv4 address of the name, in
+// network byte order. It is written before the answer's message is posted.
+struct HostEntry {
+    std::uint32_t address = 0;
+};
+
+// Start and stop the socket layer. WSAStartup returns 0 or an error number (it does not
+// set the last error); nothing but WSAGetLastError works before it.
+int WSAStartup(std::uint16_t version);
+int WSACleanup();
+
+int WSAGetLastError();
+void WSASetLastError(int error);
+// The Winsock number of a Linux errno value.
+int ErrorFromErrno(int errnoValue);
+
+SOCKET socket(int af, int type, int protocol);
+int bind(SOCKET s, const SocketAddress& name);
+int listen(SOCKET s, int backlog);
+int getsockname(SOCKET s, SocketAddress& name);
+SOCKET accept(SOCKET s, SocketAddress* peer);
+int connect(SOCKET s, const SocketAddress& name);
+// recv returns the bytes read, 0 for the peer's orderly close, SOCKET_ERROR on failure.
+int recv(SOCKET s, char* buf, int len, int flags);
+// send never raises SIGPIPE.
+int send(SOCKET s, const char* buf, int len, int flags);
+// Closes the socket and discards every message still queued for it.
+int closesocket(SOCKET s);
+int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
+
+std::uint16_t htons(std::uint16_t v);
+std::uint16_t ntohs(std::uint16_t v);
+std::uint32_t htonl(std::uint32_t v);
+std::uint32_t ntohl(std::uint32_t v);
+// A dotted IPv4 address to network byte order; INADDR_NONE_ when the text is not one.
+std::uint32_t inet_addr(const char* cp);
+// Network byte order to dotted text, in a buffer that the next call overwrites.
+const char* inet_ntoa(std::uint32_t address);
+int gethostname(char* name, int namelen);
+
+// Registers the socket for the events in mask; each one arrives as the message msg at the
+// target, with wParam the socket and lParam WSAMAKESELECTREPLY(event, error). Registering
+// also makes the socket non-blocking.
+int WSAAsyncSelect(SOCKET s, MessageTarget* target, UINT msg, long mask);
+
+// Looks the name up (IPv4 only). The answer arrives as the message msg at the target, with
+// wParam the returned handle and lParam WSAMAKEASYNCREPLY(0, error). Handles are never
+// equal to any socket number. Returns 0 and sets the last error when it cannot start.
+HANDLE WSAAsyncGetHostByName(MessageTarget* target, UINT msg, const char* name, HostEntry* result);
+// A cancelled request never delivers its answer.
+int WSACancelAsyncRequest(HANDLE request);
+
+constexpr LPARAM WSAMAKESELECTREPLY(long event, int error) {
+    return static_cast<LPARAM>((static_cast<std::uint32_t>(error) << 16) |
+                               (static_cast<std::uint32_t>(event) & 0xFFFFu));
+}
+constexpr LPARAM WSAMAKEASYNCREPLY(int buflen, int error) { return WSAMAKESELECTREPLY(buflen, error); }
+constexpr int WSAGETSELECTEVENT(LPARAM l) { return static_cast<int>(static_cast<std::uint32_t>(l) & 0xFFFFu); }
+constexpr int WSAGETSELECTERROR(LPARAM l) { return static_cast<int>((static_cast<std::uint32_t>(l) >> 16) & 0xFFFFu); }
+constexpr int WSAGETASYNCERROR(LPARAM l) { return WSAGETSELECTERROR(l); }
+
+}  // namespace corvane::platform

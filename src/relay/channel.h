@@ -1,0 +1,61 @@
+// One direction of a Connection: the bytes read from one peer and not yet sent to the other.
+//
+//   data                    data + length            data + capacity
+//   |  held bytes (queue)   |  free room for the next read   |
+//
+// The block is at once the receive buffer and the send queue: reads land behind the held
+// bytes, sends leave from the front, and only a partial send moves the rest forward.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/winsock.h"
+
+namespace corvane::relay {
+
+// The size each Channel is given before it is used.
+constexpr std::int32_t kChannelInitialSize = 8192;
+// A read first grows the block by one step when less than this is free.
+constexpr std::int32_t kChannelMinimumFree = 4096;
+constexpr std::int32_t kChannelGrowthStep = 4096;
+// After a send, a block with more free room than this is trimmed to
+// floor(length / 4096) * 4096 + 8192.
+constexpr std::int32_t kChannelTrimThreshold = 8192;
+
+// Results of Receive besides a positive count.
+constexpr int kReceiveNothing = 0;
+constexpr int kReceiveSocketError = -1;
+constexpr int kReceiveOutOfMemory = -2;
+constexpr int kReceiveClosed = -3;
+
+class Channel {
+public:
+    Channel() = default;
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+    ~Channel() { Release(); }
+
+    // Reallocates the block to newCapacity, keeping the held bytes. Returns -1 only when a
+    // grow was needed because the Channel is full and it failed; a failed shrink, or a failed
+    // grow while room remains, leaves the Channel unchanged and returns 0.
+    int Resize(std::int32_t newCapacity);
+    // One recv into the free room (grown first when less than 4096 bytes are free). Returns the
+    // bytes appended, 0 when nothing waits, -1 on a socket failure (WSAGetLastError tells
+    // which), -2 when a full block cannot grow, -3 when the peer has closed.
+    int Receive(platform::SOCKET s);
+    // Sends from the front until all is gone, the socket would block, or it fails. Returns the
+    // bytes sent, or -1 on a failure other than would-block. Removes nothing.
+    int SendAll(platform::SOCKET s) const;
+    // Drops count bytes (1 to length) from the front and trims a block left too roomy.
+    void Consume(std::int32_t count);
+    // SendAll, then Consume what went out.
+    int Flush(platform::SOCKET s);
+    // Frees the block; the Channel is empty again. Harmless on an empty Channel.
+    void Release();
+
+    char* data = nullptr;
+    std::int32_t capacity = 0;
+    std::int32_t length = 0;
+};
+
+}  // namespace corvane::relay

@@ -1,0 +1,154 @@
+// The relay engine: the Local Port, the Connections and their counters, driven by the socket
+// message. It reaches the window only through RelayView and logs only through TrafficLog.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/messages.h"
+#include "platform/winsock.h"
+#include "relay/connection.h"
+#include "relay/connection_list.h"
+#include "relay/relay_view.h"
+
+namespace corvane::log {
+class TrafficLog;
+}
+
+namespace corvane::relay {
+
+// Above this many bytes held in one Channel, the relay stops reading that Channel's source
+// until it has drained below half of it; TCP's flow control then holds the source back.
+constexpr std::int32_t kDefaultHighWaterMark = 1 << 20;
+
+// The timer on the engine that retries accepting after the descriptors ran out.
+constexpr std::uintptr_t kAcceptRetryTimer = 2;
+
+class RelayEngine final : public platform::MessageTarget {
+public:
+    RelayEngine(log::TrafficLog& log, RelayView& view);
+    // Closes whatever is still open without logging and drops the messages still queued.
+    virtual ~RelayEngine();
+    RelayEngine(const RelayEngine&) = delete;
+    RelayEngine& operator=(const RelayEngine&) = delete;
+
+    // WM_APP goes to OnSocketMessage; WM_TIMER of kAcceptRetryTimer retries accepting.
+    void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
+                       platform::LPARAM lParam) override;
+
+    // --- Settings that Start sets before BeginRelay -------------------------------------
+    std::uint16_t LocalPortNumber = 0;  // 0: any free port, replaced by the port bound
+    std::uint16_t RemotePortNumber = 0;
+    std::uint32_t HexOnly = 0;  // read when a Client is accepted
+    // Tunable for tests and benchmarks; kDefaultHighWaterMark otherwise.
+    std::int32_t HighWaterMark = kDefaultHighWaterMark;
+    // The Remote Host and Remote Port texts as typed: the values of the rewritten "Host: "
+    // line, used whole whatever their length.
+    void SetRemoteTexts(std::string host, std::string port);
+
+    // --- State --------------------------------------------------------------------------
+    platform::SOCKET LocalPortSocket() const { return localPortSocket_; }
+    std::uint32_t RemoteAddress() const { return remoteAddress_; }  // network byte order
+    platform::HANDLE RemoteLookupRequest() const { return remoteLookupRequest_; }
+    platform::HANDLE LocalLookupRequest() const { return localLookupRequest_; }
+    bool Running() const { return running_; }
+    // The relay's paused flag, which lives in the traffic log (it also holds the view).
+    bool Paused() const;
+    Connection* ConnectionList() const { return connections_.Head(); }
+
+    std::int32_t ConnectionCount() const { return connectionCount_; }
+    std::int32_t CSTransferred() const { return csTransferred_; }
+    std::int32_t CSBuffered() const { return csBuffered_; }
+    std::int32_t SCTransferred() const { return scTransferred_; }
+    std::int32_t SCBuffered() const { return scBuffered_; }
+
+    // --- Commands -----------------------------------------------------------------------
+    // Takes a dotted Remote Host at once (and opens the Local Port) or starts its look-up.
+    // False when the relay cannot begin; the reason is in the log.
+    bool BeginRelay(const std::string& remoteHost);
+    // Cancels the look-up, closes the Local Port and every Connection without sending what
+    // they hold, zeroes and shows the connection count and the Buffered counters, closes the
+    // Log File and shows the stopped state.
+    void StopRelay();
+    // view.ShowRunningState(running), then Running = running.
+    void SetRunningState(bool running);
+    // Resume's reads: for every Connection in list order ReadFromClient and, unless that
+    // ended it, ReadFromServer (skipped while the Server is not connected yet).
+    void ReadAllConnections();
+    // SCTransferred to 0 and shown, then CSTransferred.
+    void ZeroTransferred();
+    // gethostname, then the look-up of that name with the engine as target. False with the
+    // last error set when it cannot start. The answer shows panel 1 (OnLocalLookup).
+    bool StartLocalLookup();
+    void CancelLocalLookup();
+
+    // --- Socket events and the operations behind them -----------------------------------
+    void OnSocketMessage(platform::WPARAM wParam, platform::LPARAM lParam);
+    Connection* FindConnection(platform::SOCKET s) const { return connections_.Find(s); }
+
+    bool OpenLocalPort();
+    void OnRemoteLookup(int error);
+    void OnLocalLookup(int error);
+    void AcceptClient();
+    bool ConnectToServer(Connection& c);
+    void OnServerConnect(Connection& c, int error);
+
+    // A negative result of these means the Connection has been ended and removed.
+    int ReadFromClient(Connection& c);
+    int ReadFromServer(Connection& c);
+    int SendToServer(Connection& c);
+    int SendToClient(Connection& c);
+
+    void OnSocketClose(Connection& c, platform::SOCKET s, int error);
+    // The Client side has ended: the Server gets what is pending for it, then is closed.
+    void DisconnectServer(Connection& c, int error);
+    // The Server side has ended: the Client gets what is pending for it, then is closed.
+    void DisconnectClient(Connection& c, int error);
+
+private:
+    int ReadFromClient(Connection& c, bool force);
+    int ReadFromServer(Connection& c, bool force);
+    int DrainToServer(Connection& c);
+    int DrainToClient(Connection& c);
+    void DiscardWhileDraining(platform::SOCKET s);
+    void FinishDisconnectServer(Connection& c);
+    void FinishDisconnectClient(Connection& c);
+    void EndConnecting(Connection& c);
+    void CloseClientSocket(Connection& c);
+    void CloseServerSocket(Connection& c);
+    void RemoveConnection(Connection& c);
+    void CloseEverythingQuietly();
+    void OnAcceptRetryTimer();
+    void HoldBackAccepting();
+
+    void ShowCount(Counter counter, std::int32_t value);
+    void AddCount(Counter counter, std::int32_t& field, std::int32_t delta);
+
+    log::TrafficLog& log_;
+    RelayView& view_;
+    std::string remoteHostText_;
+    std::string remotePortText_;
+
+    platform::SOCKET localPortSocket_ = platform::INVALID_SOCKET;
+    std::uint32_t remoteAddress_ = 0;
+    platform::HANDLE remoteLookupRequest_ = 0;
+    platform::HANDLE localLookupRequest_ = 0;
+    platform::HostEntry remoteLookupResult_;
+    platform::HostEntry localLookupResult_;
+    bool running_ = false;
+
+    LiveConnections connections_;
+    std::int32_t connectionCount_ = 0;
+    std::int32_t csTransferred_ = 0;
+    std::int32_t csBuffered_ = 0;
+    std::int32_t scTransferred_ = 0;
+    std::int32_t scBuffered_ = 0;
+
+    // Accepting is held back while descriptors have run out; the failure is logged once per
+    // such episode, and the retries back off from 5 ms up to 160 ms.
+    bool acceptHeldBack_ = false;
+    bool acceptFailureLogged_ = false;
+    unsigned acceptRetryMs_ = 0;
+};
+
+}  // namespace corvane::relay

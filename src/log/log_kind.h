@@ -20,7 +20,9 @@ constexpr Colour kPurple = 0x800080;
 // The Log File's mark that no span is open; never the colour of a line.
 constexpr Colour kNoSpan = 0xFFFFFF;
 
-constexpr Colour ColourOf(LogKind kind) { return static_cast<Colour>(kind); }
+constexpr Colour ColourOf(LogKind kind) {
+    return static_cast<Colour>(kind);
+}
 
 // Detail levels: a line reaches the Log Buffer when its minimum is not greater than
 // Detail, compared unsigned, so any Detail above High acts as High.

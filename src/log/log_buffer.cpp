@@ -1,0 +1,188 @@
+// The Log Buffer logic: moving runs of PendingLog into the view, the size cap, the timer
+// and the Size and Detail menu commands.
+#include <cstring>
+
+#include "log/traffic_log.h"
+#include "platform/memory.h"
+
+namespace corvane::log {
+
+namespace {
+
+// A joined run's text, grown through the one allocation point.
+class RunText {
+public:
+    RunText() = default;
+    ~RunText() { platform::Release(data_); }
+    RunText(const RunText&) = delete;
+    RunText& operator=(const RunText&) = delete;
+
+    bool Reserve(std::size_t capacity) {
+        if (capacity <= capacity_) {
+            return true;
+        }
+        void* grown = platform::Reallocate(data_, capacity);
+        if (grown == nullptr) {
+            return false;
+        }
+        data_ = static_cast<char*>(grown);
+        capacity_ = capacity;
+        return true;
+    }
+    bool Append(std::string_view text) {
+        if (!Reserve(size_ + text.size())) {
+            return false;
+        }
+        std::memcpy(data_ + size_, text.data(), text.size());
+        size_ += text.size();
+        return true;
+    }
+    std::string_view View() const { return {data_, size_}; }
+    std::size_t Size() const { return size_; }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace
+
+bool TrafficLog::FlushLogRun() {
+    if (paused_ || pending_.Empty()) {
+        return false;
+    }
+    LogEntry* head = pending_.head;
+    const Colour colour = head->colour;
+    if (head->next == nullptr || head->next->colour != colour) {
+        PopHead();
+        MakeRoom(head->length);
+        if (view_ != nullptr) {
+            view_->AppendRun(head->View(), colour);
+        }
+        FreeEntry(head);
+        ScrollLogToEnd();
+        return true;
+    }
+
+    // Join the head and the entries of its colour behind it. One allocation for all of them
+    // in the usual case; when that fails, grow entry by entry as far as memory allows.
+    std::size_t total = 0;
+    for (const LogEntry* e = head; e != nullptr && e->colour == colour; e = e->next) {
+        total += static_cast<std::size_t>(e->length);
+    }
+    RunText run;
+    (void)run.Reserve(total);
+    while (pending_.head != nullptr && pending_.head->colour == colour &&
+           run.Append(pending_.head->View())) {
+        FreeEntry(PopHead());
+    }
+    if (run.Size() == 0) {
+        // Not even the head could be copied: the run is the head entry alone.
+        head = PopHead();
+        MakeRoom(head->length);
+        if (view_ != nullptr) {
+            view_->AppendRun(head->View(), colour);
+        }
+        FreeEntry(head);
+    } else {
+        MakeRoom(static_cast<std::int64_t>(run.Size()));
+        if (view_ != nullptr) {
+            view_->AppendRun(run.View(), colour);
+        }
+    }
+    ScrollLogToEnd();
+    return true;
+}
+
+std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
+    if (view_ == nullptr) {
+        return 0;
+    }
+    std::int64_t held = view_->TextLength();
+    if (BufferSize < 0) {
+        return held;
+    }
+    while (held > 0 && held + length > BufferSize) {
+        view_->DeleteFirstLine();
+        held = view_->TextLength();
+    }
+    return held;
+}
+
+void TrafficLog::OnLogTimer() {
+    if (FlushLogRun() && HasPending()) {
+        return;
+    }
+    StopLogTimer();
+}
+
+void TrafficLog::StartLogTimer() {
+    timerHandle_ = platform::SetTimer(this, kLogTimerId, kLogTimerMs);
+}
+
+void TrafficLog::StopLogTimer() {
+    if (timerHandle_ != 0) {
+        platform::KillTimer(this, kLogTimerId);
+    }
+    timerHandle_ = 0;
+}
+
+void TrafficLog::CatchUpView() {
+    if (FlushLogRun() && HasPending() && !LogTimerRunning()) {
+        StartLogTimer();
+    }
+}
+
+void TrafficLog::ScrollLogToEnd() {
+    if (activated_ && view_ != nullptr) {
+        view_->ScrollCaretIntoView();
+    }
+}
+
+void TrafficLog::ShowDetailChecks() {
+    if (menu_ == nullptr) {
+        return;
+    }
+    menu_->CheckDetail(Detail == kDetailLow || Detail == kDetailMedium ? Detail : kDetailHigh);
+}
+
+void TrafficLog::ShowBufferSizeChecks() {
+    if (BufferSize < 0) {
+        BufferSize = kUnlimited;
+    } else if (BufferSize <= kBufferSize32KB) {
+        BufferSize = kBufferSize32KB;
+    } else if (BufferSize <= kBufferSize128KB) {
+        BufferSize = kBufferSize128KB;
+    } else if (BufferSize <= kBufferSize512KB) {
+        BufferSize = kBufferSize512KB;
+    } else {
+        BufferSize = kBufferSize2MB;
+    }
+    if (menu_ != nullptr) {
+        menu_->CheckBufferSize(BufferSize);
+    }
+}
+
+void TrafficLog::SetShowData(std::uint32_t tag) {
+    Detail = tag;
+    ShowDetailChecks();
+}
+
+void TrafficLog::SetBufferSize(std::int32_t tag) {
+    const std::int32_t old = BufferSize;
+    BufferSize = tag;
+    if (tag >= 0 && (old == kUnlimited || old > tag)) {
+        MakeRoom(0);
+    }
+    ShowBufferSizeChecks();
+}
+
+void TrafficLog::ClearLogBuffer() {
+    if (view_ != nullptr) {
+        view_->Clear();
+    }
+    DiscardPendingLog();
+}
+
+}  // namespace corvane::log

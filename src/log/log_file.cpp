@@ -1,0 +1,214 @@
+#include "log/log_file.h"
+
+#include <array>
+#include <cstring>
+
+namespace corvane::log {
+
+namespace {
+
+// Large enough that a heavy dump costs few write calls; the file is never flushed per line.
+constexpr std::size_t kBufferBytes = 64 * 1024;
+
+constexpr std::string_view kHtmlHeader =
+    "<html>\r\n"
+    "<head>\r\n"
+    "  <meta name=\"Generator\" content=\"Corvane\">\r\n"
+    "  <title>Corvane Log File</title>\r\n"
+    "  <style type=\"text/css\">\r\n"
+    "    <!--\r\n"
+    "    span {font-size: 10pt; font-family: \"Courier New\", Courier, monospace}\r\n"
+    "    span.tserror {color: red}\r\n"
+    "    span.tsmsg {color: navy}\r\n"
+    "    span.tsdata {color: black}\r\n"
+    "    span.tsinform {color: maroon}\r\n"
+    "    body {background: white; margin-top: 0; margin-right: 0; margin-left: 0; "
+    "margin-bottom: 0}\r\n"
+    "    -->\r\n"
+    "  </style>\r\n"
+    "</head>\r\n"
+    "<body>\r\n";
+
+constexpr std::string_view kSpanEnd = "</span>";
+
+// Characters that the HTML writer cannot copy as they are. A blank only needs attention
+// after another blank, which the scan checks itself.
+constexpr std::array<bool, 256> MakeSpecialTable() {
+    std::array<bool, 256> table{};
+    table[static_cast<unsigned char>('<')] = true;
+    table[static_cast<unsigned char>('>')] = true;
+    table[static_cast<unsigned char>('&')] = true;
+    table[static_cast<unsigned char>('\r')] = true;
+    table[static_cast<unsigned char>(' ')] = true;
+    return table;
+}
+constexpr auto kSpecial = MakeSpecialTable();
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsHtmlLogName(std::string_view name) {
+    const std::size_t separator = name.find_last_of("\\/:");
+    const std::string_view component =
+        separator == std::string_view::npos ? name : name.substr(separator + 1);
+    const std::size_t dot = component.rfind('.');
+    if (dot == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view extension = component.substr(dot);
+    return EqualsIgnoringCase(extension, ".htm") || EqualsIgnoringCase(extension, ".html");
+}
+
+std::string_view HtmlClassOf(Colour colour) {
+    switch (colour) {
+        case ColourOf(LogKind::Message):
+            return "tsmsg";
+        case ColourOf(LogKind::Inform):
+            return "tsinform";
+        case ColourOf(LogKind::Error):
+            return "tserror";
+        default:
+            return "tsdata";
+    }
+}
+
+LogFile::LogFile() = default;
+
+LogFile::~LogFile() {
+    CloseLogFile();
+}
+
+bool LogFile::OpenLogFile(const std::string& name) {
+    CloseLogFile();
+    file_ = std::fopen(name.c_str(), "wb");
+    if (file_ == nullptr) {
+        return false;
+    }
+    // Our own buffer is the only one: the stream passes each drained buffer straight on.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    if (!buffer_) {
+        buffer_ = std::make_unique<char[]>(kBufferBytes);
+    }
+    used_ = 0;
+    html_ = IsHtmlLogName(name);
+    currentSpan_ = kNoSpan;
+    if (html_) {
+        Put(kHtmlHeader);
+    }
+    return true;
+}
+
+void LogFile::WriteLogText(std::string_view text, LogKind kind) {
+    if (file_ == nullptr) {
+        return;
+    }
+    if (!html_) {
+        Put(text);
+        return;
+    }
+    const Colour colour = ColourOf(kind);
+    if (colour != currentSpan_) {
+        if (currentSpan_ != kNoSpan) {
+            Put(kSpanEnd);
+        }
+        currentSpan_ = colour;
+        Put("<span class=\"");
+        Put(HtmlClassOf(colour));
+        Put("\">");
+    }
+    WriteEscaped(text);
+}
+
+void LogFile::WriteEscaped(std::string_view text) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    std::size_t plain = 0;  // start of the run not yet written
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (!kSpecial[c]) {
+            continue;
+        }
+        std::string_view replacement;
+        switch (c) {
+            case '<':
+                replacement = "&lt;";
+                break;
+            case '>':
+                replacement = "&gt;";
+                break;
+            case '&':
+                replacement = "&amp;";
+                break;
+            case '\r':
+                replacement = "<br />\r";
+                break;
+            default:  // a blank: kept unless it follows another blank of this text
+                if (i == 0 || data[i - 1] != ' ') {
+                    continue;
+                }
+                replacement = "&nbsp;";
+                break;
+        }
+        Put(data + plain, i - plain);
+        Put(replacement);
+        plain = i + 1;
+    }
+    Put(data + plain, size - plain);
+}
+
+void LogFile::CloseLogFile() {
+    if (file_ == nullptr) {
+        return;
+    }
+    if (html_) {
+        if (currentSpan_ != kNoSpan) {
+            Put("</span>\r\n");
+        }
+        Put("</body>\r\n</html>\r\n");
+    }
+    Drain();
+    std::fclose(file_);
+    file_ = nullptr;
+    html_ = false;
+    currentSpan_ = kNoSpan;
+}
+
+void LogFile::Put(const char* data, std::size_t size) {
+    if (size == 0) {
+        return;
+    }
+    if (used_ + size > kBufferBytes) {
+        Drain();
+        if (size > kBufferBytes) {
+            // Larger than the whole buffer: straight to the stream (result ignored).
+            (void)std::fwrite(data, 1, size, file_);
+            return;
+        }
+    }
+    std::memcpy(buffer_.get() + used_, data, size);
+    used_ += size;
+}
+
+void LogFile::Drain() {
+    if (used_ > 0) {
+        (void)std::fwrite(buffer_.get(), 1, used_, file_);
+        used_ = 0;
+    }
+}
+
+}  // namespace corvane::log

@@ -1,0 +1,60 @@
+// The Log File: every log line of a run, as plain text or, for a name ending in ".htm" or
+// ".html", as an HTML page with one span per run of lines of one kind. Writes go through
+// a buffer of our own and reach the file when it fills and when the file is closed; write
+// errors are ignored, the log carries on.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "log/log_kind.h"
+
+namespace corvane::log {
+
+// True when the last path component (after the last '\', '/' or drive colon) has an
+// extension, from its last full stop on, equal to ".htm" or ".html" in any letter case.
+bool IsHtmlLogName(std::string_view name);
+
+// The class name of a kind's span: "tsmsg", "tsinform", "tserror", "tsdata".
+std::string_view HtmlClassOf(Colour colour);
+
+class LogFile {
+public:
+    LogFile();
+    // Closes an open file as CloseLogFile does.
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Creates the file or empties it ("wb"); an open file is closed first. For an HTML name
+    // writes the 16 header lines. False when it cannot be opened (then no file is open).
+    bool OpenLogFile(const std::string& name);
+
+    // Writes the text as part of the log. Text files: unchanged. HTML: opens the kind's
+    // span when it differs from the open one (closing that first), then the text escaped
+    // ('<', '>', '&', a blank after a blank as "&nbsp;", CR as "<br />" CR). Nothing
+    // happens when no file is open.
+    void WriteLogText(std::string_view text, LogKind kind);
+
+    // Writes the closing lines of an HTML page, then closes. Nothing when no file is open.
+    void CloseLogFile();
+
+    bool IsOpen() const { return file_ != nullptr; }
+    bool IsHtml() const { return html_; }
+
+private:
+    void Put(const char* data, std::size_t size);
+    void Put(std::string_view text) { Put(text.data(), text.size()); }
+    void WriteEscaped(std::string_view text);
+    void Drain();
+
+    std::FILE* file_ = nullptr;
+    bool html_ = false;
+    Colour currentSpan_ = kNoSpan;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+};
+
+}  // namespace corvane::log

@@ -1,0 +1,95 @@
+#include "log/text_lines.h"
+
+#include <cstring>
+
+namespace corvane::log {
+
+namespace {
+
+enum class SplitState { LineStart, InLine, AfterCr };
+
+bool AppendLine(LogChain& lines, const char* bytes, int start, int end) {
+    LogEntry* entry =
+        MakeLineEntry(std::string_view(bytes + start, static_cast<std::size_t>(end - start)),
+                      ColourOf(LogKind::Data));
+    if (entry == nullptr) {
+        FreeChain(lines);
+        return false;
+    }
+    AppendEntry(lines, entry);
+    return true;
+}
+
+}  // namespace
+
+bool SplitTextLines(const char* bytes, int size, LogChain& lines, int& textCount,
+                    bool& incomplete) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes);
+    SplitState state = SplitState::LineStart;
+    int start = 0;
+    int end = -1;  // the CR's offset once one has been seen
+    incomplete = false;
+    for (int i = 0; i < size; ++i) {
+        const unsigned char c = data[i];
+        if (state == SplitState::LineStart) {
+            start = i;
+            end = -1;
+            state = SplitState::InLine;
+        }
+        if (c == '\n') {
+            if (!AppendLine(lines, bytes, start, end < 0 ? i : end)) {
+                return false;
+            }
+            state = SplitState::LineStart;
+        } else if (state == SplitState::InLine && c == '\r') {
+            end = i;
+            state = SplitState::AfterCr;
+        } else if (state == SplitState::AfterCr || !IsTextByte(c)) {
+            // Not all text: the complete lines before this one stay.
+            textCount = start;
+            return true;
+        }
+    }
+    if (state != SplitState::LineStart) {
+        if (!AppendLine(lines, bytes, start, end < 0 ? size : end)) {
+            return false;
+        }
+        incomplete = true;
+    }
+    textCount = size;
+    return true;
+}
+
+void KeepHttpResponseHeader(const char* bytes, LogChain& lines, int& textCount,
+                            bool httpRequestSeen) {
+    constexpr std::string_view kStatusPrefix = "HTTP/1.";
+    const bool isResponse =
+        httpRequestSeen && lines.head != nullptr &&
+        lines.head->View().substr(0, kStatusPrefix.size()) == kStatusPrefix &&
+        lines.head->length - 2 >= static_cast<std::int32_t>(kStatusPrefix.size());
+    if (!isResponse) {
+        FreeChain(lines);
+        textCount = 0;
+        return;
+    }
+    // Walk the lines over the bytes to find where the first empty line's line end stops;
+    // every line in the chain is complete, ending in CR LF or a bare LF.
+    int offset = 0;
+    for (LogEntry* line = lines.head; line != nullptr; line = line->next) {
+        offset += line->length - 2;
+        if (bytes[offset] == '\r') {
+            ++offset;
+        }
+        ++offset;  // the LF
+        if (line->length == 2) {
+            LogChain rest{line->next, line->next == nullptr ? nullptr : lines.tail};
+            FreeChain(rest);
+            line->next = nullptr;
+            lines.tail = line;
+            textCount = offset;
+            return;
+        }
+    }
+}
+
+}  // namespace corvane::log

@@ -1,0 +1,151 @@
+#include "log/traffic_log.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "platform/memory.h"
+
+namespace corvane::log {
+
+TrafficLog::TrafficLog() = default;
+
+TrafficLog::~TrafficLog() {
+    StopLogTimer();
+    platform::DiscardMessages(this);
+    DiscardPendingLog();
+}
+
+void TrafficLog::HandleMessage(platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+    if (msg == platform::WM_TIMER) {
+        OnLogTimer();
+    }
+}
+
+LogEntry* TrafficLog::NewEntry(std::string_view text, Colour colour) {
+    LogEntry* entry = MakeLineEntry(text, colour);
+    while (entry == nullptr && FlushLogRun()) {
+        entry = MakeLineEntry(text, colour);
+    }
+    return entry;
+}
+
+bool TrafficLog::AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum) {
+    const std::size_t size = length < 0 ? std::strlen(text) : static_cast<std::size_t>(length);
+    const std::string_view line(text, size);
+    if (file_.IsOpen()) {
+        file_.WriteLogText(line, kind);
+        file_.WriteLogText("\r\n", kind);
+    }
+    if (minimum > Detail) {
+        return true;
+    }
+    LogEntry* entry = NewEntry(line, ColourOf(kind));
+    if (entry == nullptr) {
+        return false;
+    }
+    Enqueue(entry);
+    return true;
+}
+
+void TrafficLog::LogMessage(const char* text) {
+    AppendLogLine(text, LogKind::Message, -1, 0);
+}
+void TrafficLog::LogInform(const char* text) {
+    AppendLogLine(text, LogKind::Inform, -1, 0);
+}
+void TrafficLog::LogError(const char* text) {
+    AppendLogLine(text, LogKind::Error, -1, 0);
+}
+
+void TrafficLog::LogConnectionMessage(int number, const char* text) {
+    LogNumbered(number, text, LogKind::Message);
+}
+
+void TrafficLog::LogConnectionInform(int number, const char* text) {
+    LogNumbered(number, text, LogKind::Inform);
+}
+
+void TrafficLog::LogNumbered(int number, const char* text, LogKind kind) {
+    // "%d: %s" in an 80-character buffer; a longer text is cut, never overrun.
+    char line[kConnectionLineBuffer];
+    constexpr int kRoom = kConnectionLineBuffer - 1;
+    char* end = std::to_chars(line, line + kRoom, number).ptr;
+    auto length = static_cast<std::size_t>(end - line);
+    const char* separator = ": ";
+    for (int i = 0; i < 2 && length < kRoom; ++i) {
+        line[length++] = separator[i];
+    }
+    const std::size_t textLength = strnlen(text, kRoom - length);
+    std::memcpy(line + length, text, textLength);
+    length += textLength;
+    line[length] = '\0';
+    AppendLogLine(line, kind, static_cast<int>(length), 0);
+}
+
+void TrafficLog::DiscardPendingLog() {
+    FreeChain(pending_);
+    pendingCharacters_ = 0;
+    tailRunStart_ = nullptr;
+}
+
+void TrafficLog::Enqueue(LogEntry* entry) {
+    if (pending_.tail == nullptr || pending_.tail->colour != entry->colour) {
+        tailRunStart_ = entry;
+    }
+    AppendEntry(pending_, entry);
+    pendingCharacters_ += entry->length;
+    BoundPendingLog();
+    if (!paused_ && !LogTimerRunning()) {
+        StartLogTimer();
+    }
+}
+
+void TrafficLog::EnqueueChain(LogChain& chain) {
+    if (chain.Empty()) {
+        return;
+    }
+    Colour previous = pending_.tail == nullptr ? kNoSpan : pending_.tail->colour;
+    for (LogEntry* entry = chain.head; entry != nullptr; entry = entry->next) {
+        if (entry->colour != previous) {
+            tailRunStart_ = entry;
+            previous = entry->colour;
+        }
+        pendingCharacters_ += entry->length;
+    }
+    AppendChain(pending_, chain);
+    BoundPendingLog();
+    if (!paused_ && !LogTimerRunning()) {
+        StartLogTimer();
+    }
+}
+
+void TrafficLog::BoundPendingLog() {
+    if (!BoundPending || BufferSize < 0) {
+        return;
+    }
+    // What the view shows once the queue has drained is the last run whole, plus the last
+    // lines before it whose total fits in BufferSize. An entry followed by more than
+    // BufferSize - 2 queued characters can never be part of that (its last line alone is
+    // at least CR LF), unless it belongs to the last run; dropping it now leaves the final
+    // view exactly as it would have been.
+    while (pending_.head != nullptr && pending_.head != tailRunStart_ &&
+           pendingCharacters_ - pending_.head->length + 2 > BufferSize) {
+        FreeEntry(PopHead());
+    }
+}
+
+LogEntry* TrafficLog::PopHead() {
+    LogEntry* head = pending_.head;
+    pending_.head = head->next;
+    if (pending_.head == nullptr) {
+        pending_.tail = nullptr;
+    }
+    if (tailRunStart_ == head) {
+        tailRunStart_ = pending_.head;
+    }
+    head->next = nullptr;
+    pendingCharacters_ -= head->length;
+    return head;
+}
+
+}  // namespace corvane::log

@@ -1,0 +1,156 @@
+// The traffic log: the logging operations every part of the relay calls, the queue of text
+// waiting for the Log Buffer (PendingLog), the Log File, and the Log Buffer logic that the
+// LogTimer drives (one run of equally coloured entries per tick).
+//
+// The path of one line: the Log File at once, then the Detail test, then PendingLog, then
+// the timer. A logging call never touches the view, except through FlushLogRun when
+// memory runs short (moving a run frees its memory).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "log/log_entry.h"
+#include "log/log_file.h"
+#include "log/log_kind.h"
+#include "log/log_view.h"
+#include "platform/messages.h"
+
+namespace corvane::log {
+
+constexpr std::uintptr_t kLogTimerId = 1;
+constexpr platform::UINT kLogTimerMs = 200;
+
+// Buffer Size menu values; kUnlimited keeps everything.
+constexpr std::int32_t kBufferSize32KB = 32768;
+constexpr std::int32_t kBufferSize128KB = 131072;
+constexpr std::int32_t kBufferSize512KB = 524288;
+constexpr std::int32_t kBufferSize2MB = 2097152;
+constexpr std::int32_t kUnlimited = -1;
+
+// A numbered line is composed in a buffer of this size: at most 79 characters.
+constexpr int kConnectionLineBuffer = 80;
+
+inline constexpr const char* kClientToServer = "Client to Server";
+inline constexpr const char* kServerToClient = "Server to Client";
+
+class TrafficLog final : public platform::MessageTarget {
+public:
+    TrafficLog();
+    // Stops the timer, drops its queued ticks and frees PendingLog.
+    virtual ~TrafficLog();
+    TrafficLog(const TrafficLog&) = delete;
+    TrafficLog& operator=(const TrafficLog&) = delete;
+
+    // WM_TIMER (whatever its id) goes to OnLogTimer.
+    void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
+                       platform::LPARAM lParam) override;
+
+    // --- Settings and state ------------------------------------------------------------
+    // A line reaches the Log Buffer when its minimum <= Detail (unsigned: above 2 is High).
+    std::uint32_t Detail = kDetailHigh;
+    std::int32_t BufferSize = kBufferSize32KB;
+    // While BufferSize is not Unlimited, queued entries that could only be trimmed off the
+    // view again are dropped. Tests turn it off to compare with the unbounded queue.
+    bool BoundPending = true;
+
+    // The relay's paused flag: while set nothing moves into the view.
+    bool Paused() const { return paused_; }
+    void SetPaused(bool paused) { paused_ = paused; }
+    // Set once the window has first become active; until then the view is not scrolled.
+    bool Activated() const { return activated_; }
+    void SetActivated(bool activated) { activated_ = activated; }
+
+    LogFile& File() { return file_; }
+    const LogFile& File() const { return file_; }
+
+    // Null views are valid: nothing is shown, every other effect stays.
+    void SetView(LogView* view) { view_ = view; }
+    void SetMenuView(LogMenuView* menu) { menu_ = menu; }
+    LogView* View() const { return view_; }
+
+    // --- Logging ------------------------------------------------------------------------
+    // Writes text (length characters, or up to its zero when length < 0) and CR LF to the
+    // Log File, then, when minimum <= Detail, queues it with CR LF in the kind's colour and
+    // starts the LogTimer when not paused. False only when it could not be queued for lack
+    // of memory (after moving runs into the view as long as that freed something).
+    bool AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum);
+    void LogMessage(const char* text);
+    // "%d: %s", cut to 79 characters.
+    void LogConnectionMessage(int number, const char* text);
+    void LogInform(const char* text);
+    void LogConnectionInform(int number, const char* text);
+    void LogError(const char* text);
+    // Frees every queued entry; the timer is left to stop at its next tick.
+    void DiscardPendingLog();
+
+    // Logs one relayed block: the header "%d: %s (%d bytes[, Incomplete last line])" at
+    // Medium, the text lines (always to the Log File, queued whole at High, else freed) and
+    // a dump of bytes[textCount, size) when textCount != size. Takes the chain: it is empty
+    // afterwards.
+    void DumpBlock(int number, LogChain& lines, int textCount, bool incomplete,
+                   const char* direction, int size, const char* bytes);
+    // Dumps bytes[start, size): one text in one allocation, or line by line when that
+    // allocation cannot be had. Builds nothing without a Log File and below High.
+    void HexDump(const char* bytes, int size, int start);
+
+    // An entry of `text` plus CR LF in `colour`, allocated with the FlushLogRun retries;
+    // null when nothing more can be moved. The caller owns it.
+    LogEntry* NewEntry(std::string_view text, Colour colour);
+
+    // --- Log Buffer -----------------------------------------------------------------------
+    // Moves one run (the head and the directly following entries of its colour, joined)
+    // into the view. False when paused or nothing is queued.
+    bool FlushLogRun();
+    // Deletes first lines until `length` more fits in BufferSize (never with Unlimited,
+    // never past an empty view); returns the view's text length afterwards.
+    std::int64_t MakeRoom(std::int64_t length);
+    // One tick: FlushLogRun; the timer stops unless it moved a run and entries remain.
+    void OnLogTimer();
+    void StartLogTimer();
+    void StopLogTimer();
+    bool LogTimerRunning() const { return timerHandle_ != 0; }
+    bool HasPending() const { return !pending_.Empty(); }
+    // Characters queued in PendingLog.
+    std::int64_t PendingCharacters() const { return pendingCharacters_; }
+    const LogChain& Pending() const { return pending_; }
+    // Resume's and Stop's catch-up, once the paused flag is cleared: one run at once, and the
+    // timer started when that moved a run, entries remain and it is not running.
+    void CatchUpView();
+
+    // Scrolls the caret into view once Activated is set.
+    void ScrollLogToEnd();
+    // Checks Low, Medium or High (any other value) in both menus; Detail is not changed.
+    void ShowDetailChecks();
+    // Snaps BufferSize to a menu value (<0: -1; <=32768; <=131072; <=524288; else 2097152)
+    // and checks that pair of items.
+    void ShowBufferSizeChecks();
+    // The Detail items: Detail = tag, then the checks.
+    void SetShowData(std::uint32_t tag);
+    // The Size items: BufferSize = tag; trims at once when the cap became smaller (or went
+    // from Unlimited to a cap); then the checks.
+    void SetBufferSize(std::int32_t tag);
+    // Empties the view and discards PendingLog.
+    void ClearLogBuffer();
+
+private:
+    void Enqueue(LogEntry* entry);
+    void EnqueueChain(LogChain& chain);
+    void BoundPendingLog();
+    LogEntry* PopHead();
+    bool AdmitsData() const { return kDetailHigh <= Detail; }
+    void LogNumbered(int number, const char* text, LogKind kind);
+
+    LogChain pending_;
+    std::int64_t pendingCharacters_ = 0;
+    // First entry of the run of equally coloured entries at the tail: never dropped.
+    LogEntry* tailRunStart_ = nullptr;
+    LogFile file_;
+    LogView* view_ = nullptr;
+    LogMenuView* menu_ = nullptr;
+    std::uintptr_t timerHandle_ = 0;
+    bool paused_ = false;
+    bool activated_ = false;
+};
+
+}  // namespace corvane::log

@@ -110,7 +110,7 @@ private:
     int ReadFromServer(Connection& c, bool force);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
-    void DiscardWhileDraining(platform::SOCKET s);
+    int DiscardWhileDraining(Connection& c, platform::SOCKET s);
     void FinishDisconnectServer(Connection& c);
     void FinishDisconnectClient(Connection& c);
     void EndConnecting(Connection& c);

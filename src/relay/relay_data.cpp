@@ -1,0 +1,244 @@
+// Moving the bytes: a read from one peer is logged and sent on at once when nothing older
+// waits, or held in the Channel until the other side has room. A negative result means the
+// Connection has been ended and removed; no caller touches it afterwards.
+#include "log/text_lines.h"
+#include "log/traffic_log.h"
+#include "platform/winsock.h"
+#include "relay/http_rewrite.h"
+#include "relay/relay_engine.h"
+
+namespace corvane::relay {
+
+namespace {
+
+// How one received chunk is logged: its text lines and how many leading bytes they cover.
+struct Chunk {
+    log::LogChain lines{};
+    int textCount = 0;
+    bool incomplete = false;
+};
+
+}  // namespace
+
+int RelayEngine::ReadFromClient(Connection& c) {
+    return ReadFromClient(c, false);
+}
+int RelayEngine::ReadFromServer(Connection& c) {
+    return ReadFromServer(c, false);
+}
+
+int RelayEngine::ReadFromClient(Connection& c, bool force) {
+    if (c.draining == Draining::ToClient) {
+        return DiscardWhileDraining(c, c.clientSocket);
+    }
+    if (c.draining == Draining::ToServer) {
+        return 0;  // the client socket is closed already
+    }
+    Channel& channel = c.clientToServer;
+    if (!force && channel.length > HighWaterMark) {
+        c.clientReadHeld = true;  // SendToServer reads again once below half
+        return 0;
+    }
+    c.clientReadHeld = false;
+    const std::int32_t before = channel.length;
+    int n = channel.Receive(c.clientSocket);
+    int error = n == kReceiveSocketError ? platform::WSAGetLastError() : 0;
+    Chunk chunk;
+    if (n > 0 && c.DumpMode != kDumpHex) {
+        if (!log::SplitTextLines(channel.data + before, n, chunk.lines, chunk.textCount,
+                                 chunk.incomplete)) {
+            AddCount(Counter::CSBuffered, csBuffered_, n);
+            n = kReceiveOutOfMemory;
+        } else {
+            if (c.DumpMode == kDumpUndecided) {
+                c.DumpMode = chunk.textCount == n ? kDumpText : kDumpHex;
+            }
+            if (chunk.textCount == n) {
+                const int rewritten =
+                    RewriteHttpRequest(log_, chunk.lines, channel, before, n, remoteHostText_,
+                                       remotePortText_, c.httpRequestSeen);
+                if (rewritten < 0) {
+                    log::FreeChain(chunk.lines);
+                    AddCount(Counter::CSBuffered, csBuffered_, n);
+                    n = kReceiveOutOfMemory;
+                } else {
+                    n = rewritten;
+                    chunk.textCount = rewritten;
+                }
+            } else {
+                log::FreeChain(chunk.lines);
+                chunk.textCount = 0;
+                chunk.incomplete = false;
+            }
+        }
+    }
+    if (n > 0) {
+        if (!c.connected || before > 0) {
+            // The Server is not there yet, or older bytes wait: new ones must not overtake.
+            log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
+                           log::kClientToServer, n, channel.data + before);
+            AddCount(Counter::CSBuffered, csBuffered_, n);
+            return n;
+        }
+        const int sent = channel.SendAll(c.serverSocket);
+        error = sent < 0 ? platform::WSAGetLastError() : 0;
+        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
+                       log::kClientToServer, n, channel.data);
+        if (sent < 0) {
+            AddCount(Counter::CSBuffered, csBuffered_, n);
+            log_.LogConnectionInform(c.number, "Could not send data to Server");
+            DisconnectClient(c, error);
+            return -1;
+        }
+        AddCount(Counter::CSBuffered, csBuffered_, n - sent);
+        if (sent == 0) {
+            return 0;
+        }
+        AddCount(Counter::CSTransferred, csTransferred_, sent);
+        channel.Consume(sent);
+        return sent;
+    }
+    if (n == kReceiveNothing) {
+        return 0;
+    }
+    if (n == kReceiveOutOfMemory) {
+        log_.LogConnectionInform(c.number, "Out of memory");
+        error = 0;
+    } else if (n == kReceiveClosed) {
+        log_.LogConnectionInform(c.number, "Client disconnected");
+        error = 0;
+    } else {
+        log_.LogConnectionInform(c.number, "Could not read data from Client");
+    }
+    DisconnectServer(c, error);
+    return -1;
+}
+
+int RelayEngine::ReadFromServer(Connection& c, bool force) {
+    if (c.draining == Draining::ToServer) {
+        return DiscardWhileDraining(c, c.serverSocket);
+    }
+    if (c.draining == Draining::ToClient) {
+        return 0;  // the server socket is closed already
+    }
+    Channel& channel = c.serverToClient;
+    if (!force && channel.length > HighWaterMark) {
+        c.serverReadHeld = true;  // SendToClient reads again once below half
+        return 0;
+    }
+    c.serverReadHeld = false;
+    const std::int32_t before = channel.length;
+    int n = channel.Receive(c.serverSocket);
+    int error = n == kReceiveSocketError ? platform::WSAGetLastError() : 0;
+    Chunk chunk;
+    if (n > 0 && c.DumpMode != kDumpHex) {
+        if (!log::SplitTextLines(channel.data + before, n, chunk.lines, chunk.textCount,
+                                 chunk.incomplete)) {
+            AddCount(Counter::SCBuffered, scBuffered_, n);
+            n = kReceiveOutOfMemory;
+        } else {
+            if (c.DumpMode == kDumpUndecided) {
+                c.DumpMode = chunk.textCount == n ? kDumpText : kDumpHex;
+            }
+            if (chunk.textCount != n) {
+                // Only the header of an answer to an HTTP request stays as text lines.
+                log::KeepHttpResponseHeader(channel.data + before, chunk.lines, chunk.textCount,
+                                            c.httpRequestSeen == 1);
+                chunk.incomplete = false;
+            }
+            c.httpRequestSeen = 0;
+        }
+    }
+    if (n > 0) {
+        if (before > 0) {
+            log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
+                           log::kServerToClient, n, channel.data + before);
+            AddCount(Counter::SCBuffered, scBuffered_, n);
+            return n;
+        }
+        const int sent = channel.SendAll(c.clientSocket);
+        error = sent < 0 ? platform::WSAGetLastError() : 0;
+        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
+                       log::kServerToClient, n, channel.data);
+        if (sent < 0) {
+            AddCount(Counter::SCBuffered, scBuffered_, n);
+            log_.LogConnectionInform(c.number, "Could not send data to Client");
+            DisconnectServer(c, error);
+            return -1;
+        }
+        AddCount(Counter::SCBuffered, scBuffered_, n - sent);
+        if (sent == 0) {
+            return 0;
+        }
+        AddCount(Counter::SCTransferred, scTransferred_, sent);
+        channel.Consume(sent);
+        return sent;
+    }
+    if (n == kReceiveNothing) {
+        return 0;
+    }
+    if (n == kReceiveOutOfMemory) {
+        log_.LogConnectionInform(c.number, "Out of memory");
+        error = 0;
+    } else if (n == kReceiveClosed) {
+        log_.LogConnectionInform(c.number, "Server disconnected");
+        error = 0;
+    } else {
+        log_.LogConnectionInform(c.number, "Could not read data from Server");
+    }
+    DisconnectClient(c, error);
+    return -1;
+}
+
+int RelayEngine::SendToServer(Connection& c) {
+    if (c.draining == Draining::ToServer) {
+        return DrainToServer(c);
+    }
+    Channel& channel = c.clientToServer;
+    if (c.draining == Draining::ToClient || channel.length == 0) {
+        return 0;
+    }
+    const int sent = channel.Flush(c.serverSocket);
+    if (sent < 0) {
+        const int error = platform::WSAGetLastError();
+        log_.LogConnectionInform(c.number, "Could not send data to Server");
+        DisconnectClient(c, error);
+        return -1;
+    }
+    AddCount(Counter::CSTransferred, csTransferred_, sent);
+    AddCount(Counter::CSBuffered, csBuffered_, -sent);
+    if (c.clientReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+        // The one read that takes up the Client again; it re-arms its read notification.
+        if (ReadFromClient(c) < 0) {
+            return -1;
+        }
+    }
+    return sent;
+}
+
+int RelayEngine::SendToClient(Connection& c) {
+    if (c.draining == Draining::ToClient) {
+        return DrainToClient(c);
+    }
+    Channel& channel = c.serverToClient;
+    if (c.draining == Draining::ToServer || channel.length == 0) {
+        return 0;
+    }
+    const int sent = channel.Flush(c.clientSocket);
+    if (sent < 0) {
+        const int error = platform::WSAGetLastError();
+        log_.LogConnectionInform(c.number, "Could not send data to Client");
+        DisconnectServer(c, error);
+        return -1;
+    }
+    AddCount(Counter::SCTransferred, scTransferred_, sent);
+    AddCount(Counter::SCBuffered, scBuffered_, -sent);
+    if (c.serverReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+        if (ReadFromServer(c) < 0) {
+            return -1;
+        }
+    }
+    return sent;
+}
+
+}  // namespace corvane::relay

@@ -1,0 +1,245 @@
+// From Start to connected Connections: the Remote Host, the Local Port, accepting Clients
+// and connecting each to the Server.
+#include <sys/socket.h>  // SOMAXCONN
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "log/traffic_log.h"
+#include "relay/relay_engine.h"
+#include "relay/socket_error_text.h"
+
+namespace corvane::relay {
+
+using platform::INVALID_SOCKET;
+using platform::SOCKET;
+
+namespace {
+
+constexpr long kClientEvents = platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE;
+constexpr long kServerEvents =
+    platform::FD_READ | platform::FD_WRITE | platform::FD_CONNECT | platform::FD_CLOSE;
+
+// The first retry after the descriptors ran out, and the longest wait between retries: short
+// enough that a freed descriptor is used soon, long enough that waiting costs nothing.
+constexpr unsigned kAcceptRetryFirstMs = 5;
+constexpr unsigned kAcceptRetryLongestMs = 160;
+
+void SetConnectionOptions(SOCKET s) {
+    const int dontLinger = 0;  // lingering on, with the platform's default interval
+    platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_DONTLINGER, &dontLinger,
+                         sizeof dontLinger);
+    const int noDelay = 1;
+    platform::setsockopt(s, platform::IPPROTO_TCP_, platform::TCP_NODELAY_, &noDelay,
+                         sizeof noDelay);
+}
+
+}  // namespace
+
+bool RelayEngine::BeginRelay(const std::string& remoteHost) {
+    remoteAddress_ = platform::inet_addr(remoteHost.c_str());
+    if (remoteAddress_ == platform::INADDR_NONE_) {
+        log_.LogMessage("Resolving Remote Host");
+        remoteLookupRequest_ = platform::WSAAsyncGetHostByName(
+            this, platform::WM_APP, remoteHost.c_str(), &remoteLookupResult_);
+        if (remoteLookupRequest_ == 0) {
+            log_.LogError(SocketErrorText(platform::WSAGetLastError()));
+            return false;
+        }
+        localPortSocket_ = INVALID_SOCKET;
+        return true;
+    }
+    remoteLookupRequest_ = 0;
+    return OpenLocalPort();
+}
+
+bool RelayEngine::OpenLocalPort() {
+    int error = 0;
+    const SOCKET s = platform::socket(platform::AF_INET_, platform::SOCK_STREAM_, 0);
+    platform::SocketAddress bound;
+    if (s == INVALID_SOCKET) {
+        error = platform::WSAGetLastError();
+    } else if (platform::bind(s, {platform::INADDR_ANY_, platform::htons(LocalPortNumber)}) != 0) {
+        error = platform::WSAGetLastError();
+    } else if (platform::listen(s, SOMAXCONN) != 0) {
+        // The old platform's backlog of 5 turned Clients away under any burst.
+        error = platform::WSAGetLastError();
+    } else if (LocalPortNumber == 0 && platform::getsockname(s, bound) != 0) {
+        error = platform::WSAGetLastError();
+    } else if (platform::WSAAsyncSelect(s, this, platform::WM_APP, platform::FD_ACCEPT) != 0) {
+        error = platform::WSAGetLastError();
+    }
+    if (error != 0) {
+        if (s != INVALID_SOCKET) {
+            platform::closesocket(s);
+        }
+        localPortSocket_ = INVALID_SOCKET;
+        log_.LogError("Could not open Local Port");
+        log_.LogError(SocketErrorText(error));
+        return false;
+    }
+    if (LocalPortNumber == 0) {
+        LocalPortNumber = platform::ntohs(bound.port);
+    }
+    localPortSocket_ = s;
+    char line[40];
+    std::snprintf(line, sizeof line, "Local Port (%d) opened", static_cast<int>(LocalPortNumber));
+    log_.LogMessage(line);
+    log_.LogMessage("Waiting for connections");
+    return true;
+}
+
+void RelayEngine::OnRemoteLookup(int error) {
+    if (error != 0) {
+        log_.LogError(SocketErrorText(error));
+        StopRelay();
+        return;
+    }
+    remoteAddress_ = remoteLookupResult_.address;
+    char line[48];
+    std::snprintf(line, sizeof line, "Remote Host resolved to %s",
+                  platform::inet_ntoa(remoteAddress_));
+    log_.LogMessage(line);
+    if (!OpenLocalPort()) {
+        StopRelay();
+    }
+}
+
+void RelayEngine::AcceptClient() {
+    if (acceptHeldBack_ || localPortSocket_ == INVALID_SOCKET) {
+        return;  // the retry timer accepts next
+    }
+    platform::SocketAddress peer;
+    const SOCKET s = platform::accept(localPortSocket_, &peer);
+    if (s == INVALID_SOCKET) {
+        const int error = platform::WSAGetLastError();
+        if (error == platform::WSAEWOULDBLOCK) {
+            return;
+        }
+        const bool outOfDescriptors = error == platform::WSAEMFILE || error == platform::WSAENOBUFS;
+        if (!outOfDescriptors || !acceptFailureLogged_) {
+            log_.LogInform("Could not accept connection from Client");
+            log_.LogInform(SocketErrorText(error));
+        }
+        if (outOfDescriptors) {
+            // The Client stays pending and accept would fail again at once: wait a little,
+            // with established Connections relaying meanwhile, and log the episode once.
+            acceptFailureLogged_ = true;
+            HoldBackAccepting();
+        }
+        return;
+    }
+    acceptFailureLogged_ = false;
+    acceptRetryMs_ = 0;
+
+    const int number = s;
+    char line[64];
+    std::snprintf(line, sizeof line, "Client connected; %s:%u", platform::inet_ntoa(peer.address),
+                  static_cast<unsigned>(platform::ntohs(peer.port)));
+    log_.LogConnectionMessage(number, line);
+
+    if (platform::WSAAsyncSelect(s, this, platform::WM_APP, kClientEvents) != 0) {
+        const int error = platform::WSAGetLastError();
+        log_.LogConnectionInform(number, "WSAAsyncSelect() failed");
+        log_.LogConnectionInform(number, SocketErrorText(error));
+        platform::closesocket(s);
+        log_.LogConnectionMessage(number, "Disconnected from Client");
+        return;
+    }
+    std::unique_ptr<Connection> c(new (std::nothrow) Connection);
+    if (c == nullptr || c->clientToServer.Resize(kChannelInitialSize) < 0) {
+        log_.LogConnectionInform(number, "Out of memory");
+        platform::closesocket(s);
+        log_.LogConnectionMessage(number, "Disconnected from Client");
+        return;
+    }
+    c->clientSocket = s;
+    c->number = number;
+    if (!ConnectToServer(*c)) {
+        platform::closesocket(s);
+        c->clientSocket = INVALID_SOCKET;
+        log_.LogConnectionMessage(number, "Disconnected from Client");
+        return;  // the record and its storage go with c
+    }
+    c->DumpMode = HexOnly != 0 ? kDumpHex : kDumpUndecided;
+    c->httpRequestSeen = 0;
+    connections_.PutAtHead(std::move(c));
+    SetConnectionOptions(s);
+    AddCount(Counter::Connections, connectionCount_, 1);
+}
+
+bool RelayEngine::ConnectToServer(Connection& c) {
+    log_.LogConnectionMessage(c.number, "Connecting to Server");
+    const SOCKET s = platform::socket(platform::AF_INET_, platform::SOCK_STREAM_, 0);
+    if (s == INVALID_SOCKET) {
+        log_.LogConnectionInform(c.number, SocketErrorText(platform::WSAGetLastError()));
+        return false;
+    }
+    int error = 0;
+    if (platform::WSAAsyncSelect(s, this, platform::WM_APP, kServerEvents) != 0) {
+        error = platform::WSAGetLastError();
+    } else if (platform::connect(s, {remoteAddress_, platform::htons(RemotePortNumber)}) != 0) {
+        error = platform::WSAGetLastError();
+        if (error == platform::WSAEWOULDBLOCK) {
+            error = 0;  // under way; FD_CONNECT tells how it ends
+        }
+    }
+    if (error != 0) {
+        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        platform::closesocket(s);
+        return false;
+    }
+    c.serverSocket = s;
+    SetConnectionOptions(s);
+    c.connected = false;
+    return true;
+}
+
+void RelayEngine::OnServerConnect(Connection& c, int error) {
+    if (error != 0) {
+        log_.LogConnectionInform(c.number, "Could not connect to Server");
+        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        EndConnecting(c);
+        return;
+    }
+    log_.LogConnectionMessage(c.number, "Connected to Server");
+    c.connected = true;
+    if (c.serverToClient.Resize(kChannelInitialSize) < 0) {
+        log_.LogConnectionInform(c.number, "Out of memory");
+        EndConnecting(c);
+        return;
+    }
+    SendToServer(c);
+}
+
+// Ends a Connection whose connect failed or that got no Server-to-Client storage.
+void RelayEngine::EndConnecting(Connection& c) {
+    CloseServerSocket(c);
+    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
+    c.clientToServer.Release();
+    CloseClientSocket(c);
+    log_.LogConnectionMessage(c.number, "Disconnected from Client");
+    RemoveConnection(c);
+}
+
+void RelayEngine::HoldBackAccepting() {
+    acceptHeldBack_ = true;
+    acceptRetryMs_ = acceptRetryMs_ == 0 ? kAcceptRetryFirstMs
+                                         : std::min(2 * acceptRetryMs_, kAcceptRetryLongestMs);
+    platform::SetTimer(this, kAcceptRetryTimer, acceptRetryMs_);
+}
+
+void RelayEngine::OnAcceptRetryTimer() {
+    platform::KillTimer(this, kAcceptRetryTimer);
+    if (!acceptHeldBack_) {
+        return;
+    }
+    acceptHeldBack_ = false;
+    if (running_) {
+        AcceptClient();  // calling accept again also re-arms FD_ACCEPT
+    }
+}
+
+}  // namespace corvane::relay

@@ -21,7 +21,7 @@ public:
     virtual void HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) = 0;
 
 protected:
-    ~MessageTarget() = default;
+    virtual ~MessageTarget() = default;
 };
 
 // Queues a message for the target; it is delivered from the event loop, after every message

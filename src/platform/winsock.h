@@ -25,6 +25,8 @@ constexpr int SOL_SOCKET_ = 0xFFFF;
 constexpr int SO_DONTLINGER = ~0x0080;
 constexpr int IPPROTO_TCP_ = 6;
 constexpr int TCP_NODELAY_ = 1;
+// The largest backlog; listen passes it on and the kernel caps it at its own maximum.
+constexpr int SOMAXCONN_ = 0x7FFFFFFF;
 
 // Events of WSAAsyncSelect.
 constexpr long FD_READ = 0x01;
@@ -36,10 +38,13 @@ constexpr long FD_CLOSE = 0x20;
 // Error numbers.
 constexpr int WSAEINTR = 10004;
 constexpr int WSAEBADF = 10009;
+constexpr int WSAEFAULT = 10014;
 constexpr int WSAEINVAL = 10022;
 constexpr int WSAEMFILE = 10024;
 constexpr int WSAEWOULDBLOCK = 10035;
 constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAENOPROTOOPT = 10042;
+constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAEADDRINUSE = 10048;
 constexpr int WSAEADDRNOTAVAIL = 10049;
 constexpr int WSAENETDOWN = 10050;
@@ -48,11 +53,13 @@ constexpr int WSAENETRESET = 10052;
 constexpr int WSAECONNABORTED = 10053;
 constexpr int WSAECONNRESET = 10054;
 constexpr int WSAENOBUFS = 10055;
+constexpr int WSAEISCONN = 10056;
 constexpr int WSAENOTCONN = 10057;
 constexpr int WSAETIMEDOUT = 10060;
 constexpr int WSAECONNREFUSED = 10061;
 constexpr int WSAEPROCLIM = 10067;
 constexpr int WSASYSNOTREADY = 10091;
+constexpr int WSAVERNOTSUPPORTED = 10092;
 constexpr int WSANOTINITIALISED = 10093;
 constexpr int WSAHOST_NOT_FOUND = 11001;
 constexpr int WSATRY_AGAIN = 11002;
@@ -75,7 +82,9 @@ struct HostEntry {
 };
 
 // Start and stop the socket layer. WSAStartup returns 0 or an error number (it does not
-// set the last error); nothing but WSAGetLastError works before it.
+// set the last error; versions below 1.1 give WSAVERNOTSUPPORTED); nothing but
+// WSAGetLastError works before it (the others fail with WSANOTINITIALISED). Calls nest;
+// the last WSACleanup closes every socket still open and cancels every pending look-up.
 int WSAStartup(std::uint16_t version);
 int WSACleanup();
 
@@ -85,6 +94,8 @@ void WSASetLastError(int error);
 int ErrorFromErrno(int errnoValue);
 
 SOCKET socket(int af, int type, int protocol);
+// Binding allows a port whose earlier connections linger in TIME_WAIT (as the old platform
+// did); a port that another socket listens on still fails with WSAEADDRINUSE.
 int bind(SOCKET s, const SocketAddress& name);
 int listen(SOCKET s, int backlog);
 int getsockname(SOCKET s, SocketAddress& name);
@@ -96,12 +107,17 @@ int recv(SOCKET s, char* buf, int len, int flags);
 int send(SOCKET s, const char* buf, int len, int flags);
 // Closes the socket and discards every message still queued for it.
 int closesocket(SOCKET s);
+// Understands SOL_SOCKET_/SO_DONTLINGER (lingering with the system's default interval, which
+// on Linux is a plain graceful close: SO_LINGER stays off, never a zero interval) and
+// IPPROTO_TCP_/TCP_NODELAY_; any other option fails with WSAENOPROTOOPT.
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 
-std::uint16_t htons(std::uint16_t v);
-std::uint16_t ntohs(std::uint16_t v);
-std::uint32_t htonl(std::uint32_t v);
-std::uint32_t ntohl(std::uint32_t v);
+// The names are in parentheses so that the C library's macros of the same names, where a
+// file has included them, cannot rewrite these declarations.
+std::uint16_t(htons)(std::uint16_t v);
+std::uint16_t(ntohs)(std::uint16_t v);
+std::uint32_t(htonl)(std::uint32_t v);
+std::uint32_t(ntohl)(std::uint32_t v);
 // A dotted IPv4 address to network byte order; INADDR_NONE_ when the text is not one.
 std::uint32_t inet_addr(const char* cp);
 // Network byte order to dotted text, in a buffer that the next call overwrites.
@@ -124,9 +140,17 @@ constexpr LPARAM WSAMAKESELECTREPLY(long event, int error) {
     return static_cast<LPARAM>((static_cast<std::uint32_t>(error) << 16) |
                                (static_cast<std::uint32_t>(event) & 0xFFFFu));
 }
-constexpr LPARAM WSAMAKEASYNCREPLY(int buflen, int error) { return WSAMAKESELECTREPLY(buflen, error); }
-constexpr int WSAGETSELECTEVENT(LPARAM l) { return static_cast<int>(static_cast<std::uint32_t>(l) & 0xFFFFu); }
-constexpr int WSAGETSELECTERROR(LPARAM l) { return static_cast<int>((static_cast<std::uint32_t>(l) >> 16) & 0xFFFFu); }
-constexpr int WSAGETASYNCERROR(LPARAM l) { return WSAGETSELECTERROR(l); }
+constexpr LPARAM WSAMAKEASYNCREPLY(int buflen, int error) {
+    return WSAMAKESELECTREPLY(buflen, error);
+}
+constexpr int WSAGETSELECTEVENT(LPARAM l) {
+    return static_cast<int>(static_cast<std::uint32_t>(l) & 0xFFFFu);
+}
+constexpr int WSAGETSELECTERROR(LPARAM l) {
+    return static_cast<int>((static_cast<std::uint32_t>(l) >> 16) & 0xFFFFu);
+}
+constexpr int WSAGETASYNCERROR(LPARAM l) {
+    return WSAGETSELECTERROR(l);
+}
 
 }  // namespace corvane::platform

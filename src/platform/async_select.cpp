@@ -1,0 +1,302 @@
+// Socket events as messages. One edge-triggered epoll set holds every registered socket and
+// is watched by one QSocketNotifier, so the work per wake-up is proportional to the sockets
+// that became ready, not to the sockets that are open. The edges are turned into Winsock's
+// one-shot events: each event is posted once and re-enabled only by the call that consumes
+// it (recv for FD_READ, accept for FD_ACCEPT, a send that would block for FD_WRITE).
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <cerrno>
+
+#include "platform/message_queue.h"
+#include "platform/socket_events.h"
+#include "platform/socket_table.h"
+
+namespace corvane::platform {
+namespace detail {
+namespace {
+
+constexpr int kEventsPerWake = 512;
+constexpr std::uint32_t kWatchedEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+
+class Readiness {
+public:
+    // False when the epoll set or its notifier cannot be made (no application object).
+    bool Ensure() {
+        if (epoll_ < 0) {
+            epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+            if (epoll_ < 0) {
+                return false;
+            }
+        }
+        if (notifier_.isNull()) {
+            QCoreApplication* app = QCoreApplication::instance();
+            if (app == nullptr) {
+                return false;
+            }
+            // Parented to the application so that it is gone before the event loop is.
+            notifier_ = new QSocketNotifier(epoll_, QSocketNotifier::Read, app);
+            QObject::connect(notifier_.data(), &QSocketNotifier::activated, notifier_.data(),
+                             [this] { Dispatch(); });
+        }
+        return true;
+    }
+
+    int Watch(int fd, std::uint64_t key, bool again) {
+        epoll_event ev{};
+        ev.events = kWatchedEvents;
+        ev.data.u64 = key;
+        // Adding (or modifying) also reports what is ready already, so a socket registered
+        // with data waiting or a connection pending gets its event.
+        return ::epoll_ctl(epoll_, again ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
+    }
+
+    void Unwatch(int fd) {
+        if (epoll_ >= 0) {
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        }
+    }
+
+private:
+    void Dispatch();
+
+    int epoll_ = -1;
+    QPointer<QSocketNotifier> notifier_;
+};
+
+Readiness& Watcher() {
+    static Readiness readiness;
+    return readiness;
+}
+
+int BytesWaiting(int fd) {
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+}
+
+// Reads and clears the socket's pending error (errno numbering).
+int PendingError(int fd) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 ? error : errno;
+}
+
+void Post(int fd, const SocketState& s, long event, int error) {
+    if ((s.mask & event) == 0 || s.target == nullptr) {
+        return;
+    }
+    Enqueue({s.target, s.msg, static_cast<WPARAM>(fd), WSAMAKESELECTREPLY(event, error),
+             Guard::kSocket, SocketTable::Key(fd, s.generation)});
+}
+
+void PostRead(int fd, SocketState& s) {
+    s.readArmed = false;
+    Post(fd, s, FD_READ, 0);
+}
+
+// FD_CLOSE goes out once: at once after a reset, and after a graceful close only when
+// nothing that arrived before the close is still waiting to be read.
+void MaybePostClose(int fd, SocketState& s, int waiting) {
+    if (s.closePosted || !s.peerClosed || (s.closeError == 0 && waiting != 0)) {
+        return;
+    }
+    s.closePosted = true;
+    Post(fd, s, FD_CLOSE, s.closeError);
+}
+
+void OnConnectedEdge(int fd, SocketState& s, std::uint32_t ev) {
+    const bool hangup = (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
+    // A hang-up also raises EPOLLIN; FD_READ is only for bytes, so count them then.
+    const int waiting = hangup ? BytesWaiting(fd) : 1;
+    if ((ev & EPOLLIN) != 0 && s.readArmed && waiting > 0) {
+        PostRead(fd, s);
+    }
+    if ((ev & EPOLLOUT) != 0 && s.writeArmed) {
+        s.writeArmed = false;
+        Post(fd, s, FD_WRITE, 0);
+    }
+    if (hangup) {
+        s.peerClosed = true;
+        if ((ev & EPOLLERR) != 0) {
+            if (const int error = PendingError(fd); error != 0) {
+                s.closeError = ErrorFromErrno(error);
+            }
+        }
+        MaybePostClose(fd, s, waiting);
+    }
+}
+
+void OnConnectingEdge(int fd, SocketState& s, std::uint32_t ev) {
+    if ((ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) {
+        return;
+    }
+    const int error = PendingError(fd);
+    if (error == 0 && (ev & EPOLLERR) == 0 && (ev & EPOLLOUT) != 0) {
+        s.phase = Phase::kConnected;
+        Post(fd, s, FD_CONNECT, 0);
+        Post(fd, s, FD_WRITE, 0);
+        // The first bytes, or even the peer's close, may have come with the same edge.
+        OnConnectedEdge(fd, s, ev & ~static_cast<std::uint32_t>(EPOLLOUT));
+        return;
+    }
+    // While connecting, every failure is the connect's own: no FD_CLOSE follows.
+    s.phase = Phase::kFailed;
+    Post(fd, s, FD_CONNECT, error != 0 ? ErrorFromErrno(error) : WSAECONNREFUSED);
+}
+
+void Readiness::Dispatch() {
+    epoll_event events[kEventsPerWake];
+    // One batch per activation: the notifier is level-triggered and fires again while
+    // more edges wait.
+    const int n = ::epoll_wait(epoll_, events, kEventsPerWake, 0);
+    for (int i = 0; i < n; ++i) {
+        const std::uint64_t key = events[i].data.u64;
+        const int fd = static_cast<int>(key & 0xFFFFFFFFu);
+        SocketState* s = Sockets().Find(fd);
+        if (s == nullptr || SocketTable::Key(fd, s->generation) != key) {
+            continue;
+        }
+        const std::uint32_t ev = events[i].events;
+        switch (s->phase) {
+            case Phase::kListening:
+                if ((ev & EPOLLIN) != 0 && s->acceptArmed) {
+                    s->acceptArmed = false;
+                    Post(fd, *s, FD_ACCEPT, 0);
+                }
+                break;
+            case Phase::kConnecting:
+                OnConnectingEdge(fd, *s, ev);
+                break;
+            case Phase::kConnected:
+                OnConnectedEdge(fd, *s, ev);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+void NoteConnect(SOCKET s, int result, int error) {
+    SocketState* st = Sockets().Find(s);
+    if (st == nullptr) {
+        return;
+    }
+    if (result == 0) {
+        st->phase = Phase::kConnected;
+        Post(s, *st, FD_CONNECT, 0);
+        Post(s, *st, FD_WRITE, 0);
+    } else if (error == EINPROGRESS) {
+        st->phase = Phase::kConnecting;
+    }
+}
+
+void NoteAccept(SOCKET listener, SOCKET accepted, int /*error*/) {
+    SocketState* st = Sockets().Find(listener);
+    if (st == nullptr || st->phase != Phase::kListening) {
+        return;
+    }
+    if (accepted >= 0) {
+        // Another connection may wait behind this one; an accept that then finds nothing
+        // fails with WSAEWOULDBLOCK, which callers take as nothing to do.
+        st->acceptArmed = false;
+        Post(listener, *st, FD_ACCEPT, 0);
+    } else {
+        // Nothing was taken: the next arrival's edge posts FD_ACCEPT. After a failure such
+        // as EMFILE the waiting connection stays queued and is offered again when accept is
+        // next called and succeeds, or when another connection arrives; never in a loop.
+        st->acceptArmed = true;
+    }
+}
+
+void NoteRecv(SOCKET s, long result, int error) {
+    SocketState* st = Sockets().Find(s);
+    if (st == nullptr || st->phase != Phase::kConnected) {
+        return;
+    }
+    st->readArmed = true;
+    if (result > 0) {
+        // The edge for bytes still waiting has been used up; look instead of waiting.
+        const int waiting = BytesWaiting(s);
+        if (waiting > 0) {
+            PostRead(s, *st);
+        } else {
+            MaybePostClose(s, *st, 0);
+        }
+    } else if (result == 0) {
+        st->peerClosed = true;
+        MaybePostClose(s, *st, 0);
+    } else if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
+        st->closeError = ErrorFromErrno(error);
+        MaybePostClose(s, *st, 0);
+    } else {
+        MaybePostClose(s, *st, 0);
+    }
+}
+
+void NoteSend(SOCKET s, long result, int requested, int error) {
+    SocketState* st = Sockets().Find(s);
+    if (st == nullptr) {
+        return;
+    }
+    // A short send also asks for FD_WRITE: the next send would block, and an extra FD_WRITE
+    // with nothing left to send costs the program nothing.
+    if ((result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) ||
+        (result >= 0 && result < requested)) {
+        st->writeArmed = true;
+    } else if (result < 0 && error != EINTR) {
+        st->closeError = ErrorFromErrno(error);
+    }
+}
+
+void NoteClose(SOCKET s) {
+    if (SocketState* st = Sockets().Find(s); st != nullptr && st->watched) {
+        Watcher().Unwatch(s);
+    }
+    Sockets().Forget(s);
+}
+
+}  // namespace detail
+
+int WSAAsyncSelect(SOCKET s, MessageTarget* target, UINT msg, long mask) {
+    using namespace detail;
+    if (!SocketsStarted()) {
+        WSASetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    SocketState* st = Sockets().Find(s);
+    if (st == nullptr) {
+        WSASetLastError(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+    if (!Watcher().Ensure()) {
+        WSASetLastError(WSAENETDOWN);
+        return SOCKET_ERROR;
+    }
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) {
+        WSASetLastError(ErrorFromErrno(errno));
+        return SOCKET_ERROR;
+    }
+    st->target = target;
+    st->msg = msg;
+    st->mask = mask;
+    if (Watcher().Watch(s, SocketTable::Key(s, st->generation), st->watched) < 0) {
+        WSASetLastError(ErrorFromErrno(errno));
+        return SOCKET_ERROR;
+    }
+    st->watched = true;
+    if (st->phase == Phase::kConnected) {
+        Post(s, *st, FD_WRITE, 0);
+    }
+    return 0;
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,40 @@
+// Internal to the platform layer: the one first-in first-out queue behind PostMessage, the
+// socket events and the look-up answers. A queued message may carry a guard that is checked
+// when its turn comes, so that a socket closed (or a look-up cancelled) after the message was
+// queued never sees it delivered.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/messages.h"
+
+namespace corvane::platform::detail {
+
+enum class Guard : std::uint8_t {
+    kNone,
+    kSocket,  // key: the socket's descriptor in the low 32 bits, its generation in the high
+    kLookup,  // key: the look-up handle
+};
+
+struct QueuedMessage {
+    MessageTarget* target = nullptr;
+    UINT msg = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    Guard guard = Guard::kNone;
+    std::uint64_t key = 0;
+};
+
+// Appends the message and makes sure a drain of the queue is scheduled on the Qt event loop.
+void Enqueue(const QueuedMessage& message);
+
+// Number of messages waiting (for tests and benchmarks).
+std::size_t QueuedMessageCount();
+
+// Asked at delivery time; defined by the socket table and the look-up module.
+bool SocketMessageIsCurrent(std::uint64_t key);
+// True when the look-up is still pending; also writes its answer into the caller's entry and
+// forgets the request, so that it answers exactly once.
+bool TakeLookupAnswer(std::uint64_t handle);
+
+}  // namespace corvane::platform::detail

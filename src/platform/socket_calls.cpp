@@ -1,0 +1,225 @@
+// The socket calls over Linux sockets. Each failure stores its Winsock number as the last
+// error right after the call, before anything else can change errno.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/socket_events.h"
+#include "platform/socket_table.h"
+#include "platform/winsock.h"
+
+namespace corvane::platform {
+namespace {
+
+using detail::Phase;
+using detail::Sockets;
+
+// A signal handler may interrupt a call; it is repeated a few times before giving up.
+constexpr int kInterruptRetries = 8;
+
+int Fail(int errnoValue) {
+    WSASetLastError(ErrorFromErrno(errnoValue));
+    return SOCKET_ERROR;
+}
+
+// The calls on a socket fail like Winsock's before WSAStartup and on a number that is not one
+// of the layer's sockets.
+bool Usable(SOCKET s) {
+    if (!detail::SocketsStarted()) {
+        WSASetLastError(WSANOTINITIALISED);
+        return false;
+    }
+    if (Sockets().Find(s) == nullptr) {
+        WSASetLastError(WSAENOTSOCK);
+        return false;
+    }
+    return true;
+}
+
+sockaddr_in ToSockaddr(const SocketAddress& a) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = a.address;
+    sin.sin_port = a.port;
+    return sin;
+}
+
+}  // namespace
+
+SOCKET socket(int af, int type, int protocol) {
+    if (!detail::SocketsStarted()) {
+        WSASetLastError(WSANOTINITIALISED);
+        return INVALID_SOCKET;
+    }
+    if (af != AF_INET_) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return INVALID_SOCKET;
+    }
+    if (type != SOCK_STREAM_ || (protocol != 0 && protocol != IPPROTO_TCP_)) {
+        WSASetLastError(WSAEINVAL);
+        return INVALID_SOCKET;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        Fail(errno);
+        return INVALID_SOCKET;
+    }
+    Sockets().Open(fd, Phase::kUnconnected);
+    return fd;
+}
+
+int bind(SOCKET s, const SocketAddress& name) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in sin = ToSockaddr(name);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) < 0) {
+        return Fail(errno);
+    }
+    return 0;
+}
+
+int listen(SOCKET s, int backlog) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    if (::listen(s, backlog) < 0) {
+        return Fail(errno);
+    }
+    Sockets().Find(s)->phase = Phase::kListening;
+    return 0;
+}
+
+int getsockname(SOCKET s, SocketAddress& name) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len) < 0) {
+        return Fail(errno);
+    }
+    name.address = sin.sin_addr.s_addr;
+    name.port = sin.sin_port;
+    return 0;
+}
+
+SOCKET accept(SOCKET s, SocketAddress* peer) {
+    if (!Usable(s)) {
+        return INVALID_SOCKET;
+    }
+    sockaddr_in sin{};
+    int fd = -1;
+    int error = 0;
+    for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
+        socklen_t len = sizeof sin;
+        fd = ::accept4(s, reinterpret_cast<sockaddr*>(&sin), &len, SOCK_CLOEXEC);
+        error = fd < 0 ? errno : 0;
+        if (error != EINTR) {
+            break;
+        }
+    }
+    if (fd >= 0) {
+        Sockets().Open(fd, Phase::kConnected);
+        if (peer != nullptr) {
+            peer->address = sin.sin_addr.s_addr;
+            peer->port = sin.sin_port;
+        }
+    }
+    detail::NoteAccept(s, fd, error);
+    if (fd < 0) {
+        Fail(error);
+        return INVALID_SOCKET;
+    }
+    return fd;
+}
+
+int connect(SOCKET s, const SocketAddress& name) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    const sockaddr_in sin = ToSockaddr(name);
+    const int result = ::connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+    const int error = result < 0 ? errno : 0;
+    detail::NoteConnect(s, result, error);
+    return result < 0 ? Fail(error) : 0;
+}
+
+int recv(SOCKET s, char* buf, int len, int flags) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    ssize_t n = -1;
+    int error = 0;
+    for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
+        n = ::recv(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags);
+        error = n < 0 ? errno : 0;
+        if (error != EINTR) {
+            break;
+        }
+    }
+    detail::NoteRecv(s, static_cast<long>(n), error);
+    return n < 0 ? Fail(error) : static_cast<int>(n);
+}
+
+int send(SOCKET s, const char* buf, int len, int flags) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    ssize_t n = -1;
+    int error = 0;
+    for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
+        n = ::send(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
+        error = n < 0 ? errno : 0;
+        if (error != EINTR) {
+            break;
+        }
+    }
+    detail::NoteSend(s, static_cast<long>(n), len, error);
+    return n < 0 ? Fail(error) : static_cast<int>(n);
+}
+
+int closesocket(SOCKET s) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    // Forgotten before the descriptor is released: from this moment every message queued for
+    // it is stale, and the number may come back at once for a new socket.
+    detail::NoteClose(s);
+    // No SO_LINGER is ever set, so close hands the remaining bytes to the kernel, which
+    // delivers them followed by FIN. EINTR still releases the descriptor on Linux.
+    if (::close(s) < 0 && errno != EINTR) {
+        return Fail(errno);
+    }
+    return 0;
+}
+
+int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    if (optval == nullptr || optlen < static_cast<int>(sizeof(int))) {
+        WSASetLastError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    if (level == SOL_SOCKET_ && optname == SO_DONTLINGER) {
+        // Either value leaves the close graceful with the system's defaults: nothing to set.
+        return 0;
+    }
+    if (level == IPPROTO_TCP_ && optname == TCP_NODELAY_) {
+        const int on = *static_cast<const int*>(optval) != 0 ? 1 : 0;
+        if (::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) < 0) {
+            return Fail(errno);
+        }
+        return 0;
+    }
+    WSASetLastError(WSAENOPROTOOPT);
+    return SOCKET_ERROR;
+}
+
+}  // namespace corvane::platform

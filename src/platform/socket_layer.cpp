@@ -1,0 +1,47 @@
+// Starting and stopping the socket layer.
+#include "platform/socket_events.h"
+#include "platform/socket_table.h"
+#include "platform/winsock.h"
+
+namespace corvane::platform {
+namespace detail {
+namespace {
+
+int startCount = 0;
+
+}  // namespace
+
+bool SocketsStarted() {
+    return startCount > 0;
+}
+
+void CancelAllLookups();
+
+}  // namespace detail
+
+int WSAStartup(std::uint16_t version) {
+    const int major = version & 0xFF;
+    const int minor = (version >> 8) & 0xFF;
+    if (major < 1 || (major == 1 && minor < 1)) {
+        return WSAVERNOTSUPPORTED;
+    }
+    ++detail::startCount;
+    return 0;
+}
+
+int WSACleanup() {
+    if (detail::startCount == 0) {
+        WSASetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    if (detail::startCount == 1) {
+        for (int fd : detail::Sockets().OpenDescriptors()) {
+            closesocket(fd);
+        }
+        detail::CancelAllLookups();
+    }
+    --detail::startCount;
+    return 0;
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,69 @@
+// Internal to the platform layer: what the layer knows about each socket it opened, in a
+// table indexed by descriptor. The socket calls and the readiness watcher both keep it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/messages.h"
+
+namespace corvane::platform::detail {
+
+enum class Phase : std::uint8_t {
+    kClosed,       // not a socket of ours
+    kUnconnected,  // created, neither listening nor connecting
+    kListening,
+    kConnecting,  // a non-blocking connect is under way
+    kConnected,
+    kFailed,  // the connect failed; nothing more is reported
+};
+
+struct SocketState {
+    Phase phase = Phase::kClosed;
+    // Changes each time the descriptor is opened, so that a message queued for an earlier
+    // socket with the same number is recognised as stale.
+    std::uint32_t generation = 0;
+
+    // Registration (WSAAsyncSelect).
+    MessageTarget* target = nullptr;
+    UINT msg = 0;
+    long mask = 0;
+    bool watched = false;  // in the epoll set
+
+    // One-shot event state, re-enabled by the calls named.
+    bool readArmed = true;    // FD_READ may be posted (re-enabled by recv)
+    bool writeArmed = false;  // FD_WRITE wanted once room is free (set by a send that blocked)
+    bool acceptArmed = true;  // FD_ACCEPT may be posted (re-enabled by accept)
+    bool peerClosed = false;  // the peer's close or reset has been seen
+    bool closePosted = false;
+    int closeError = 0;  // Winsock number carried by FD_CLOSE
+};
+
+class SocketTable {
+public:
+    // The state of fd when it is a socket of ours, else nullptr.
+    SocketState* Find(int fd) {
+        if (fd < 0 || static_cast<std::size_t>(fd) >= states_.size()) {
+            return nullptr;
+        }
+        SocketState& s = states_[static_cast<std::size_t>(fd)];
+        return s.phase == Phase::kClosed ? nullptr : &s;
+    }
+    // Starts a fresh record for a descriptor just returned by socket or accept.
+    SocketState& Open(int fd, Phase phase);
+    void Forget(int fd);
+    // Descriptors of every open socket, for shutting the layer down.
+    std::vector<int> OpenDescriptors() const;
+
+    static std::uint64_t Key(int fd, std::uint32_t generation) {
+        return (static_cast<std::uint64_t>(generation) << 32) | static_cast<std::uint32_t>(fd);
+    }
+
+private:
+    std::vector<SocketState> states_;
+    std::uint32_t nextGeneration_ = 1;
+};
+
+SocketTable& Sockets();
+
+}  // namespace corvane::platform::detail

@@ -1,0 +1,266 @@
+// Socket events on real loopback sockets: each event comes once and is re-enabled only by the
+// call that consumes it, and nothing queued for a closed socket reaches a later socket that
+// happens to get the same number.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+#include "socket_test_support.h"
+#include "support/event_loop_wait.h"
+
+namespace corvane::platform::test {
+namespace {
+
+using corvane::test::RunEventLoopFor;
+using corvane::test::WaitFor;
+
+constexpr long kClientMask = FD_READ | FD_WRITE | FD_CLOSE;
+constexpr long kServerMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+
+class SocketEventsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(WSAStartup(0x0101), 0);
+        listener_ = OpenListener(rec_, port_);
+        ASSERT_NE(listener_, INVALID_SOCKET);
+    }
+    void TearDown() override {
+        for (int fd : raw_) {
+            ::close(fd);
+        }
+        WSACleanup();
+        DiscardMessages(&rec_);
+    }
+    // An outside client connected to the listener and the accepted socket of the layer.
+    SOCKET AcceptFromRawClient(int& rawClient) {
+        rawClient = RawConnect(port_);
+        raw_.push_back(rawClient);
+        return AcceptRegistered(rec_, listener_, kClientMask);
+    }
+    // A layer socket connecting (non-blocking) to 127.0.0.1 at port.
+    SOCKET StartConnect(std::uint16_t port) {
+        SOCKET s = socket(AF_INET_, SOCK_STREAM_, 0);
+        EXPECT_EQ(WSAAsyncSelect(s, &rec_, EventRecorder::kMessage, kServerMask), 0);
+        EXPECT_EQ(connect(s, {inet_addr("127.0.0.1"), port}), SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+        return s;
+    }
+    int RecvSome(SOCKET s, int len) {
+        std::vector<char> buf(static_cast<std::size_t>(len));
+        return recv(s, buf.data(), len, 0);
+    }
+
+    EventRecorder rec_;
+    SOCKET listener_ = INVALID_SOCKET;
+    std::uint16_t port_ = 0;
+    std::vector<int> raw_;
+};
+
+TEST_F(SocketEventsTest, ConnectCompletesWithConnectThenWriteOnBothEnds) {
+    SOCKET out = StartConnect(port_);
+    ASSERT_TRUE(rec_.WaitForEvent(out, FD_CONNECT));
+    SOCKET in = AcceptRegistered(rec_, listener_, kClientMask);
+    ASSERT_NE(in, INVALID_SOCKET);
+    ASSERT_TRUE(rec_.WaitForEvent(in, FD_WRITE));
+    ASSERT_TRUE(rec_.WaitForEvent(out, FD_WRITE));
+
+    const auto outEvents = rec_.For(out);
+    ASSERT_GE(outEvents.size(), 2u);
+    EXPECT_EQ(outEvents[0].event, FD_CONNECT);
+    EXPECT_EQ(outEvents[0].error, 0);
+    EXPECT_EQ(outEvents[1].event, FD_WRITE);
+    RunEventLoopFor(50);
+    EXPECT_EQ(rec_.Count(out, FD_WRITE), 1);
+    EXPECT_EQ(rec_.Count(in, FD_WRITE), 1);
+    EXPECT_EQ(rec_.Count(in, FD_READ), 0);
+}
+
+TEST_F(SocketEventsTest, ReaderThatDoesNotReadGetsOneReadEventOnly) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(RawWriteAll(peer, "abcdefgh", 8));
+        RunEventLoopFor(10);
+    }
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ));
+    RunEventLoopFor(50);
+    EXPECT_EQ(rec_.Count(s, FD_READ), 1);
+
+    // A read that leaves bytes waiting brings the next FD_READ; one that empties the queue
+    // does not, until new bytes arrive.
+    ASSERT_EQ(RecvSome(s, 10), 10);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ, 2));
+    ASSERT_EQ(RecvSome(s, 100), 30);
+    RunEventLoopFor(50);
+    EXPECT_EQ(rec_.Count(s, FD_READ), 2);
+    ASSERT_TRUE(RawWriteAll(peer, "x", 1));
+    EXPECT_TRUE(rec_.WaitForEvent(s, FD_READ, 3));
+}
+
+TEST_F(SocketEventsTest, ReadThatWouldBlockStillReenablesRead) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    EXPECT_EQ(RecvSome(s, 16), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    ASSERT_TRUE(RawWriteAll(peer, "hello", 5));
+    EXPECT_TRUE(rec_.WaitForEvent(s, FD_READ));
+}
+
+TEST_F(SocketEventsTest, WriteComesBackAfterBlockedSendOnceThePeerReads) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_WRITE));
+    const std::string block(65536, 'q');
+    int sends = 0;
+    while (send(s, block.data(), static_cast<int>(block.size()), 0) != SOCKET_ERROR) {
+        ASSERT_LT(++sends, 10000) << "the send buffer never filled";
+    }
+    ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    RunEventLoopFor(50);
+    EXPECT_EQ(rec_.Count(s, FD_WRITE), 1);
+
+    std::vector<char> sink;
+    ASSERT_TRUE(WaitFor([&] {
+        RawReadAvailable(peer, sink);
+        return rec_.Count(s, FD_WRITE) >= 2;
+    }));
+    RunEventLoopFor(50);
+    RawReadAvailable(peer, sink);
+    EXPECT_EQ(rec_.Count(s, FD_WRITE), 2);
+}
+
+TEST_F(SocketEventsTest, ConnectToClosedPortGivesConnectRefusedAndNoClose) {
+    std::uint16_t closedPort = port_;
+    closesocket(listener_);  // nothing listens there now
+    SOCKET s = StartConnect(closedPort);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_CONNECT));
+    RunEventLoopFor(50);
+    const auto events = rec_.For(s);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].error, WSAECONNREFUSED);
+}
+
+TEST_F(SocketEventsTest, PeerCloseComesOnlyAfterEveryByteHasBeenRead) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ASSERT_TRUE(RawWriteAll(peer, std::string(100, 'z').data(), 100));
+    ::shutdown(peer, SHUT_WR);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ));
+    RunEventLoopFor(50);
+    EXPECT_EQ(rec_.Count(s, FD_CLOSE), 0);
+
+    ASSERT_EQ(RecvSome(s, 60), 60);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ, 2));
+    EXPECT_EQ(rec_.Count(s, FD_CLOSE), 0);
+    ASSERT_EQ(RecvSome(s, 60), 40);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_CLOSE));
+    RunEventLoopFor(50);
+    const auto events = rec_.For(s);
+    EXPECT_EQ(events.back().event, FD_CLOSE);
+    EXPECT_EQ(events.back().error, 0);
+    EXPECT_EQ(rec_.Count(s, FD_CLOSE), 1);
+}
+
+TEST_F(SocketEventsTest, PeerCloseWithNothingWaitingComesAtOnce) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ::shutdown(peer, SHUT_WR);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_CLOSE));
+    EXPECT_EQ(rec_.For(s).back().error, 0);
+    EXPECT_EQ(rec_.Count(s, FD_READ), 0);
+    EXPECT_EQ(RecvSome(s, 10), 0);
+    RunEventLoopFor(30);
+    EXPECT_EQ(rec_.Count(s, FD_CLOSE), 1);
+}
+
+TEST_F(SocketEventsTest, PeerResetGivesCloseWithConnectionReset) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    raw_.clear();
+    RawReset(peer);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_CLOSE));
+    EXPECT_EQ(rec_.For(s).back().error, WSAECONNRESET);
+
+    // Sending to the reset connection fails without raising SIGPIPE.
+    int result = 0;
+    for (int i = 0; i < 3 && result != SOCKET_ERROR; ++i) {
+        result = send(s, "x", 1, 0);
+    }
+    EXPECT_EQ(result, SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+}
+
+TEST_F(SocketEventsTest, MessageForClosedSocketNeverReachesItsReusedNumber) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    // The registration's FD_WRITE is queued but not yet delivered.
+    ASSERT_EQ(rec_.Count(s, FD_WRITE), 0);
+    ASSERT_EQ(closesocket(s), 0);
+    SOCKET reused = socket(AF_INET_, SOCK_STREAM_, 0);
+    ASSERT_EQ(reused, s) << "the descriptor was not reused; the test proves nothing";
+    ASSERT_EQ(WSAAsyncSelect(reused, &rec_, EventRecorder::kMessage, kServerMask), 0);
+    RunEventLoopFor(50);
+    EXPECT_TRUE(rec_.For(reused).empty());
+}
+
+TEST_F(SocketEventsTest, AcceptIsOfferedAgainAfterEachSuccessUntilNothingWaits) {
+    raw_.push_back(RawConnect(port_));
+    raw_.push_back(RawConnect(port_));
+    ASSERT_TRUE(rec_.WaitForEvent(listener_, FD_ACCEPT));
+    std::vector<SOCKET> accepted;
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(rec_.WaitForEvent(listener_, FD_ACCEPT, round));
+        SocketAddress peer;
+        SOCKET s = accept(listener_, &peer);
+        if (round < 3) {
+            ASSERT_NE(s, INVALID_SOCKET);
+            EXPECT_EQ(peer.address, inet_addr("127.0.0.1"));
+            accepted.push_back(s);
+        } else {
+            EXPECT_EQ(s, INVALID_SOCKET);
+            EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+        }
+    }
+    RunEventLoopFor(50);
+    EXPECT_EQ(rec_.Count(listener_, FD_ACCEPT), 3);
+    raw_.push_back(RawConnect(port_));
+    EXPECT_TRUE(rec_.WaitForEvent(listener_, FD_ACCEPT, 4));
+}
+
+TEST_F(SocketEventsTest, EventsOutsideTheMaskAreNotPosted) {
+    int peer = RawConnect(port_);
+    raw_.push_back(peer);
+    SOCKET s = AcceptRegistered(rec_, listener_, FD_READ);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ::shutdown(peer, SHUT_WR);
+    RunEventLoopFor(50);
+    EXPECT_TRUE(rec_.For(s).empty());
+}
+
+TEST_F(SocketEventsTest, DataArrivingWithTheConnectIsReported) {
+    SOCKET out = StartConnect(port_);
+    SOCKET in = AcceptRegistered(rec_, listener_, kClientMask);
+    ASSERT_NE(in, INVALID_SOCKET);
+    ASSERT_TRUE(rec_.WaitForEvent(out, FD_CONNECT));
+    ASSERT_EQ(send(in, "hi", 2, 0), 2);
+    ASSERT_EQ(closesocket(in), 0);
+    ASSERT_TRUE(rec_.WaitForEvent(out, FD_READ));
+    char buf[8];
+    ASSERT_EQ(recv(out, buf, sizeof buf, 0), 2);
+    ASSERT_TRUE(rec_.WaitForEvent(out, FD_CLOSE));
+    EXPECT_EQ(rec_.For(out).back().error, 0);
+}
+
+}  // namespace
+}  // namespace corvane::platform::test

@@ -1,0 +1,79 @@
+#include "control/command_line.h"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace corvane::control {
+namespace {
+
+struct SizeValue {
+    std::string_view text;
+    std::int32_t bufferSize;
+};
+constexpr std::array<SizeValue, 5> kSizes{
+    {{"32KB", 32768}, {"128KB", 131072}, {"512KB", 524288}, {"2MB", 2097152}, {"Unlimited", -1}}};
+
+struct DetailValue {
+    std::string_view text;
+    std::uint32_t detail;
+};
+constexpr std::array<DetailValue, 3> kDetails{{{"Low", 0}, {"Medium", 1}, {"High", 2}}};
+
+// The entry whose text equals text exactly, or null.
+template <typename Entry, std::size_t N>
+const Entry* Lookup(const std::array<Entry, N>& table, std::string_view text) {
+    for (const Entry& entry : table) {
+        if (entry.text == text) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Settings& settings) {
+    if (args.empty()) {
+        return CommandLineResult::Ok;
+    }
+    if (args.size() < 3) {
+        return CommandLineResult::UsageError;
+    }
+    settings.RemoteHost = CutToLimit(args[0], kRemoteHostLimit);
+    settings.RemotePort = CutToLimit(args[1], kRemotePortLimit);
+    settings.LocalPort = CutToLimit(args[2], kLocalPortLimit);
+    for (std::size_t i = 3; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "-file") {
+            if (!hasValue) {
+                return CommandLineResult::UsageError;
+            }
+            settings.LogFile = CutToLimit(args[++i], kLogFileLimit);
+        } else if (arg == "-size") {
+            const SizeValue* size = hasValue ? Lookup(kSizes, args[i + 1]) : nullptr;
+            if (!size) {
+                return CommandLineResult::UsageError;
+            }
+            settings.BufferSize = size->bufferSize;
+            ++i;
+        } else if (arg == "-detail") {
+            const DetailValue* detail = hasValue ? Lookup(kDetails, args[i + 1]) : nullptr;
+            if (!detail) {
+                return CommandLineResult::UsageError;
+            }
+            settings.Detail = detail->detail;
+            ++i;
+        } else if (arg == "-auto") {
+            settings.AutoStart = 1;
+        } else if (arg == "-hexonly") {
+            settings.HexOnly = 1;
+        } else {
+            return CommandLineResult::UsageError;
+        }
+    }
+    return CommandLineResult::Ok;
+}
+
+}  // namespace corvane::control

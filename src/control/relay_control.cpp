@@ -1,0 +1,211 @@
+#include "control/relay_control.h"
+
+#include "control/signal_close.h"
+#include "platform/settings_store.h"
+#include "platform/winsock.h"
+#include "relay/socket_error_text.h"
+
+namespace corvane::control {
+
+namespace {
+constexpr std::uint16_t kSocketVersion11 = 0x0101;
+}  // namespace
+
+RelayControl::SocketLayer::~SocketLayer() {
+    if (started) {
+        platform::WSACleanup();
+    }
+}
+
+RelayControl::RelayControl(ControlView& view, relay::RelayView& relayView, log::LogView* logView,
+                           log::LogMenuView* menuView)
+    : view_(view), engine_(log_, relayView) {
+    log_.SetView(logView);
+    log_.SetMenuView(menuView);
+}
+
+// The engine cancels a pending local look-up and closes what is still open; then the socket
+// layer is shut down (members go in reverse order).
+RelayControl::~RelayControl() = default;
+
+// --- Start-up -------------------------------------------------------------------------------
+
+StartupResult RelayControl::Initialise(const std::vector<std::string>& args) {
+    LoadStoredSettings();
+    if (ApplyCommandLine(args) == CommandLineResult::UsageError) {
+        return StartupResult::UsageError;
+    }
+    ApplySettings();
+    return StartSockets() ? StartupResult::Ready : StartupResult::SocketsFailed;
+}
+
+void RelayControl::LoadStoredSettings() {
+    platform::SettingsKey key;
+    loaded_ = LoadSettings(key, settings_);
+}
+
+CommandLineResult RelayControl::ApplyCommandLine(const std::vector<std::string>& args) {
+    const CommandLineResult result = ParseCommandLine(args, settings_);
+    // Nothing may reach the store after a usage error: the window is never shown.
+    usageError_ = result == CommandLineResult::UsageError;
+    return result;
+}
+
+void RelayControl::ApplySettings() {
+    view_.SetEditText(EditBox::RemoteHost, settings_.RemoteHost);
+    view_.SetEditText(EditBox::RemotePort, settings_.RemotePort);
+    view_.SetEditText(EditBox::LocalPort, settings_.LocalPort);
+    view_.SetEditText(EditBox::LogFile, settings_.LogFile);
+    log_.BufferSize = settings_.BufferSize;
+    log_.Detail = settings_.Detail;
+    log_.ShowBufferSizeChecks();  // snaps BufferSize: the snapped value is what is saved
+    settings_.BufferSize = log_.BufferSize;
+    log_.ShowDetailChecks();
+    engine_.HexOnly = settings_.HexOnly;
+    view_.CheckHexOnly(settings_.HexOnly != 0);
+}
+
+bool RelayControl::StartSockets() {
+    int error = platform::WSAStartup(kSocketVersion11);
+    if (error == 0) {
+        sockets_.started = true;
+        if (!engine_.StartLocalLookup()) {
+            error = platform::WSAGetLastError();
+        }
+    }
+    if (error == 0) {
+        return true;
+    }
+    view_.ShowSocketError(relay::SocketErrorText(error));
+    view_.CloseWindow();
+    return false;
+}
+
+void RelayControl::OnIdle() {
+    if (settings_.AutoStart == 1) {
+        settings_.AutoStart = -1;  // before Start: a failing Start is not retried
+        Start();
+    }
+}
+
+// --- Commands -------------------------------------------------------------------------------
+
+StartResult RelayControl::Reject(const CommandError& error) {
+    view_.FocusEdit(error.focus);
+    view_.ShowError(error.message);
+    return StartResult::Rejected;
+}
+
+StartResult RelayControl::Start() {
+    const std::string host = view_.EditText(EditBox::RemoteHost);
+    const std::string remotePort = view_.EditText(EditBox::RemotePort);
+    const std::string localPort = view_.EditText(EditBox::LocalPort);
+    const StartCheck check = CheckStartParameters(host, remotePort, localPort);
+    if (check.error) {
+        return Reject(*check.error);
+    }
+    // The Log File is the last check, so a rejected Start never leaves one open.
+    const std::string logFile = view_.EditText(EditBox::LogFile);
+    if (!logFile.empty()) {
+        if (!log_.File().OpenLogFile(logFile)) {
+            return Reject(CommandError{kCouldNotCreateLogFile, EditBox::LogFile});
+        }
+    } else {
+        log_.File().CloseLogFile();
+    }
+    log_.ClearLogBuffer();
+
+    engine_.RemotePortNumber = check.ports.RemotePortNumber;
+    engine_.LocalPortNumber = check.ports.LocalPortNumber;
+    engine_.SetRemoteTexts(host, remotePort);
+    if (!engine_.BeginRelay(host)) {
+        log_.File().CloseLogFile();
+        return StartResult::NotBegun;
+    }
+    engine_.SetRunningState(true);
+    engine_.ZeroTransferred();
+    return StartResult::Started;
+}
+
+void RelayControl::StopByUser() {
+    log_.DiscardPendingLog();
+    log_.LogError(kStoppedByUser);
+    engine_.StopRelay();
+}
+
+void RelayControl::Stop() {
+    StopByUser();
+}
+
+void RelayControl::Pause() {
+    log_.SetPaused(true);
+    view_.ShowPaused(true);
+}
+
+void RelayControl::Resume() {
+    log_.SetPaused(false);
+    log_.CatchUpView();
+    view_.ShowPaused(false);
+    engine_.ReadAllConnections();
+}
+
+void RelayControl::Reset() {
+    engine_.ZeroTransferred();
+}
+
+void RelayControl::ToggleHexOnly() {
+    engine_.HexOnly = engine_.HexOnly == 0 ? 1 : 0;
+    view_.CheckHexOnly(engine_.HexOnly != 0);
+}
+
+// --- Closing --------------------------------------------------------------------------------
+
+bool RelayControl::CloseQuery() {
+    if (!Running() || settings_.AutoStart != 0 || closingBySignal_) {
+        return true;
+    }
+    if (!view_.AskCloseQuestion()) {
+        return false;
+    }
+    StopByUser();
+    return true;
+}
+
+void RelayControl::OnClose(std::int32_t width, std::int32_t height) {
+    // A run with "-auto" or a close on a signal gets here still running: a Log File must
+    // never be left without its closing lines.
+    if (Running()) {
+        StopByUser();
+    }
+    if (usageError_) {
+        return;
+    }
+    const Settings current = CurrentSettings(width, height);
+    platform::SettingsKey key;
+    SaveSettings(key, current);
+}
+
+void RelayControl::CloseBySignal() {
+    closingBySignal_ = true;
+    view_.CloseWindow();
+}
+
+void RelayControl::InstallSignalClose() {
+    signalClose_ = std::make_unique<SignalClose>([this](int) { CloseBySignal(); });
+}
+
+Settings RelayControl::CurrentSettings(std::int32_t width, std::int32_t height) const {
+    Settings current = settings_;
+    current.RemoteHost = CutToLimit(view_.EditText(EditBox::RemoteHost), kRemoteHostLimit);
+    current.RemotePort = CutToLimit(view_.EditText(EditBox::RemotePort), kRemotePortLimit);
+    current.LocalPort = CutToLimit(view_.EditText(EditBox::LocalPort), kLocalPortLimit);
+    current.LogFile = CutToLimit(view_.EditText(EditBox::LogFile), kLogFileLimit);
+    current.BufferSize = log_.BufferSize;
+    current.Detail = log_.Detail;
+    current.HexOnly = engine_.HexOnly;
+    current.WindowWidth = width;
+    current.WindowHeight = height;
+    return current;
+}
+
+}  // namespace corvane::control

@@ -1,0 +1,143 @@
+// The relay's control: Start, Stop, Pause, Resume and Reset, the close of the window, the
+// settings and the start-up order. It owns the Settings, the traffic log and the relay
+// engine; the window (or the terminal front-end) owns it and implements its views.
+//
+// Start-up, as the window calls it while it is still hidden:
+//     RelayControl control(view, relayView, &logView, &menuView);
+//     if (control.Initialise(arguments) == StartupResult::UsageError) -> show kUsageText, end
+//     (apply LoadResult().WidthRead/HeightRead and Settings().WindowWidth/Height)
+//     show the window; call OnIdle() whenever the event loop has emptied its queue.
+// Closing: the window's close query calls CloseQuery(), its close calls OnClose(w, h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+#include "control/control_view.h"
+#include "control/settings.h"
+#include "control/start_check.h"
+#include "log/traffic_log.h"
+#include "relay/relay_engine.h"
+
+namespace corvane::log {
+class LogView;
+class LogMenuView;
+}  // namespace corvane::log
+
+namespace corvane::control {
+
+class SignalClose;
+
+inline constexpr const char* kStoppedByUser = "Stopped by user";
+
+enum class StartResult {
+    Started,   // running (also while the Remote Host is being looked up)
+    Rejected,  // a check failed: the edit box has the focus, the error box was shown
+    NotBegun,  // BeginRelay failed: the reason is in the log, the Log File is closed
+};
+
+enum class StartupResult {
+    Ready,         // settings loaded, command line applied, socket layer started
+    UsageError,    // the command line is wrong: show kUsageText, end with exit code 0
+    SocketsFailed  // the socket error was shown and the window asked to close
+};
+
+class RelayControl {
+public:
+    // The log views may be null (nothing is shown then); the others must outlive this.
+    RelayControl(ControlView& view, relay::RelayView& relayView, log::LogView* logView,
+                 log::LogMenuView* menuView);
+    // Cancels a pending local look-up and shuts the socket layer down when it was started.
+    ~RelayControl();
+    RelayControl(const RelayControl&) = delete;
+    RelayControl& operator=(const RelayControl&) = delete;
+
+    log::TrafficLog& Log() { return log_; }
+    relay::RelayEngine& Engine() { return engine_; }
+    // The settings as loaded and applied; the texts here are those of the start, the live
+    // ones are the view's edit boxes (CurrentSettings gathers them).
+    const Settings& StartSettings() const { return settings_; }
+    const LoadedSettings& LoadResult() const { return loaded_; }
+
+    bool Running() const { return engine_.Running(); }
+    bool Paused() const { return log_.Paused(); }
+
+    // --- Start-up --------------------------------------------------------------------------
+    // The whole start-up of a hidden window: LoadStoredSettings, ApplyCommandLine (a usage
+    // error stops here: nothing started, nothing to be written), ApplySettings, StartSockets.
+    // args are the arguments after the program's name.
+    StartupResult Initialise(const std::vector<std::string>& args);
+    // LoadSettings from the user's store ("Halvard", "Corvane").
+    void LoadStoredSettings();
+    CommandLineResult ApplyCommandLine(const std::vector<std::string>& args);
+    // Gives the log its Buffer Size and Detail, the engine Hex Only, the edit boxes their
+    // texts; then the Size and Detail check marks (Buffer Size snapped) and Hex Only's.
+    void ApplySettings();
+    // WSAStartup(1.1), then the look-up of the local host's name. On failure: the socket
+    // error text in the "Error" dialog, then the window is asked to close; false.
+    bool StartSockets();
+
+    // The first idle moment with "-auto" pending: AutoStart becomes -1 and Start runs, once.
+    void OnIdle();
+
+    // --- Commands ---------------------------------------------------------------------------
+    StartResult Start();
+    // Drops what waits for the view, logs "Stopped by user" (Error), StopRelay.
+    void Stop();
+    void Pause();
+    // Clears Paused, catches the view up, shows the Resume controls, and reads every
+    // Connection once per side (what arrived during the pause goes through now).
+    void Resume();
+    // Both Transferred counters to 0.
+    void Reset();
+    // Hex Only's menu command (available while stopped): 0 becomes 1, anything else 0.
+    void ToggleHexOnly();
+    std::uint32_t HexOnly() const { return engine_.HexOnly; }
+
+    // --- Closing ----------------------------------------------------------------------------
+    // The close query: true when the window may close. Stopped, started with "-auto", or
+    // closing on a signal: true without a question. Otherwise the question; Yes stops the
+    // relay as Stop does and gives true, No gives false and changes nothing.
+    bool CloseQuery();
+    // The window's close: a relay still running (a run with "-auto", or a close on a signal)
+    // is stopped first as Stop does, so that the Log File gets its end; then the settings
+    // are saved with the window's outer size.
+    void OnClose(std::int32_t width, std::int32_t height);
+    // SIGINT and SIGTERM: the window is closed as by its own close, without the question.
+    void CloseBySignal();
+    // Catches SIGINT and SIGTERM for CloseBySignal from now until destruction.
+    void InstallSignalClose();
+
+    // The settings of this moment: the edit boxes' texts, the log's Buffer Size and Detail,
+    // Hex Only, AutoStart, and the size given.
+    Settings CurrentSettings(std::int32_t width, std::int32_t height) const;
+
+private:
+    // Shuts the socket layer down when it was started, after the engine (declared after it)
+    // has closed what it still held.
+    struct SocketLayer {
+        SocketLayer() = default;
+        SocketLayer(const SocketLayer&) = delete;
+        SocketLayer& operator=(const SocketLayer&) = delete;
+        ~SocketLayer();
+        bool started = false;
+    };
+
+    StartResult Reject(const CommandError& error);
+    void StopByUser();
+
+    ControlView& view_;
+    Settings settings_;
+    LoadedSettings loaded_;
+    SocketLayer sockets_;
+    log::TrafficLog log_;
+    relay::RelayEngine engine_;  // after log_: it logs until it is gone
+    std::unique_ptr<SignalClose> signalClose_;
+    bool usageError_ = false;
+    bool closingBySignal_ = false;
+};
+
+}  // namespace corvane::control

@@ -1,0 +1,65 @@
+// The settings that survive from one run to the next, and their place in the per-user
+// settings store. The four texts are the edit boxes' contents; the window holds them while
+// it runs, and they are copied here only to load and to save.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace corvane::platform {
+class SettingsKey;
+}
+
+namespace corvane::control {
+
+// The edit boxes' limits in characters; nothing longer is ever stored.
+constexpr std::size_t kRemoteHostLimit = 63;
+constexpr std::size_t kRemotePortLimit = 7;
+constexpr std::size_t kLocalPortLimit = 7;
+constexpr std::size_t kLogFileLimit = 255;
+
+constexpr std::int32_t kDesignWidth = 630;
+constexpr std::int32_t kDesignHeight = 410;
+constexpr std::int32_t kDefaultBufferSize = 32768;
+constexpr std::uint32_t kDefaultDetail = 2;
+
+struct Settings {
+    std::string RemoteHost;
+    std::string RemotePort;
+    std::string LocalPort;
+    std::string LogFile;  // empty: no Log File
+    // 32768, 131072, 524288, 2097152 or -1 (no limit) once snapped by the Size menus' checks.
+    std::int32_t BufferSize = kDefaultBufferSize;
+    // 0 Low, 1 Medium, 2 High; any value above 2 acts as High and is kept as it is.
+    std::uint32_t Detail = kDefaultDetail;
+    std::uint32_t HexOnly = 0;
+    std::int32_t WindowWidth = kDesignWidth;
+    std::int32_t WindowHeight = kDesignHeight;
+    // Not stored: 0 none, 1 pending ("-auto"), -1 done.
+    std::int32_t AutoStart = 0;
+};
+
+// What LoadSettings found: the window applies a width or height that was read.
+struct LoadedSettings {
+    bool KeyOpened = false;
+    bool WidthRead = false;
+    bool HeightRead = false;
+};
+
+// Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
+// "Remote Host" (64 bytes), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
+// "Hex Only" (4). A value that is absent or does not fit its size counts as absent: Buffer
+// Size then becomes 32768, Detail 2, Hex Only 0, and every other field keeps what it held.
+// A key that cannot be opened gives the same defaults.
+LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
+
+// Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
+// then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
+// limit). Nothing is written when the key cannot be opened; failed writes are ignored.
+void SaveSettings(platform::SettingsKey& key, const Settings& settings);
+
+// The text cut to at most limit bytes, never in the middle of a UTF-8 sequence.
+std::string CutToLimit(std::string text, std::size_t limit);
+
+}  // namespace corvane::control

@@ -1,0 +1,33 @@
+// Start's parameter checks, in their order, before anything is opened.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "control/command_error.h"
+
+namespace corvane::control {
+
+inline constexpr const char* kRemoteHostRequired = "Remote Host required";
+inline constexpr const char* kRemotePortRequired = "Remote Port required";
+inline constexpr const char* kRemotePortPositive = "Remote Port must be a positive integer";
+inline constexpr const char* kLocalPortNonnegative = "Local Port must be a nonnegative integer";
+inline constexpr const char* kCouldNotCreateLogFile = "Could not create log file";
+
+struct StartParameters {
+    std::uint16_t RemotePortNumber = 0;
+    std::uint16_t LocalPortNumber = 0;  // 0: any free port
+};
+
+struct StartCheck {
+    std::optional<CommandError> error;  // the first check that failed, if any
+    StartParameters ports;              // valid when there is no error
+};
+
+// Remote Host not empty; Remote Port not empty, an integer and at least 1; Local Port empty
+// (port 0) or an integer of at least 0. The ports keep their low 16 bits, so 70000 is 4464.
+StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view remotePort,
+                                std::string_view localPort);
+
+}  // namespace corvane::control

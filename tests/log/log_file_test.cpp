@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "log/log_file.h"
+#include "log/text_lines.h"
+#include "log/traffic_log.h"
+#include "log_support.h"
+
+namespace corvane::log {
+namespace {
+
+using testing::CrLf;
+using testing::TempLogName;
+
+TEST(IsHtmlLogName, NameTable) {
+    EXPECT_TRUE(IsHtmlLogName("LOG.HTM"));
+    EXPECT_TRUE(IsHtmlLogName("Log.Html"));
+    EXPECT_TRUE(IsHtmlLogName("C:\\logs\\x.htm"));
+    EXPECT_TRUE(IsHtmlLogName("/var/log/x.html"));
+    EXPECT_TRUE(IsHtmlLogName("C:.htm"));  // a drive colon ends the directory part
+    EXPECT_FALSE(IsHtmlLogName("x.htm.txt"));
+    EXPECT_FALSE(IsHtmlLogName("x.htmx"));
+    EXPECT_FALSE(IsHtmlLogName("x"));
+    EXPECT_FALSE(IsHtmlLogName("x."));
+    EXPECT_FALSE(IsHtmlLogName("C:\\dir.htm\\x"));
+    EXPECT_FALSE(IsHtmlLogName("/dir.html/x"));
+    EXPECT_FALSE(IsHtmlLogName(""));
+}
+
+const std::string kHeader = CrLf({
+    "<html>",
+    "<head>",
+    "  <meta name=\"Generator\" content=\"Corvane\">",
+    "  <title>Corvane Log File</title>",
+    "  <style type=\"text/css\">",
+    "    <!--",
+    "    span {font-size: 10pt; font-family: \"Courier New\", Courier, monospace}",
+    "    span.tserror {color: red}",
+    "    span.tsmsg {color: navy}",
+    "    span.tsdata {color: black}",
+    "    span.tsinform {color: maroon}",
+    "    body {background: white; margin-top: 0; margin-right: 0; margin-left: 0; margin-bottom: "
+    "0}",
+    "    -->",
+    "  </style>",
+    "</head>",
+    "<body>",
+});
+
+// The lines of a short run as the relay and Stop log them, with one 9-byte block.
+void LogExampleRun(TrafficLog& log) {
+    log.LogMessage("Local Port (8080) opened");
+    log.LogMessage("Waiting for connections");
+    log.LogConnectionMessage(344, "Client connected; 127.0.0.1:1090");
+    log.LogConnectionMessage(344, "Connecting to Server");
+    log.LogConnectionMessage(344, "Connected to Server");
+    const std::string bytes = "a  <b>&\r\n";
+    LogChain lines;
+    int textCount = 0;
+    bool incomplete = false;
+    ASSERT_TRUE(SplitTextLines(bytes.data(), 9, lines, textCount, incomplete));
+    log.DumpBlock(344, lines, textCount, incomplete, kClientToServer, 9, bytes.data());
+    log.DiscardPendingLog();
+    log.LogError("Stopped by user");
+    log.LogMessage("Local Port closed");
+    log.LogConnectionMessage(344, "Disconnected from Client");
+    log.LogConnectionMessage(344, "Disconnected from Server");
+    log.File().CloseLogFile();
+}
+
+TEST(LogFileFormat, HtmlExampleRun) {
+    TempLogName file("run.htm");
+    TrafficLog log;
+    log.Detail = 0;  // the file is the same at every Detail
+    ASSERT_TRUE(log.File().OpenLogFile(file.Path()));
+    EXPECT_TRUE(log.File().IsHtml());
+    LogExampleRun(log);
+    EXPECT_FALSE(log.File().IsOpen());
+    EXPECT_EQ(file.Contents(),
+              kHeader + CrLf({
+                            "<span class=\"tsmsg\">Local Port (8080) opened<br />",
+                            "Waiting for connections<br />",
+                            "344: Client connected; 127.0.0.1:1090<br />",
+                            "344: Connecting to Server<br />",
+                            "344: Connected to Server<br />",
+                            "344: Client to Server (9 bytes)<br />",
+                            "</span><span class=\"tsdata\">a &nbsp;&lt;b&gt;&amp;<br />",
+                            "</span><span class=\"tserror\">Stopped by user<br />",
+                            "</span><span class=\"tsmsg\">Local Port closed<br />",
+                            "344: Disconnected from Client<br />",
+                            "344: Disconnected from Server<br />",
+                            "</span>",
+                            "</body>",
+                            "</html>",
+                        }));
+}
+
+TEST(LogFileFormat, TextExampleRun) {
+    TempLogName file("run.txt");
+    TrafficLog log;
+    ASSERT_TRUE(log.File().OpenLogFile(file.Path()));
+    EXPECT_FALSE(log.File().IsHtml());
+    LogExampleRun(log);
+    EXPECT_EQ(file.Contents(), CrLf({
+                                   "Local Port (8080) opened",
+                                   "Waiting for connections",
+                                   "344: Client connected; 127.0.0.1:1090",
+                                   "344: Connecting to Server",
+                                   "344: Connected to Server",
+                                   "344: Client to Server (9 bytes)",
+                                   "a  <b>&",
+                                   "Stopped by user",
+                                   "Local Port closed",
+                                   "344: Disconnected from Client",
+                                   "344: Disconnected from Server",
+                               }));
+}
+
+class HtmlWriter : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(file.OpenLogFile(name.Path())); }
+    // The body between the header and the closing lines.
+    std::string Body() {
+        file.CloseLogFile();
+        const std::string all = name.Contents();
+        EXPECT_EQ(all.substr(0, kHeader.size()), kHeader);
+        return all.substr(kHeader.size());
+    }
+    TempLogName name{"w.html"};
+    LogFile file;
+};
+
+TEST_F(HtmlWriter, BlankRunsAndALeadingBlank) {
+    file.WriteLogText("a   b", LogKind::Message);
+    file.WriteLogText("\r\n", LogKind::Message);
+    file.WriteLogText("  x\r\n", LogKind::Message);  // a text of its own starts plain
+    file.WriteLogText("\"q\"\t\x01\r\n", LogKind::Message);
+    EXPECT_EQ(Body(), CrLf({"<span class=\"tsmsg\">a &nbsp;&nbsp;b<br />", " &nbsp;x<br />",
+                            "\"q\"\t\x01<br />", "</span>", "</body>", "</html>"}));
+}
+
+TEST_F(HtmlWriter, ThreeSpansForMessageDataMessage) {
+    file.WriteLogText("m1\r\n", LogKind::Message);
+    file.WriteLogText("m2\r\n", LogKind::Message);
+    file.WriteLogText("d\r\n", LogKind::Data);
+    file.WriteLogText("i\r\n", LogKind::Inform);
+    file.WriteLogText("m3\r\n", LogKind::Message);
+    EXPECT_EQ(
+        Body(),
+        CrLf({"<span class=\"tsmsg\">m1<br />", "m2<br />", "</span><span class=\"tsdata\">d<br />",
+              "</span><span class=\"tsinform\">i<br />", "</span><span class=\"tsmsg\">m3<br />",
+              "</span>", "</body>", "</html>"}));
+}
+
+TEST(HtmlDump, BlanksBecomeNbspRuns) {
+    TempLogName name("dump.htm");
+    TrafficLog log;
+    ASSERT_TRUE(log.File().OpenLogFile(name.Path()));
+    log.Detail = kDetailLow;
+    log.HexDump("A<", 2, 0);
+    log.File().CloseLogFile();
+    std::string nbsp;
+    for (int i = 0; i < 44; ++i) {
+        nbsp += "&nbsp;";
+    }
+    std::string tail;
+    for (int i = 0; i < 13; ++i) {
+        tail += "&nbsp;";
+    }
+    EXPECT_EQ(name.Contents(), kHeader + CrLf({"<span class=\"tsdata\">0000 &nbsp;41 3C " + nbsp +
+                                                   "A&lt; " + tail + "<br />",
+                                               "</span>", "</body>", "</html>"}));
+}
+
+TEST_F(HtmlWriter, NoSpanMeansNoClosingSpan) {
+    EXPECT_EQ(Body(), CrLf({"</body>", "</html>"}));
+}
+
+TEST(LogFile, ReopeningEmptiesAndLargeTextsArriveWhole) {
+    TempLogName name("big.txt");
+    LogFile file;
+    ASSERT_TRUE(file.OpenLogFile(name.Path()));
+    file.WriteLogText("old run\r\n", LogKind::Message);
+    file.CloseLogFile();
+    ASSERT_TRUE(file.OpenLogFile(name.Path()));
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string line = "line " + std::to_string(i) + std::string(i % 97, '.') + "\r\n";
+        file.WriteLogText(line, LogKind::Data);
+        expected += line;
+    }
+    const std::string huge(200000, 'h');  // more than the writer's buffer at once
+    file.WriteLogText(huge, LogKind::Data);
+    expected += huge;
+    file.CloseLogFile();
+    EXPECT_EQ(name.Contents(), expected);
+}
+
+TEST(LogFile, UnopenableNameFails) {
+    LogFile file;
+    EXPECT_FALSE(file.OpenLogFile("/nonexistent-dir-corvane/x/log.txt"));
+    EXPECT_FALSE(file.IsOpen());
+    file.WriteLogText("ignored\r\n", LogKind::Message);  // no file: nothing happens
+    file.CloseLogFile();
+}
+
+}  // namespace
+}  // namespace corvane::log

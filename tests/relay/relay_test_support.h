@@ -1,0 +1,117 @@
+// Helpers for the relay's tests: recording views, raw loopback peers (outside programs as
+// far as the relay can tell) and a fixture that runs a real engine with a real log.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log/log_view.h"
+#include "log/traffic_log.h"
+#include "relay/relay_engine.h"
+#include "relay/relay_view.h"
+
+namespace corvane::relay::test {
+
+class RecordingRelayView : public RelayView {
+public:
+    virtual ~RecordingRelayView() = default;
+    void ShowCounter(Counter counter, std::string_view text) override;
+    void ShowLocalAddress(std::string_view text) override { localAddress = text; }
+    void ShowRunningState(bool running) override { runningStates.push_back(running); }
+
+    // The label's caption ("0" until first shown, as designed).
+    std::string Label(Counter counter) const;
+
+    std::map<Counter, std::string> labels;
+    std::vector<std::pair<Counter, std::string>> shown;  // every update in order
+    std::string localAddress;
+    std::vector<bool> runningStates;
+};
+
+class RecordingLogView : public log::LogView {
+public:
+    virtual ~RecordingLogView() = default;
+    std::int64_t TextLength() const override { return static_cast<std::int64_t>(text.size()); }
+    void DeleteFirstLine() override;
+    void AppendRun(std::string_view run, log::Colour colour) override;
+    void ScrollCaretIntoView() override {}
+    void Clear() override {
+        text.clear();
+        lines.clear();
+    }
+
+    std::string text;
+    std::vector<std::pair<std::string, log::Colour>> lines;  // without CR LF
+};
+
+// --- Raw POSIX peers on 127.0.0.1, non-blocking, pumped with the event loop --------------
+int ListenPeer(std::uint16_t& port);  // port in host byte order
+int AcceptPeer(int listenFd, int timeoutMs = 5000);
+int ConnectPeer(std::uint16_t port);  // the connect completes in the background
+bool SendPeer(int fd, std::string_view data, int timeoutMs = 5000);
+// Reads until `into` holds at least n bytes.
+bool ReceivePeer(int fd, std::string& into, std::size_t n, int timeoutMs = 5000);
+// Reads until the peer's close; everything read is appended to `into`.
+bool WaitPeerClosed(int fd, std::string& into, int timeoutMs = 5000);
+void ClosePeer(int fd);
+void ResetPeer(int fd);  // closes with RST instead of FIN
+void SetReceiveBuffer(int fd, int bytes);
+// A port on 127.0.0.1 that refuses: it was bound and closed again.
+std::uint16_t RefusingPort();
+
+class RelayFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Start's part of the relay: the ports, BeginRelay, the running state, the counters.
+    bool Start(const std::string& remoteHost, std::uint16_t remotePort,
+               std::uint16_t localPort = 0);
+    // Message, Inform and Error lines in order (data headers too at Detail Medium and up);
+    // withData adds the Data lines (text lines and dumps, purple ones included).
+    std::vector<std::string> Lines(bool withData = false);
+    // Lines of one Connection ("7: ..." for number 7), with the prefix cut off.
+    std::vector<std::string> LinesOf(int number);
+    // The one Connection in the list (fails the test when there is not exactly one).
+    Connection* OnlyConnection();
+    // A Client through the relay and the Server's side of it, both connected through.
+    bool ConnectThrough(int& client, int& server);
+
+    std::int32_t CounterValue(relay::Counter counter) const;
+    bool Consistent() const;  // the Buffered counters equal the bytes held
+
+    RecordingLogView logView;
+    RecordingRelayView relayView;
+    std::unique_ptr<log::TrafficLog> log;
+    std::unique_ptr<RelayEngine> engine;
+    int serverListen = -1;
+    std::uint16_t serverPort = 0;
+    std::vector<int> peers;  // closed at the end
+};
+
+}  // namespace corvane::relay::test
+
+namespace corvane::relay::test {
+
+// The local port of a raw peer, in host byte order.
+std::uint16_t LocalPortOf(int fd);
+// A listener whose accept queue is full: a connect to it stays under way (its SYN is
+// dropped) until Admit() takes the queued connection, after which the retried SYN gets in.
+class StuckServer {
+public:
+    StuckServer();
+    ~StuckServer();
+    std::uint16_t port = 0;
+    int listenFd = -1;
+    int filler = -1;
+    // Accepts one queued connection (the filler first), freeing a place in the queue.
+    int Admit(int timeoutMs = 5000);
+};
+
+}  // namespace corvane::relay::test

@@ -16,8 +16,11 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+# Build, tests (Xvfb for the window, Chromium for the HTML Log File check, clang for the fuzz
+# targets) and the benchmarks' baselines (socat, xxd).
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth fonts-liberation fonts-dejavu-core socat)
+          xvfb xauth fonts-liberation fonts-dejavu-core chromium clang libclang-rt-14-dev
+          socat xxd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,111 @@
+// Recording views for the relay control, loopback peers built from raw POSIX calls (the
+// Clients and Servers of the tests are outside programs to the relay), and a fixture that
+// points the settings store at a temporary directory.
+#pragma once
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "control/control_view.h"
+#include "log/log_view.h"
+#include "relay/relay_view.h"
+
+namespace corvane::control::test {
+
+class FakeControlView final : public ControlView {
+public:
+    std::string EditText(EditBox box) const override;
+    void SetEditText(EditBox box, std::string_view text) override;
+    void FocusEdit(EditBox box) override { focus.push_back(box); }
+    void ShowPaused(bool paused) override { pausedShown.push_back(paused); }
+    void ShowError(std::string_view message) override { errors.emplace_back(message); }
+    void ShowSocketError(std::string_view text) override { socketErrors.emplace_back(text); }
+    bool AskCloseQuestion() override {
+        ++questions;
+        return answerYes;
+    }
+    void CheckHexOnly(bool on) override { hexOnlyChecks.push_back(on); }
+    void CloseWindow() override { ++closeRequests; }
+
+    std::map<EditBox, std::string> texts;
+    std::vector<EditBox> focus;
+    std::vector<bool> pausedShown;
+    std::vector<std::string> errors;
+    std::vector<std::string> socketErrors;
+    int questions = 0;
+    bool answerYes = true;
+    std::vector<bool> hexOnlyChecks;
+    int closeRequests = 0;
+};
+
+class FakeRelayView final : public relay::RelayView {
+public:
+    void ShowCounter(relay::Counter counter, std::string_view text) override {
+        counters[counter] = std::string(text);
+    }
+    void ShowLocalAddress(std::string_view text) override { localAddress = std::string(text); }
+    void ShowRunningState(bool running) override { runningStates.push_back(running); }
+
+    std::map<relay::Counter, std::string> counters;
+    std::string localAddress;
+    std::vector<bool> runningStates;
+};
+
+class FakeLogView final : public log::LogView {
+public:
+    std::int64_t TextLength() const override { return static_cast<std::int64_t>(text.size()); }
+    void DeleteFirstLine() override;
+    void AppendRun(std::string_view run, log::Colour) override { text.append(run); }
+    void ScrollCaretIntoView() override {}
+    void Clear() override {
+        text.clear();
+        ++clears;
+    }
+
+    std::string text;
+    int clears = 0;
+};
+
+class FakeLogMenu final : public log::LogMenuView {
+public:
+    void CheckBufferSize(std::int32_t value) override { bufferSizes.push_back(value); }
+    void CheckDetail(std::uint32_t level) override { details.push_back(level); }
+
+    std::vector<std::int32_t> bufferSizes;
+    std::vector<std::uint32_t> details;
+};
+
+// Points the user's settings store at a fresh temporary directory for each test.
+class TempStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // The file the store writes.
+    QString StoreFile() const;
+
+    QTemporaryDir dir_;
+};
+
+// --- Loopback peers ---------------------------------------------------------------------------
+
+// A non-blocking listening socket on 127.0.0.1 with an ephemeral port (host byte order);
+// -1 on failure.
+int RawListen(std::uint16_t& port);
+// A listening socket on 127.0.0.1:port, or -1 when that port is taken.
+int RawListenOn(std::uint16_t port);
+// Accepts one connection, running the event loop meanwhile; -1 when none came in time.
+int RawAccept(int listener, int timeoutMs = 5000);
+// A client connected to 127.0.0.1:port (the connect itself is blocking; the kernel completes
+// it from the backlog), then non-blocking; -1 on failure.
+int RawConnect(std::uint16_t port);
+bool RawSend(int fd, std::string_view data);
+// Reads into `into` until it holds at least count bytes, running the event loop meanwhile.
+bool RawReceive(int fd, std::string& into, std::size_t count, int timeoutMs = 5000);
+void RawClose(int fd);
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+}  // namespace corvane::control::test

@@ -1,0 +1,170 @@
+// Start on real loopback sockets: every rejection, the ports it takes, the Log File it opens
+// and closes, and a Remote Host whose look-up fails.
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include "control_fixture.h"
+#include "platform/winsock.h"
+#include "support/event_loop_wait.h"
+
+namespace corvane::control::test {
+namespace {
+
+using relay::Counter;
+
+bool Exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
+
+struct StartRejection {
+    const char* host;
+    const char* remotePort;
+    const char* localPort;
+    bool logFileInMissingFolder;
+    const char* message;
+    EditBox focus;
+};
+
+TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) {
+    const StartRejection cases[] = {
+        {"", "", "", false, "Remote Host required", EditBox::RemoteHost},
+        {"127.0.0.1", "", "", false, "Remote Port required", EditBox::RemotePort},
+        {"127.0.0.1", "0", "", false, "Remote Port must be a positive integer",
+         EditBox::RemotePort},
+        {"127.0.0.1", "-5", "", false, "Remote Port must be a positive integer",
+         EditBox::RemotePort},
+        {"127.0.0.1", "abc", "", false, "Remote Port must be a positive integer",
+         EditBox::RemotePort},
+        {"127.0.0.1", "80", "-1", false, "Local Port must be a nonnegative integer",
+         EditBox::LocalPort},
+        {"127.0.0.1", "80", "", true, "Could not create log file", EditBox::LogFile},
+    };
+    const std::string goodLog = PathOf("never-created.htm");
+    const std::string badLog = PathOf("no-such-folder/x.htm");
+    for (const StartRejection& c : cases) {
+        SCOPED_TRACE(c.message);
+        view_.errors.clear();
+        view_.focus.clear();
+        SetTexts(c.host, c.remotePort, c.localPort, c.logFileInMissingFolder ? badLog : goodLog);
+        EXPECT_EQ(control_->Start(), StartResult::Rejected);
+        EXPECT_EQ(view_.errors, std::vector<std::string>{c.message});
+        EXPECT_EQ(view_.focus, std::vector<EditBox>{c.focus});
+        EXPECT_FALSE(control_->Running());
+        EXPECT_EQ(control_->Engine().LocalPortSocket(), platform::INVALID_SOCKET);
+        EXPECT_EQ(control_->Engine().RemoteLookupRequest(), 0u);
+        EXPECT_FALSE(control_->Log().File().IsOpen());
+        EXPECT_FALSE(Exists(goodLog));  // the Log File comes last: never opened on a rejection
+        EXPECT_FALSE(Exists(badLog));
+    }
+    EXPECT_TRUE(relayView_.runningStates.empty());
+    EXPECT_EQ(logView_.clears, 0);  // the view was not emptied either
+}
+
+TEST_F(ControlTest, RemotePort70000ReachesPort4464) {
+    const int server = RawListenOn(4464);
+    SetTexts("127.0.0.1", "70000", "");
+    ASSERT_EQ(control_->Start(), StartResult::Started);
+    EXPECT_EQ(control_->Engine().RemotePortNumber, 4464);
+    if (server < 0) {
+        GTEST_SKIP() << "127.0.0.1:4464 is taken here; only the stored port number was checked";
+    }
+    const int client = RawConnect(control_->Engine().LocalPortNumber);
+    const int accepted = RawAccept(server);
+    EXPECT_GE(accepted, 0) << "the relay did not connect to port 4464";
+    control_->Stop();
+    RawClose(accepted);
+    RawClose(client);
+    RawClose(server);
+}
+
+TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
+    for (const char* local : {"", "0"}) {
+        SCOPED_TRACE(local);
+        const std::string log = PathOf("any-port.txt");
+        SetTexts("127.0.0.1", "9", local, log);
+        ASSERT_EQ(control_->Start(), StartResult::Started);
+        const std::uint16_t bound = control_->Engine().LocalPortNumber;
+        EXPECT_NE(bound, 0);
+        const int client = RawConnect(bound);
+        EXPECT_GE(client, 0);
+        EXPECT_TRUE(corvane::test::WaitFor([&] { return Shown(Counter::Connections) == "1"; }));
+        control_->Stop();
+        RawClose(client);
+        const std::string text = ReadFile(log);
+        EXPECT_NE(text.find("Local Port (" + std::to_string(bound) + ") opened\r\n"
+                            "Waiting for connections\r\n"),
+                  std::string::npos)
+            << text;
+    }
+}
+
+TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {
+    const std::string log = PathOf("run.htm");
+    ASSERT_TRUE(StartWithPeers(log));
+    EXPECT_EQ(logView_.clears, 1);
+    EXPECT_EQ(relayView_.runningStates, std::vector<bool>{true});
+    EXPECT_EQ(Shown(Counter::SCTransferred), "0");
+    EXPECT_EQ(Shown(Counter::CSTransferred), "0");
+    EXPECT_TRUE(control_->Log().File().IsOpen());
+    EXPECT_TRUE(control_->Log().File().IsHtml());
+
+    ASSERT_TRUE(RawSend(client_, "hello"));
+    std::string got;
+    EXPECT_TRUE(RawReceive(serverEnd_, got, 5));
+    EXPECT_EQ(got, "hello");
+
+    control_->Stop();
+    EXPECT_EQ(relayView_.runningStates, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(control_->Running());
+    EXPECT_FALSE(control_->Log().File().IsOpen());
+    const std::string html = ReadFile(log);
+    EXPECT_EQ(html.rfind("<html>\r\n", 0), 0u);
+    EXPECT_NE(html.find("<span class=\"tserror\">Stopped by user<br />\r\n"), std::string::npos)
+        << html;
+    EXPECT_NE(html.find("Local Port closed<br />"), std::string::npos);
+    const std::string end = "</span>\r\n</body>\r\n</html>\r\n";
+    ASSERT_GE(html.size(), end.size());
+    EXPECT_EQ(html.substr(html.size() - end.size()), end);
+}
+
+TEST_F(ControlTest, ALocalPortInUseStaysStoppedAndLeavesACompleteLogFile) {
+    std::uint16_t taken = 0;
+    const int blocker = RawListen(taken);
+    ASSERT_GE(blocker, 0);
+    const std::string log = PathOf("failed.htm");
+    SetTexts("127.0.0.1", "9", std::to_string(taken), log);
+    EXPECT_EQ(control_->Start(), StartResult::NotBegun);
+    RawClose(blocker);
+    EXPECT_TRUE(view_.errors.empty());  // the reasons are in the log, no message box
+    EXPECT_TRUE(relayView_.runningStates.empty());
+    EXPECT_FALSE(control_->Running());
+    EXPECT_FALSE(control_->Log().File().IsOpen());
+    const std::string html = ReadFile(log);
+    EXPECT_NE(html.find("<span class=\"tserror\">Could not open Local Port<br />\r\n"
+                        "Address already in use<br />\r\n</span>\r\n</body>\r\n</html>\r\n"),
+              std::string::npos)
+        << html;
+}
+
+TEST_F(ControlTest, ANameThatCannotBeLookedUpShowsStartedUntilTheAnswerThenStopped) {
+    const std::string log = PathOf("lookup.txt");
+    // An empty label: rejected by the resolver itself, so no query leaves the machine.
+    SetTexts("no..such..host", "80", "0", log);
+    ASSERT_EQ(control_->Start(), StartResult::Started);
+    EXPECT_TRUE(control_->Running());
+    EXPECT_EQ(relayView_.runningStates, std::vector<bool>{true});
+    EXPECT_NE(control_->Engine().RemoteLookupRequest(), 0u);
+    EXPECT_EQ(control_->Engine().LocalPortSocket(), platform::INVALID_SOCKET);
+
+    ASSERT_TRUE(corvane::test::WaitFor([&] { return !control_->Running(); }, 20000));
+    EXPECT_EQ(relayView_.runningStates, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(control_->Log().File().IsOpen());
+    const std::string text = ReadFile(log);
+    EXPECT_EQ(text.rfind("Resolving Remote Host\r\n", 0), 0u) << text;
+    EXPECT_EQ(text.find("Local Port"), std::string::npos) << "the Local Port was never opened";
+    EXPECT_TRUE(text.find("Host not found") != std::string::npos ||
+                text.find("Valid name, no data record") != std::string::npos ||
+                text.find("Non-recoverable") != std::string::npos)
+        << text;
+}
+
+}  // namespace
+}  // namespace corvane::control::test

@@ -1,5 +1,6 @@
 #include "log/log_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -31,8 +32,8 @@ constexpr std::string_view kHtmlHeader =
 
 constexpr std::string_view kSpanEnd = "</span>";
 
-// Characters that the HTML writer cannot copy as they are. A blank only needs attention
-// after another blank, which the scan checks itself.
+// Characters that the HTML writer cannot always copy as they are (a blank only after
+// another blank).
 constexpr std::array<bool, 256> MakeSpecialTable() {
     std::array<bool, 256> table{};
     table[static_cast<unsigned char>('<')] = true;
@@ -135,40 +136,46 @@ void LogFile::WriteLogText(std::string_view text, LogKind kind) {
 }
 
 void LogFile::WriteEscaped(std::string_view text) {
-    const char* data = text.data();
-    const std::size_t size = text.size();
-    std::size_t plain = 0;  // start of the run not yet written
-    for (std::size_t i = 0; i < size; ++i) {
-        const auto c = static_cast<unsigned char>(data[i]);
-        if (!kSpecial[c]) {
-            continue;
+    // One input character becomes at most 7 ("<br />" CR): the text is escaped straight into
+    // the buffer in chunks whose worst case fits, so no character is looked at twice.
+    constexpr std::size_t kWorstGrowth = 7;
+    constexpr std::size_t kChunk = kBufferBytes / kWorstGrowth;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = in + text.size();
+    unsigned char previous = 0;  // the first character of the text has none
+    while (in != end) {
+        const std::size_t chunk = std::min(kChunk, static_cast<std::size_t>(end - in));
+        if (used_ + chunk * kWorstGrowth > kBufferBytes) {
+            Drain();
         }
-        std::string_view replacement;
-        switch (c) {
-            case '<':
-                replacement = "&lt;";
-                break;
-            case '>':
-                replacement = "&gt;";
-                break;
-            case '&':
-                replacement = "&amp;";
-                break;
-            case '\r':
-                replacement = "<br />\r";
-                break;
-            default:  // a blank: kept unless it follows another blank of this text
-                if (i == 0 || data[i - 1] != ' ') {
-                    continue;
+        char* out = buffer_.get() + used_;
+        auto put = [&out](std::string_view piece) {
+            std::memcpy(out, piece.data(), piece.size());
+            out += piece.size();
+        };
+        for (const auto* const stop = in + chunk; in != stop;) {
+            const unsigned char c = *in++;
+            if (!kSpecial[c]) {
+                *out++ = static_cast<char>(c);
+            } else if (c == ' ') {
+                if (previous == ' ') {
+                    put("&nbsp;");
+                } else {
+                    *out++ = ' ';
                 }
-                replacement = "&nbsp;";
-                break;
+            } else if (c == '<') {
+                put("&lt;");
+            } else if (c == '>') {
+                put("&gt;");
+            } else if (c == '&') {
+                put("&amp;");
+            } else {
+                put("<br />\r");
+            }
+            previous = c;
         }
-        Put(data + plain, i - plain);
-        Put(replacement);
-        plain = i + 1;
+        used_ = static_cast<std::size_t>(out - buffer_.get());
     }
-    Put(data + plain, size - plain);
 }
 
 void LogFile::CloseLogFile() {

@@ -173,6 +173,33 @@ TEST(HtmlDump, BlanksBecomeNbspRuns) {
                                                "</span>", "</body>", "</html>"}));
 }
 
+// A text far larger than the writer's buffer is escaped as if written line by line (each
+// line here starts with a letter, so the blank rule does not depend on where texts begin).
+TEST(HtmlWriterLarge, LongTextMatchesLineByLine) {
+    std::string whole;
+    for (int i = 0; i < 9000; ++i) {
+        whole += "x" + std::string(static_cast<std::size_t>(i % 5), ' ') + "<y>&z\r\n";
+    }
+    TempLogName once("once.htm");
+    TempLogName lines("lines.htm");
+    LogFile a;
+    LogFile b;
+    ASSERT_TRUE(a.OpenLogFile(once.Path()));
+    ASSERT_TRUE(b.OpenLogFile(lines.Path()));
+    a.WriteLogText(whole, LogKind::Data);
+    for (std::size_t start = 0; start < whole.size();) {
+        const std::size_t end = whole.find('\n', start) + 1;
+        b.WriteLogText(std::string_view(whole).substr(start, end - start), LogKind::Data);
+        start = end;
+    }
+    a.CloseLogFile();
+    b.CloseLogFile();
+    const std::string written = once.Contents();
+    EXPECT_EQ(written, lines.Contents());
+    EXPECT_NE(written.find("x &nbsp;&nbsp;&nbsp;&lt;y&gt;&amp;z<br />\r\n"), std::string::npos);
+    EXPECT_GT(written.size(), 3 * 65536u);
+}
+
 TEST_F(HtmlWriter, NoSpanMeansNoClosingSpan) {
     EXPECT_EQ(Body(), CrLf({"</body>", "</html>"}));
 }

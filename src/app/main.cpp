@@ -1,14 +1,56 @@
+// The window program: the application object, the hidden main window's start-up (settings,
+// command line, socket layer), then the window and the message loop.
 #include <QApplication>
-#include <QLabel>
+#include <QMessageBox>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
 
+#include "control/command_error.h"
+#include "control/command_line.h"
 #include "platform/messages.h"
+#include "ui/form1.h"
+
+namespace {
+
+void ShowStartupError(const std::string& message) {
+    const std::string shown = corvane::control::WithFullStop(message);
+    std::fprintf(stderr, "%s\n", shown.c_str());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Corvane"), QString::fromStdString(shown),
+                    QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     corvane::platform::UseUnixEventLoop();
+    // Qt takes its own options (-platform, -display, ...) out of argc/argv here; the rest
+    // follows the program's grammar.
     QApplication app(argc, argv);
-    QLabel label(QStringLiteral("Corvane"));
-    label.setWindowTitle(QStringLiteral("Corvane"));
-    label.resize(630, 410);
-    label.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    QApplication::setOrganizationName(QStringLiteral("Halvard"));
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(argv[i]);
+    }
+
+    try {
+        corvane::ui::TForm1 form;
+        switch (form.StartUp(args)) {
+            case corvane::control::StartupResult::UsageError:
+                ShowStartupError(corvane::control::kUsageText);
+                return 0;
+            case corvane::control::StartupResult::SocketsFailed:
+                return 1;
+            case corvane::control::StartupResult::Ready:
+                break;
+        }
+        form.show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        ShowStartupError(e.what());
+        return 1;
+    }
 }

@@ -1,0 +1,212 @@
+// TForm1's commands: the one click handler, the edit commands and their enabling by focus,
+// Browse, help, the home page and the about box.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QUrl>
+
+#include "ui/about_box.h"
+#include "ui/browse_dialog.h"
+#include "ui/form1.h"
+#include "ui/help_viewer.h"
+#include "ui/home_page.h"
+#include "ui/log_buffer_view.h"
+
+namespace corvane::ui {
+
+namespace {
+
+int TagOf(const QObject* sender) {
+    return sender->property("Tag").toInt();
+}
+
+}  // namespace
+
+void TForm1::OnClick(QObject* sender) {
+    if (sender == SpeedButtonStart || sender == MenuItemStart || sender == ButtonStart) {
+        control_->Start();
+    } else if (sender == SpeedButtonStop || sender == MenuItemStop || sender == ButtonStop) {
+        control_->Stop();
+    } else if (sender == MenuItemPause || sender == ButtonPause ||
+               (sender == SpeedButtonPause && !control_->Paused())) {
+        control_->Pause();
+    } else if (sender == MenuItemResume || sender == ButtonResume ||
+               (sender == SpeedButtonPause && control_->Paused())) {
+        control_->Resume();
+    } else if (sender == ButtonBrowse) {
+        Browse();
+    } else if (sender == MenuItemReset) {
+        control_->Reset();
+    } else if (sender == MenuItemExit) {
+        close();
+    } else if (sender == MenuCopy) {
+        Memo1->copy();
+    } else if (sender == MenuSelectAll) {
+        Memo1->selectAll();
+    } else if (sender == MenuItemContents) {
+        ShowHelpContents();
+    } else if (sender == MenuItemHomePage) {
+        OpenHomePage();
+    } else if (sender == MenuItemAbout) {
+        ShowAboutBox();
+    } else if (sender == MenuClear || sender == MMenuItemClear) {
+        control_->Log().ClearLogBuffer();
+    } else if (sender == MenuItemHexOnly) {
+        control_->ToggleHexOnly();
+    } else if (qobject_cast<QAction*>(sender) != nullptr ||
+               qobject_cast<QToolButton*>(sender) != nullptr) {
+        RunEditCommand(TagOf(sender));
+    }
+}
+
+QLineEdit* TForm1::Edit(control::EditBox box) const {
+    switch (box) {
+        case control::EditBox::RemoteHost:
+            return EditRemoteHost;
+        case control::EditBox::RemotePort:
+            return EditRemotePort;
+        case control::EditBox::LocalPort:
+            return EditLocalPort;
+        case control::EditBox::LogFile:
+            break;
+    }
+    return EditLogFile;
+}
+
+namespace {
+
+QLineEdit* FocusedEdit(QWidget* focus, std::initializer_list<QLineEdit*> edits) {
+    for (QLineEdit* edit : edits) {
+        if (focus == edit) {
+            return edit;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void TForm1::RunEditCommand(int tag) {
+    QLineEdit* edit =
+        FocusedEdit(focusWidget(), {EditRemoteHost, EditRemotePort, EditLocalPort, EditLogFile});
+    if (edit == nullptr) {
+        if (tag == 2) {
+            Memo1->copy();
+        } else {
+            Memo1->selectAll();
+        }
+        return;
+    }
+    // QLineEdit's slots do not check read-only themselves; its keys do.
+    const bool editable = !edit->isReadOnly();
+    switch (tag) {
+        case 1:
+            if (editable) {
+                edit->cut();
+            }
+            break;
+        case 2:
+            edit->copy();
+            break;
+        case 3:
+            if (editable) {
+                edit->paste();
+            }
+            break;
+        case 4:
+            if (editable) {
+                edit->del();
+            }
+            break;
+        case 5:
+            edit->selectAll();
+            break;
+        default:
+            if (editable) {
+                edit->undo();
+            }
+            break;
+    }
+}
+
+void TForm1::UpdateEditCommands() {
+    control_->OnIdle();
+
+    bool undo = false;
+    bool cut = false;
+    bool copy = false;
+    bool paste = false;
+    bool selectAll = false;
+    QWidget* focus = focusWidget();
+    if (QLineEdit* edit =
+            FocusedEdit(focus, {EditRemoteHost, EditRemotePort, EditLocalPort, EditLogFile})) {
+        const bool selection = edit->hasSelectedText();
+        undo = edit->isUndoAvailable();
+        cut = selection && !edit->isReadOnly();
+        copy = selection;
+        paste = !edit->isReadOnly() && clipboardHasText_;
+        selectAll = edit->text().size() != edit->selectedText().size();
+    } else if (focus == Memo1) {
+        copy = Memo1->HasSelection();
+        selectAll = Memo1->DocumentLength() != Memo1->SelectionLength();
+    }
+    MenuItemUndo->setEnabled(undo);
+    MenuItemCut->setEnabled(cut);
+    MenuItemCopy->setEnabled(copy);
+    MenuItemPaste->setEnabled(paste);
+    MenuItemSelectAll->setEnabled(selectAll);
+    SpeedButtonCut->setEnabled(cut);
+    SpeedButtonCopy->setEnabled(copy);
+    SpeedButtonPaste->setEnabled(paste);
+}
+
+void TForm1::Browse() {
+    EditLogFile->setFocus();
+    TBrowseDialog dialog(this, EditLogFile->text());
+    if (dialog.exec() == QDialog::Accepted) {
+        const QString chosen = dialog.ChosenFile();
+        if (!chosen.isEmpty()) {
+            EditLogFile->setText(chosen);
+        }
+    }
+}
+
+void TForm1::ShowHelpContents() {
+    const QString path = FindHelpFile();
+    if (path.isEmpty()) {
+        QMessageBox::critical(this, QStringLiteral("Corvane"),
+                              QStringLiteral("Cannot find the help file %1.")
+                                  .arg(QString::fromLatin1(kHelpFileName)));
+        return;
+    }
+    if (helpViewer_ == nullptr) {
+        helpViewer_ = new THelpViewer(this, path);  // a child of the window
+    } else {
+        helpViewer_->Browser()->setSource(
+            [&] {
+                QUrl url = QUrl::fromLocalFile(path);
+                url.setFragment(QString::fromLatin1(kContentsAnchor));
+                return url;
+            }(),
+            QTextDocument::HtmlResource);
+    }
+    helpViewer_->show();
+    helpViewer_->raise();
+    helpViewer_->activateWindow();
+}
+
+void TForm1::OpenHomePage() {
+    // Neither waited for nor checked.
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+}
+
+void TForm1::ShowAboutBox() {
+    TAboutBox box(this);
+    box.exec();
+}
+
+}  // namespace corvane::ui

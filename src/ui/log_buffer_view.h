@@ -1,0 +1,56 @@
+// The Log Buffer view Memo1: a read-only plain text widget showing each run in its colour.
+//
+// Its text length is kept as a running count in which each line end counts as two
+// characters (CR LF), whatever the widget stores. The document holds one block per line;
+// the line end of the last line is not stored as a block separator (that would leave an
+// empty last block) but remembered and inserted before the next run.
+#pragma once
+
+#include <QPlainTextEdit>
+#include <cstdint>
+
+#include "log/log_view.h"
+
+namespace corvane::ui {
+
+class TLogBufferView final : public QPlainTextEdit, public log::LogView {
+    Q_OBJECT
+public:
+    explicit TLogBufferView(QWidget* parent = nullptr);
+
+    std::int64_t TextLength() const override { return length_; }
+    void DeleteFirstLine() override;
+    // Bytes are shown one character each (Latin-1); a run may end without a line end.
+    void AppendRun(std::string_view text, log::Colour colour) override;
+    void ScrollCaretIntoView() override;
+    void Clear() override;
+
+    // Whether the view has a non-empty selection / holds any text.
+    bool HasSelection() const;
+    bool HasText() const { return length_ > 0; }
+    // Characters in the document and in its selection, in the widget's own counting; Select
+    // All applies when they differ.
+    int DocumentLength() const;
+    int SelectionLength() const;
+
+    // The colour (0x00BBGGRR) of the text at the start of the given line, for tests.
+    log::Colour ColourOfLine(int line) const;
+
+Q_SIGNALS:
+    // The user asked for the context menu at a global position.
+    void ContextMenuRequested(const QPoint& globalPos);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    std::int64_t length_ = 0;
+    // The last stored line had its line end, which is not yet in the document.
+    bool lineEndPending_ = false;
+};
+
+// 0x00BBGGRR to a QColor.
+QColor ToQColor(log::Colour colour);
+
+}  // namespace corvane::ui

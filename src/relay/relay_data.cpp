@@ -105,6 +105,9 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
         log_.LogConnectionInform(c.number, "Out of memory");
         error = 0;
     } else if (n == kReceiveClosed) {
+        if (force) {
+            return 0;  // OnSocketClose reports the close, with the close event's error
+        }
         log_.LogConnectionInform(c.number, "Client disconnected");
         error = 0;
     } else {
@@ -181,6 +184,9 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
         log_.LogConnectionInform(c.number, "Out of memory");
         error = 0;
     } else if (n == kReceiveClosed) {
+        if (force) {
+            return 0;
+        }
         log_.LogConnectionInform(c.number, "Server disconnected");
         error = 0;
     } else {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -323,6 +324,55 @@ StuckServer::~StuckServer() {
 
 int StuckServer::Admit(int timeoutMs) {
     return AcceptPeer(listenFd, timeoutMs);
+}
+
+}  // namespace corvane::relay::test
+
+namespace corvane::relay::test {
+
+std::size_t SendUntil(int from, std::string_view data, const std::function<bool()>& cond,
+                      int timeoutMs) {
+    std::size_t sent = 0;
+    WaitFor(
+        [&] {
+            if (cond() || sent == data.size()) {
+                return true;
+            }
+            const std::size_t piece = std::min<std::size_t>(data.size() - sent, 65536);
+            const ssize_t n = ::send(from, data.data() + sent, piece, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+            }
+            return false;
+        },
+        timeoutMs);
+    return sent;
+}
+
+bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::string& got,
+              std::size_t total, int timeoutMs) {
+    char buf[65536];
+    return WaitFor(
+        [&] {
+            while (offset < data.size()) {
+                const ssize_t n =
+                    ::send(from, data.data() + offset,
+                           std::min<std::size_t>(data.size() - offset, 65536), MSG_NOSIGNAL);
+                if (n <= 0) {
+                    break;
+                }
+                offset += static_cast<std::size_t>(n);
+            }
+            for (;;) {
+                const ssize_t n = ::recv(to, buf, sizeof buf, 0);
+                if (n <= 0) {
+                    break;
+                }
+                got.append(buf, static_cast<std::size_t>(n));
+            }
+            return got.size() >= total;
+        },
+        timeoutMs);
 }
 
 }  // namespace corvane::relay::test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -113,5 +114,17 @@ public:
     // Accepts one queued connection (the filler first), freeing a place in the queue.
     int Admit(int timeoutMs = 5000);
 };
+
+}  // namespace corvane::relay::test
+
+namespace corvane::relay::test {
+
+// Sends `data` on `from` in pieces until cond() holds (or all is sent); returns the bytes
+// sent. The event loop runs in between, so the relay moves what it can.
+std::size_t SendUntil(int from, std::string_view data, const std::function<bool()>& cond,
+                      int timeoutMs = 20000);
+// Sends data[offset..] on `from` while reading `to` until `got` holds `total` bytes.
+bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::string& got,
+              std::size_t total, int timeoutMs = 30000);
 
 }  // namespace corvane::relay::test

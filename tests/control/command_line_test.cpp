@@ -71,8 +71,8 @@ TEST(ParseCommandLine, ThreeArgumentsAreTakenUncheckedAndOverrideTheStore) {
 
 TEST(ParseCommandLine, EverySwitchAndValue) {
     Settings s = Stored();
-    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-hexonly", "-file", "a b.htm", "-auto",
-                                "-detail", "Low", "-size", "Unlimited"},
+    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-hexonly", "-file", "a b.htm", "-auto", "-detail",
+                                "Low", "-size", "Unlimited"},
                                s),
               CommandLineResult::Ok);
     EXPECT_EQ(s.LogFile, "a b.htm");
@@ -97,10 +97,10 @@ TEST(ParseCommandLine, EverySwitchAndValue) {
 
 TEST(ParseCommandLine, LaterSwitchesOverrideEarlierOnes) {
     Settings s = Stored();
-    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-size", "2MB", "-file", "one.txt", "-detail",
-                                "High", "-size", "32KB", "-file", "two.htm", "-detail",
-                                "Medium", "-auto", "-auto"},
-                               s),
+    ASSERT_EQ(ParseCommandLine(
+                  {"h", "80", "0", "-size", "2MB", "-file", "one.txt", "-detail", "High", "-size",
+                   "32KB", "-file", "two.htm", "-detail", "Medium", "-auto", "-auto"},
+                  s),
               CommandLineResult::Ok);
     EXPECT_EQ(s.BufferSize, 32768);
     EXPECT_EQ(s.LogFile, "two.htm");

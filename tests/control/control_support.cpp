@@ -1,14 +1,14 @@
 #include "control_support.h"
 
-#include <QSettings>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
-#include <fstream>
 #include <netinet/in.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QSettings>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
 
 #include "support/event_loop_wait.h"
 
@@ -47,7 +47,9 @@ sockaddr_in Loopback(std::uint16_t port) {
     return a;
 }
 
-void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void SetNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 }  // namespace
 
@@ -105,25 +107,26 @@ int RawConnect(std::uint16_t port) {
 bool RawSend(int fd, std::string_view data) {
     std::size_t sent = 0;
     return corvane::test::WaitFor([&] {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-        }
-        return sent == data.size() || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    }) && sent == data.size();
+               const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+               if (n > 0) {
+                   sent += static_cast<std::size_t>(n);
+               }
+               return sent == data.size() || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+           }) &&
+           sent == data.size();
 }
 
 bool RawReceive(int fd, std::string& into, std::size_t count, int timeoutMs) {
     return corvane::test::WaitFor(
-        [&] {
-            char buf[4096];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n > 0) {
-                into.append(buf, static_cast<std::size_t>(n));
-            }
-            return into.size() >= count || n == 0;
-        },
-        timeoutMs) &&
+               [&] {
+                   char buf[4096];
+                   const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                   if (n > 0) {
+                       into.append(buf, static_cast<std::size_t>(n));
+                   }
+                   return into.size() >= count || n == 0;
+               },
+               timeoutMs) &&
            into.size() >= count;
 }
 

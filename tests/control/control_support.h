@@ -3,8 +3,8 @@
 // points the settings store at a temporary directory.
 #pragma once
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <QTemporaryDir>
 #include <map>
 #include <string>
 #include <vector>

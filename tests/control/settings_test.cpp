@@ -1,7 +1,7 @@
 // The settings over a temporary store: defaults, read sizes, snapping, and the round trip.
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QSettings>
-#include <gtest/gtest.h>
 
 #include "control/settings.h"
 #include "control_support.h"

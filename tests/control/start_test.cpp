@@ -1,7 +1,7 @@
 // Start on real loopback sockets: every rejection, the ports it takes, the Log File it opens
 // and closes, and a Remote Host whose look-up fails.
-#include <QFileInfo>
 #include <gtest/gtest.h>
+#include <QFileInfo>
 
 #include "control_fixture.h"
 #include "platform/winsock.h"
@@ -12,7 +12,9 @@ namespace {
 
 using relay::Counter;
 
-bool Exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
+bool Exists(const std::string& path) {
+    return QFileInfo::exists(QString::fromStdString(path));
+}
 
 struct StartRejection {
     const char* host;
@@ -89,7 +91,8 @@ TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
         control_->Stop();
         RawClose(client);
         const std::string text = ReadFile(log);
-        EXPECT_NE(text.find("Local Port (" + std::to_string(bound) + ") opened\r\n"
+        EXPECT_NE(text.find("Local Port (" + std::to_string(bound) +
+                            ") opened\r\n"
                             "Waiting for connections\r\n"),
                   std::string::npos)
             << text;

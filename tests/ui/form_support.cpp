@@ -1,0 +1,86 @@
+#include "form_support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+
+namespace corvane::ui::testing {
+
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+    return QTest::qWaitFor(cond, timeoutMs);
+}
+
+void AnswerModal(std::function<void(QWidget*)> answer) {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(5);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, answer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != nullptr || ++*tries > 600) {
+            timer->stop();
+            timer->deleteLater();
+            if (modal != nullptr) {
+                answer(modal);
+            }
+        }
+    });
+    timer->start();
+}
+
+std::shared_ptr<BoxSeen> AnswerMessageBox(int standardButton) {
+    auto seen = std::make_shared<BoxSeen>();
+    AnswerModal([seen, standardButton](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) {
+            modal->close();
+            return;
+        }
+        seen->seen = true;
+        seen->caption = box->windowTitle();
+        seen->text = box->text();
+        box->button(static_cast<QMessageBox::StandardButton>(standardButton))->click();
+    });
+    return seen;
+}
+
+void FormTest::SetUp() {
+    ASSERT_TRUE(configDir_.isValid());
+    ASSERT_TRUE(workDir_.isValid());
+    // The settings store of this test only; never the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configDir_.path());
+    ASSERT_TRUE(server_.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    form_ = std::make_unique<TForm1>();
+    ASSERT_EQ(form_->StartUp({}), control::StartupResult::Ready);
+}
+
+void FormTest::TearDown() {
+    form_.reset();
+}
+
+void FormTest::ShowAndActivate() {
+    form_->show();
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+}
+
+void FormTest::FillParameters() {
+    form_->EditRemoteHost->setText(QStringLiteral("127.0.0.1"));
+    form_->EditRemotePort->setText(QString::number(server_.serverPort()));
+    form_->EditLocalPort->setText(QString());
+}
+
+void FormTest::StartRelay() {
+    FillParameters();
+    form_->ButtonStart->click();
+    ASSERT_TRUE(form_->Control().Running());
+}
+
+quint16 FormTest::LocalPort() {
+    return form_->Control().Engine().LocalPortNumber;
+}
+
+}  // namespace corvane::ui::testing

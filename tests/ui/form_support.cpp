@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -12,6 +13,24 @@ namespace corvane::ui::testing {
 
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
     return QTest::qWaitFor(cond, timeoutMs);
+}
+
+bool RunLoopUntil(const std::function<bool()>& cond, int timeoutMs) {
+    if (cond()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (cond()) {
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+    return cond();
 }
 
 void AnswerModal(std::function<void(QWidget*)> answer) {

@@ -20,6 +20,10 @@ namespace corvane::ui::testing {
 // Waits until cond holds, at most about timeoutMs; true when it held.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 5000);
 
+// Like WaitFor, but runs a real event loop that waits for events, so that the idle
+// handler (which runs only when the loop is about to wait) gets its turns.
+bool RunLoopUntil(const std::function<bool()>& cond, int timeoutMs = 5000);
+
 // Calls answer(modal) as soon as a modal widget is active (polled every few milliseconds,
 // for at most a few seconds), from inside the modal's own event loop.
 void AnswerModal(std::function<void(QWidget*)> answer);

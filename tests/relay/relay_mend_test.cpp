@@ -1,0 +1,293 @@
+// Faults of the original design that the relay mends: answers cut short at a close,
+// unbounded buffering, and spinning when descriptors run out.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "relay_test_support.h"
+#include "support/event_loop_wait.h"
+
+namespace corvane::relay::test {
+namespace {
+
+using corvane::test::RunEventLoopFor;
+using corvane::test::WaitFor;
+using Lines_ = std::vector<std::string>;
+
+// A byte stream that sender and receiver can both regenerate, with a running hash.
+class Stream {
+public:
+    explicit Stream(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    void Next(char* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            state_ ^= state_ << 13;
+            state_ ^= state_ >> 7;
+            state_ ^= state_ << 17;
+            out[i] = static_cast<char>(state_);
+        }
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+std::uint64_t Hash(std::uint64_t h, const char* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        h = (h ^ static_cast<unsigned char>(p[i])) * 0x100000001B3ull;
+    }
+    return h;
+}
+
+void MakeBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+class RelayMendTest : public RelayFixture {
+protected:
+    void SetUp() override {
+        RelayFixture::SetUp();
+        ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    }
+};
+
+TEST_F(RelayMendTest, LargeAnswerFollowedByACloseReachesASlowClientWhole) {
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    const int number = OnlyConnection()->number;
+    constexpr std::size_t kTotal = 64u << 20;
+    std::atomic<std::uint64_t> sentHash{0};
+    std::thread answer([&] {
+        MakeBlocking(server);
+        Stream stream(1);
+        std::vector<char> piece(1 << 16);
+        std::uint64_t h = 0xCBF29CE484222325ull;
+        for (std::size_t sent = 0; sent < kTotal; sent += piece.size()) {
+            stream.Next(piece.data(), piece.size());
+            h = Hash(h, piece.data(), piece.size());
+            if (::send(server, piece.data(), piece.size(), MSG_NOSIGNAL) !=
+                static_cast<ssize_t>(piece.size())) {
+                break;
+            }
+        }
+        sentHash = h;
+        ::shutdown(server, SHUT_WR);  // the Server is done at once
+    });
+    // The Client takes at most 64 KiB per pass of the event loop.
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    std::size_t received = 0;
+    bool closed = false;
+    bool sawDraining = false;
+    std::vector<char> buf(1 << 16);
+    WaitFor(
+        [&] {
+            const Connection* c = engine->ConnectionList();
+            sawDraining = sawDraining || (c != nullptr && c->draining == Draining::ToClient);
+            const ssize_t n = ::recv(client, buf.data(), buf.size(), 0);
+            if (n > 0) {
+                h = Hash(h, buf.data(), static_cast<std::size_t>(n));
+                received += static_cast<std::size_t>(n);
+            }
+            closed = n == 0;
+            return closed;
+        },
+        120000);
+    answer.join();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(sawDraining);  // the Server had gone while bytes for the Client were held
+    EXPECT_EQ(received, kTotal);
+    EXPECT_EQ(h, sentHash.load());
+    ASSERT_TRUE(WaitFor([&] { return engine->ConnectionCount() == 0; }));
+    EXPECT_EQ(engine->SCTransferred(), static_cast<std::int32_t>(kTotal));
+    EXPECT_EQ(engine->SCBuffered(), 0);
+    const Lines_ lines = LinesOf(number);
+    EXPECT_EQ(Lines_(lines.begin() + 3, lines.end()),
+              (Lines_{"Server disconnected", "Disconnected from Client"}));
+}
+
+TEST_F(RelayMendTest, ClientFasterThanTheServerIsHeldBackNotBuffered) {
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    constexpr std::size_t kTotal = 1u << 30;
+    std::atomic<std::uint64_t> sentHash{0};
+    std::thread push([&] {
+        MakeBlocking(client);
+        Stream stream(2);
+        std::vector<char> piece(1 << 16);
+        std::uint64_t h = 0xCBF29CE484222325ull;
+        for (std::size_t sent = 0; sent < kTotal; sent += piece.size()) {
+            stream.Next(piece.data(), piece.size());
+            h = Hash(h, piece.data(), piece.size());
+            if (::send(client, piece.data(), piece.size(), MSG_NOSIGNAL) !=
+                static_cast<ssize_t>(piece.size())) {
+                break;
+            }
+        }
+        sentHash = h;
+    });
+    // The Server reads nothing: the relay fills its Channel up to the mark and stops there.
+    ASSERT_TRUE(WaitFor([&] { return OnlyConnection()->clientReadHeld; }, 30000));
+    RunEventLoopFor(200);
+    const long rss = ResidentKiB();
+    std::printf("resident while held back: %ld KiB, held %d bytes\n", rss, engine->CSBuffered());
+    EXPECT_LT(rss, 64 * 1024);
+    EXPECT_LE(engine->CSBuffered(), engine->HighWaterMark + kChannelInitialSize);
+    EXPECT_TRUE(Consistent());
+
+    // Nothing was lost: once the Server reads, all of it arrives in order.
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    std::size_t received = 0;
+    std::vector<char> buf(1 << 16);
+    long peak = rss;
+    int passes = 0;
+    WaitFor(
+        [&] {
+            for (int i = 0; i < 64; ++i) {
+                const ssize_t n = ::recv(server, buf.data(), buf.size(), 0);
+                if (n <= 0) {
+                    break;
+                }
+                h = Hash(h, buf.data(), static_cast<std::size_t>(n));
+                received += static_cast<std::size_t>(n);
+            }
+            if (++passes % 256 == 0) {
+                peak = std::max(peak, ResidentKiB());
+            }
+            return received == kTotal;
+        },
+        300000);
+    push.join();
+    EXPECT_EQ(received, kTotal);
+    EXPECT_EQ(h, sentHash.load());
+    EXPECT_LT(peak, 64 * 1024);
+    ASSERT_TRUE(WaitFor([&] { return engine->CSBuffered() == 0; }));
+    EXPECT_EQ(static_cast<std::uint32_t>(engine->CSTransferred()), kTotal);
+}
+
+// Descriptors below the limit that can be given back on demand.
+class Spares {
+public:
+    explicit Spares(int n) {
+        for (int i = 0; i < n; ++i) {
+            fds.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        }
+    }
+    ~Spares() { Free(); }
+    void Free() {
+        for (int fd : fds) {
+            ::close(fd);
+        }
+        fds.clear();
+    }
+    std::vector<int> fds;
+};
+
+TEST_F(RelayMendTest, OutOfDescriptorsHoldsAcceptingBackAndRecovers) {
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    constexpr int kWaiting = 3;
+    std::vector<int> waiting;
+    for (int i = 0; i < kWaiting; ++i) {
+        waiting.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        peers.push_back(waiting.back());
+    }
+    Spares spares(4 * kWaiting);
+    rlimit original{};
+    ::getrlimit(RLIMIT_NOFILE, &original);
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(lowestFree);
+    rlimit lowered = original;
+    lowered.rlim_cur = static_cast<rlim_t>(lowestFree);  // no descriptor can be made now
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(engine->LocalPortNumber);
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int fd : waiting) {
+        ::connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+    }
+    ASSERT_TRUE(WaitFor([&] {
+        const Lines_ lines = Lines();
+        return std::find(lines.begin(), lines.end(), "Too many open files") != lines.end();
+    }));
+    // While the limit holds: no spinning, no flood, and the established Connection relays.
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SendPeer(client, "still here"));
+    std::string got;
+    ASSERT_TRUE(ReceivePeer(server, got, 10));
+    EXPECT_EQ(got, "still here");
+    RunEventLoopFor(500);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
+                       seconds(after.ru_stime) - seconds(before.ru_stime);
+    std::printf("CPU while out of descriptors: %.1f%% of a core\n", 100.0 * cpu / wall);
+    Lines_ lines = Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Could not accept connection from Client"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Too many open files"), 1);
+    EXPECT_EQ(engine->ConnectionCount(), 1);
+
+    // Descriptors come free: the waiting Clients are served.
+    spares.Free();
+    std::vector<int> servers;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const int fd = ::accept4(serverListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                servers.push_back(fd);
+                peers.push_back(fd);
+            }
+            return engine->ConnectionCount() == 1 + kWaiting &&
+                   static_cast<int>(servers.size()) == kWaiting;
+        },
+        10000));
+    ::setrlimit(RLIMIT_NOFILE, &original);
+    ASSERT_TRUE(SendPeer(waiting[0], "served"));
+    std::string any;
+    ASSERT_TRUE(WaitFor([&] {
+        char buf[16];
+        for (int fd : servers) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n > 0) {
+                any.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+        return any == "served";
+    }));
+    lines = Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Too many open files"), 1);
+}
+
+}  // namespace
+}  // namespace corvane::relay::test

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QTest>
 
 #include <string>
 #include <vector>
@@ -107,6 +108,31 @@ TEST(LogLines, QueueingStartsTheTimerAndEmptyTickStopsIt) {
     EXPECT_TRUE(log.LogTimerRunning());  // left to stop at its tick
     log.OnLogTimer();
     EXPECT_FALSE(log.LogTimerRunning());
+}
+
+// The real timer: its ticks arrive as messages and move one run each, then it stops.
+TEST(LogTimer, TicksFromTheEventLoopDrainTheQueue) {
+    RecordingView view;
+    TrafficLog log;
+    log.SetView(&view);
+    log.LogMessage("first");
+    log.LogError("second");
+    EXPECT_TRUE(view.text.empty());  // logging never touches the view itself
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !log.LogTimerRunning(); }, 5000));
+    EXPECT_EQ(view.runs.size(), 2u);
+    EXPECT_EQ(view.text, "first\r\nsecond\r\n");
+}
+
+TEST(LogTimer, NoTickReachesADestroyedLog) {
+    RecordingView view;
+    {
+        TrafficLog log;
+        log.SetView(&view);
+        log.LogMessage("never shown");
+        ASSERT_TRUE(log.LogTimerRunning());
+    }
+    QTest::qWait(450);  // two periods: a tick would reach freed memory
+    EXPECT_TRUE(view.runs.empty());
 }
 
 // Memory shortage: runs are moved into the view to free memory, as long as that helps.

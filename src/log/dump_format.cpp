@@ -3,17 +3,23 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace corvane::log {
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// " XX" for every byte value, so that a byte's column costs one 3-byte copy.
-constexpr std::array<std::array<char, 3>, 256> MakeHexTable() {
-    std::array<std::array<char, 3>, 256> table{};
+// " XX " for every byte value. Byte columns are written as 4-byte stores 3 columns apart,
+// so each store's trailing blank is either overwritten by the next byte's leading blank or
+// is the blank that must follow the last byte of a half.
+constexpr std::array<std::array<char, 4>, 256> MakeHexTable() {
+    std::array<std::array<char, 4>, 256> table{};
     for (int i = 0; i < 256; ++i) {
-        table[i] = {' ', kHexDigits[i >> 4], kHexDigits[i & 15]};
+        table[i] = {' ', kHexDigits[i >> 4], kHexDigits[i & 15], ' '};
     }
     return table;
 }
@@ -38,18 +44,34 @@ void WriteOffset(int offset, char* out) {
     out[1] = kHexDigits[(offset >> 8) & 15];
     out[2] = kHexDigits[(offset >> 4) & 15];
     out[3] = kHexDigits[offset & 15];
+    out[4] = ' ';
+}
+
+// The character column of a full line: the byte itself from blank to tilde, else '.'.
+void WriteChars(const unsigned char* bytes, char* out) {
+#if defined(__SSE2__)
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    // Shifted into signed order, blank to tilde is -96 to -2.
+    const __m128i shifted = _mm_xor_si128(raw, _mm_set1_epi8(static_cast<char>(0x80)));
+    const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(-97)),
+                                            _mm_cmplt_epi8(shifted, _mm_set1_epi8(-1)));
+    const __m128i chars = _mm_or_si128(_mm_and_si128(printable, raw),
+                                       _mm_andnot_si128(printable, _mm_set1_epi8('.')));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), chars);
+#else
+    for (int i = 0; i < kDumpBytesPerLine; ++i) {
+        out[i] = kChar[bytes[i]];
+    }
+#endif
 }
 
 void FormatFullLine(const unsigned char* bytes, int offset, char* out) {
     WriteOffset(offset, out);
     for (int i = 0; i < kDumpBytesPerLine; ++i) {
-        std::memcpy(out + HexColumn(i), kHex[bytes[i]].data(), 3);
-        out[kDumpCharColumn + i] = kChar[bytes[i]];
+        std::memcpy(out + HexColumn(i), kHex[bytes[i]].data(), 4);
     }
-    out[4] = ' ';
-    out[HexColumn(8) - 1] = ' ';
-    out[kDumpCharColumn - 2] = ' ';
     out[kDumpCharColumn - 1] = ' ';
+    WriteChars(bytes, out + kDumpCharColumn);
 }
 
 }  // namespace

@@ -85,8 +85,28 @@ void TLogBufferView::AppendRun(std::string_view text, log::Colour colour) {
     QTextCharFormat format;
     format.setForeground(ToQColor(colour));
     cursor.insertText(shown, format);
-    // The caret goes to the end: any selection the user made is replaced by it.
+    // The caret goes to the end: any selection the user made is replaced by it. Moving the
+    // caret would scroll it into view by itself; scrolling is ScrollCaretIntoView's alone.
+    const ScrollPosition kept = Scroll();
     setTextCursor(cursor);
+    SetScroll(kept);
+}
+
+TLogBufferView::ScrollPosition TLogBufferView::Scroll() const {
+    return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void TLogBufferView::SetScroll(ScrollPosition position) {
+    horizontalScrollBar()->setValue(position.x);
+    verticalScrollBar()->setValue(position.y);
+}
+
+void TLogBufferView::showEvent(QShowEvent* event) {
+    // The widget would scroll to its caret when first shown; before the window has become
+    // active the view stays where it is.
+    const ScrollPosition kept = Scroll();
+    QPlainTextEdit::showEvent(event);
+    SetScroll(kept);
 }
 
 void TLogBufferView::ScrollCaretIntoView() {

@@ -43,8 +43,16 @@ Q_SIGNALS:
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    struct ScrollPosition {
+        int x;
+        int y;
+    };
+    ScrollPosition Scroll() const;
+    void SetScroll(ScrollPosition position);
+
     std::int64_t length_ = 0;
     // The last stored line had its line end, which is not yet in the document.
     bool lineEndPending_ = false;

@@ -30,6 +30,15 @@ bool SplitTextLines(const char* bytes, int size, LogChain& lines, int& textCount
     int end = -1;  // the CR's offset once one has been seen
     incomplete = false;
     for (int i = 0; i < size; ++i) {
+        if (state == SplitState::InLine) {
+            // The common case: skip the text bytes of the line at once.
+            while (i < size && IsTextByte(data[i])) {
+                ++i;
+            }
+            if (i == size) {
+                break;
+            }
+        }
         const unsigned char c = data[i];
         if (state == SplitState::LineStart) {
             start = i;

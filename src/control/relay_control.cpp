@@ -66,7 +66,8 @@ void RelayControl::ApplySettings() {
 }
 
 bool RelayControl::StartSockets() {
-    int error = platform::WSAStartup(kSocketVersion11);
+    // Once per control: the layer's start nests, and only one shutdown is owed.
+    int error = sockets_.started ? 0 : platform::WSAStartup(kSocketVersion11);
     if (error == 0) {
         sockets_.started = true;
         if (!engine_.StartLocalLookup()) {

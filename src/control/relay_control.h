@@ -77,7 +77,7 @@ public:
     // texts; then the Size and Detail check marks (Buffer Size snapped) and Hex Only's.
     void ApplySettings();
     // WSAStartup(1.1), then the look-up of the local host's name. On failure: the socket
-    // error text in the "Error" dialog, then the window is asked to close; false.
+    // error text in the "Error" dialog, then the window is asked to close; false. Call once.
     bool StartSockets();
 
     // The first idle moment with "-auto" pending: AutoStart becomes -1 and Start runs, once.

@@ -22,11 +22,13 @@ StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view re
         return Reject(kRemotePortRequired, EditBox::RemotePort);
     }
     const std::optional<std::int32_t> remote = ParseInteger(remotePort);
-    if (!remote || *remote < 1) {
+    // The port numbers are 16-bit: larger values keep their low 16 bits (70000 is 4464).
+    // A value whose low 16 bits are 0 (65536, 131072, ...) would make port 0, which no
+    // Server can listen on, so it is refused like 0 itself.
+    if (!remote || *remote < 1 || (*remote & 0xFFFF) == 0) {
         return Reject(kRemotePortPositive, EditBox::RemotePort);
     }
     StartCheck check;
-    // The port numbers are 16-bit: larger values keep their low 16 bits.
     check.ports.RemotePortNumber = static_cast<std::uint16_t>(*remote & 0xFFFF);
     if (!localPort.empty()) {
         const std::optional<std::int32_t> local = ParseInteger(localPort);

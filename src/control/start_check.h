@@ -25,8 +25,9 @@ struct StartCheck {
     StartParameters ports;              // valid when there is no error
 };
 
-// Remote Host not empty; Remote Port not empty, an integer and at least 1; Local Port empty
-// (port 0) or an integer of at least 0. The ports keep their low 16 bits, so 70000 is 4464.
+// Remote Host not empty; Remote Port not empty, an integer and at least 1, and not a
+// multiple of 65536 (which would be port 0); Local Port empty (port 0) or an integer of at
+// least 0. The ports keep their low 16 bits, so 70000 is 4464.
 StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view remotePort,
                                 std::string_view localPort);
 

@@ -70,10 +70,21 @@ TEST(CheckStartParameters, KeepsTheLow16BitsOfThePorts) {
     EXPECT_EQ(check.ports.RemotePortNumber, 4464);
     EXPECT_EQ(check.ports.LocalPortNumber, 1);
 
-    // 65536 passes the check (it is positive) and is port 0 in 16 bits.
-    check = CheckStartParameters("h", "65536", "");
+    // A Local Port of 65536 is port 0: any free port, as an empty one.
+    check = CheckStartParameters("h", "65535", "65536");
     ASSERT_FALSE(check.error);
-    EXPECT_EQ(check.ports.RemotePortNumber, 0);
+    EXPECT_EQ(check.ports.RemotePortNumber, 65535);
+    EXPECT_EQ(check.ports.LocalPortNumber, 0);
+}
+
+TEST(CheckStartParameters, ARemotePortThatWouldWrapToZeroIsRefusedLikeZero) {
+    for (const char* port : {"65536", "131072", "2147418112"}) {
+        const StartCheck check = CheckStartParameters("h", port, "");
+        ASSERT_TRUE(check.error.has_value()) << port;
+        EXPECT_EQ(check.error->message, kRemotePortPositive);
+        EXPECT_EQ(check.error->focus, EditBox::RemotePort);
+    }
+    EXPECT_FALSE(CheckStartParameters("h", "65537", "").error);  // port 1
 }
 
 TEST(CheckStartParameters, EmptyOrZeroLocalPortAsksForAnyPort) {

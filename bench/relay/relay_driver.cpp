@@ -1,0 +1,108 @@
+// Runs the relay engine without a window:
+//   corvane_relay_driver <remote host> <remote port> <local port> [--detail N] [--file F]
+// It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
+// command would (the Log File gets its closing lines). Nothing is shown; log lines go to the
+// Log File only.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "log/traffic_log.h"
+#include "platform/messages.h"
+#include "platform/winsock.h"
+#include "relay/relay_engine.h"
+#include "relay/relay_view.h"
+
+namespace {
+
+class NullRelayView final : public corvane::relay::RelayView {
+public:
+    virtual ~NullRelayView() = default;
+    void ShowCounter(corvane::relay::Counter, std::string_view) override {}
+    void ShowLocalAddress(std::string_view) override {}
+    void ShowRunningState(bool) override {}
+};
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: corvane_relay_driver <remote host> <remote port> <local port> "
+                 "[--detail N] [--file F]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace corvane;
+    platform::UseUnixEventLoop();
+    QCoreApplication app(argc, argv);
+    if (argc < 4) {
+        return Usage();
+    }
+    std::uint32_t detail = log::kDetailLow;
+    std::string file;
+    for (int i = 4; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--detail" && i + 1 < argc) {
+            detail = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (arg == "--file" && i + 1 < argc) {
+            file = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+    if (platform::WSAStartup(0x0101) != 0) {
+        std::fprintf(stderr, "the socket layer did not start\n");
+        return 1;
+    }
+    log::TrafficLog trafficLog;
+    trafficLog.Detail = detail;
+    NullRelayView view;
+    relay::RelayEngine engine(trafficLog, view);
+    engine.RemotePortNumber = static_cast<std::uint16_t>(std::atoi(argv[2]));
+    engine.LocalPortNumber = static_cast<std::uint16_t>(std::atoi(argv[3]));
+    engine.SetRemoteTexts(argv[1], argv[2]);
+    if (!file.empty() && !trafficLog.File().OpenLogFile(file)) {
+        std::fprintf(stderr, "Could not create log file\n");
+        return 1;
+    }
+    if (!engine.BeginRelay(argv[1])) {
+        std::fprintf(stderr, "the relay could not begin\n");
+        trafficLog.File().CloseLogFile();
+        return 1;
+    }
+    engine.SetRunningState(true);
+    engine.ZeroTransferred();
+
+    // Signals arrive through a pipe so that Stop runs on the event loop, between messages.
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return 1;
+    }
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGINT, OnSignal);
+    QSocketNotifier stopper(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopper, &QSocketNotifier::activated, &app, [&] {
+        trafficLog.DiscardPendingLog();
+        trafficLog.LogError("Stopped by user");
+        engine.StopRelay();
+        QCoreApplication::quit();
+    });
+    const int result = QCoreApplication::exec();
+    platform::WSACleanup();
+    return result;
+}

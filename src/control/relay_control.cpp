@@ -135,7 +135,7 @@ void RelayControl::StopByUser() {
 }
 
 void RelayControl::Stop() {
-    StopByUser();
+    Stop();
 }
 
 void RelayControl::Pause() {
@@ -168,7 +168,7 @@ bool RelayControl::CloseQuery() {
     if (!view_.AskCloseQuestion()) {
         return false;
     }
-    StopByUser();
+    Stop();
     return true;
 }
 
@@ -176,7 +176,7 @@ void RelayControl::OnClose(std::int32_t width, std::int32_t height) {
     // A run with "-auto" or a close on a signal gets here still running: a Log File must
     // never be left without its closing lines.
     if (Running()) {
-        StopByUser();
+        Stop();
     }
     if (usageError_) {
         return;

@@ -127,7 +127,6 @@ private:
     };
 
     StartResult Reject(const CommandError& error);
-    void StopByUser();
 
     ControlView& view_;
     Settings settings_;

@@ -121,6 +121,35 @@ void BM_HexDumpLogged(benchmark::State& state) {
 }
 BENCHMARK(BM_HexDumpLogged);
 
+// One relayed binary block as the relay logs it: at Low without a Log File (the header is
+// neither written nor queued), and at High with a text Log File (header, dump, queue).
+void DumpBlocks(benchmark::State& state, std::uint32_t detail, bool withFile) {
+    const std::string input = BinaryBlock(kBlockSize);
+    TrafficLog log;
+    log.Detail = detail;
+    if (withFile) {
+        log.File().OpenLogFile("/dev/null");
+    }
+    for (auto _ : state) {
+        LogChain none;
+        log.DumpBlock(5, none, 0, false, kServerToClient, kBlockSize, input.data());
+        if (log.PendingCharacters() > (1 << 20)) {
+            log.DiscardPendingLog();
+        }
+    }
+    ReportMBps(state, input.size());
+}
+
+void BM_DumpBlockLowNoFile(benchmark::State& state) {
+    DumpBlocks(state, kDetailLow, false);
+}
+BENCHMARK(BM_DumpBlockLowNoFile);
+
+void BM_DumpBlockHighTextFile(benchmark::State& state) {
+    DumpBlocks(state, kDetailHigh, true);
+}
+BENCHMARK(BM_DumpBlockHighTextFile);
+
 void BM_SplitTextLines(benchmark::State& state) {
     const std::string input = TextBlock(kBlockSize);
     for (auto _ : state) {

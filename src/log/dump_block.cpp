@@ -37,11 +37,14 @@ int ComposeHeader(char* out, std::size_t room, int number, const char* direction
 
 void TrafficLog::DumpBlock(int number, LogChain& lines, int textCount, bool incomplete,
                            const char* direction, int size, const char* bytes) {
-    char header[128];
-    const int length =
-        ComposeHeader(header, sizeof header - 1, number, direction, size, incomplete);
-    header[length] = '\0';
-    AppendLogLine(header, LogKind::Message, length, kDetailMedium);
+    // Nothing is composed when neither the Log File nor Detail wants the header.
+    if (file_.IsOpen() || kDetailMedium <= Detail) {
+        char header[128];
+        const int length =
+            ComposeHeader(header, sizeof header - 1, number, direction, size, incomplete);
+        header[length] = '\0';
+        AppendLogLine(header, LogKind::Message, length, kDetailMedium);
+    }
 
     if (!lines.Empty()) {
         if (file_.IsOpen()) {

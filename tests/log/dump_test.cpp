@@ -160,7 +160,7 @@ TEST_F(DumpBlockTest, MediumShowsOnlyTheHeaderAndLowNothing) {
     EXPECT_NE(text.find("7: Client to Server (5 bytes)\r\nabc\r\n"), std::string::npos);
 }
 
-TEST(HexDump, BuildsNothingWithoutFileBelowHigh) {
+TEST(HexDump, BuildsNothingThatNoSinkWants) {
     TrafficLog log;
     log.Detail = kDetailMedium;
     int allocations = 0;
@@ -169,6 +169,9 @@ TEST(HexDump, BuildsNothingWithoutFileBelowHigh) {
         return false;
     });
     log.HexDump("abcdef", 6, 0);
+    log.Detail = kDetailLow;
+    LogChain none;
+    log.DumpBlock(3, none, 0, false, kClientToServer, 6, "abcdef");
     platform::SetAllocationFailure({});
     EXPECT_EQ(allocations, 0);
     EXPECT_FALSE(log.HasPending());

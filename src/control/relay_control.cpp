@@ -128,14 +128,10 @@ StartResult RelayControl::Start() {
     return StartResult::Started;
 }
 
-void RelayControl::StopByUser() {
+void RelayControl::Stop() {
     log_.DiscardPendingLog();
     log_.LogError(kStoppedByUser);
     engine_.StopRelay();
-}
-
-void RelayControl::Stop() {
-    Stop();
 }
 
 void RelayControl::Pause() {

@@ -58,7 +58,7 @@ void BM_Memcpy(benchmark::State& state) {
     }
     ReportMBps(state, input.size());
 }
-BENCHMARK(BM_Memcpy)->Arg(kBlockSize);
+BENCHMARK(BM_Memcpy)->Arg(kBlockSize)->Arg(16 << 20);
 
 // MB/s of xxd (upper-case hex, output to /dev/null) on a temporary file of `bytes`.
 double XxdMBps(const std::string& bytes) {

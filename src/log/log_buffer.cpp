@@ -105,7 +105,11 @@ std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     }
     while (held > 0 && held + length > BufferSize) {
         view_->DeleteFirstLine();
-        held = view_->TextLength();
+        const std::int64_t after = view_->TextLength();
+        if (after >= held) {
+            break;  // a view that cannot shrink must not hang the program
+        }
+        held = after;
     }
     return held;
 }

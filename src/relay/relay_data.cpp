@@ -201,7 +201,9 @@ int RelayEngine::SendToServer(Connection& c) {
         return DrainToServer(c);
     }
     Channel& channel = c.clientToServer;
-    if (c.draining == Draining::ToClient || channel.length == 0) {
+    // Before its connect completes the server socket cannot take anything; OnServerConnect
+    // sends what waits.
+    if (c.draining == Draining::ToClient || !c.connected || channel.length == 0) {
         return 0;
     }
     const int sent = channel.Flush(c.serverSocket);

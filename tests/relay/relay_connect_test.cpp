@@ -89,6 +89,32 @@ TEST_F(RelayConnectTest, ClientIsConnectedThroughAndCounted) {
     EXPECT_EQ(relayView.Label(Counter::Connections), "1");
 }
 
+TEST_F(RelayConnectTest, EventsThatBelongToNoOperationAreDropped) {
+    ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    Connection* c = OnlyConnection();
+    const std::size_t lines = Lines().size();
+    const auto clientSocket = static_cast<platform::WPARAM>(c->clientSocket);
+    // A connect event on the client socket, an unknown event code, a socket of no
+    // Connection, and a value above every descriptor.
+    engine->OnSocketMessage(clientSocket, platform::WSAMAKESELECTREPLY(platform::FD_CONNECT, 0));
+    engine->OnSocketMessage(clientSocket, platform::WSAMAKESELECTREPLY(0x40, 0));
+    engine->OnSocketMessage(99999, platform::WSAMAKESELECTREPLY(platform::FD_CLOSE, 0));
+    engine->OnSocketMessage((platform::WPARAM{1} << 32) + clientSocket,
+                            platform::WSAMAKESELECTREPLY(platform::FD_CLOSE, 0));
+    EXPECT_EQ(Lines().size(), lines);
+    EXPECT_EQ(engine->ConnectionList(), c);
+    // While paused a close event is dropped; a write event is still handled.
+    log->SetPaused(true);
+    engine->OnSocketMessage(clientSocket, platform::WSAMAKESELECTREPLY(platform::FD_CLOSE, 0));
+    EXPECT_EQ(engine->ConnectionCount(), 1);
+    engine->OnSocketMessage(clientSocket, platform::WSAMAKESELECTREPLY(platform::FD_WRITE, 0));
+    EXPECT_EQ(Lines().size(), lines);
+    log->SetPaused(false);
+}
+
 TEST_F(RelayConnectTest, HexOnlyConnectionsStartAsHex) {
     engine->HexOnly = 1;
     ASSERT_TRUE(Start("127.0.0.1", serverPort));

@@ -39,8 +39,7 @@ struct Leg {
 
     void Pump(std::mt19937& rng) {
         if (pending.empty() && generated < total) {
-            const std::size_t n =
-                std::min<std::size_t>(total - generated, 1 + rng() % 65536);
+            const std::size_t n = std::min<std::size_t>(total - generated, 1 + rng() % 65536);
             pending.resize(n);
             for (char& ch : pending) {
                 ch = static_cast<char>(rng());

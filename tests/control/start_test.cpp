@@ -128,6 +128,25 @@ TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {
     EXPECT_EQ(html.substr(html.size() - end.size()), end);
 }
 
+TEST_F(ControlTest, ASecondStartEmptiesTheLogFileTheViewAndTheTransferredCounters) {
+    const std::string log = PathOf("again.txt");
+    ASSERT_TRUE(StartWithPeers(log));
+    ASSERT_TRUE(RawSend(client_, "first"));
+    std::string got;
+    ASSERT_TRUE(RawReceive(serverEnd_, got, 5));
+    control_->Stop();
+    ASSERT_EQ(Shown(Counter::CSTransferred), "5");
+
+    ASSERT_EQ(control_->Start(), StartResult::Started);
+    EXPECT_EQ(Shown(Counter::CSTransferred), "0");
+    EXPECT_EQ(logView_.clears, 2);
+    EXPECT_EQ(logView_.text, "");
+    control_->Stop();
+    const std::string text = ReadFile(log);
+    EXPECT_EQ(text.find("first"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Stopped by user"), text.rfind("Stopped by user")) << text;
+}
+
 TEST_F(ControlTest, ALocalPortInUseStaysStoppedAndLeavesACompleteLogFile) {
     std::uint16_t taken = 0;
     const int blocker = RawListen(taken);

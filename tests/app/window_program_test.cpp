@@ -127,6 +127,33 @@ TEST_F(WindowProgramTest, AutoStartRelaysAndSigtermLeavesACompleteLogAndTheSetti
     EXPECT_EQ(stored.value(QStringLiteral("Buffer Size")).toInt(), 32768);
 }
 
+TEST_F(WindowProgramTest, QtsOwnOptionsAreTakenFirstAndSigintClosesLikeSigterm) {
+    QProcessEnvironment env = process_.processEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process_.setProcessEnvironment(env);
+    std::uint16_t serverPort = 0;
+    const int server = RawListen(serverPort);
+    const std::uint16_t localPort = FreePort();
+    Start({"-platform", "offscreen", "127.0.0.1", std::to_string(serverPort),
+           std::to_string(localPort), "-auto"});
+    int client = -1;
+    ASSERT_TRUE(corvane::test::WaitFor(
+        [&] {
+            client = RawConnect(localPort);
+            return client >= 0 || process_.state() == QProcess::NotRunning;
+        },
+        kStartTimeoutMs));
+    ASSERT_GE(client, 0) << process_.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(process_.processId()), SIGINT);
+    ASSERT_TRUE(process_.waitForFinished(kStartTimeoutMs));
+    EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process_.exitCode(), 0);
+    RawClose(client);
+    RawClose(server);
+    QSettings stored(StoreFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("Local Port")).toString(), QString::number(localPort));
+}
+
 TEST_F(WindowProgramTest, AUsageErrorIsPrintedAndNothingIsStored) {
     Start({"127.0.0.1", "80"});
     // The text goes to standard error before the message box, which waits for its OK.

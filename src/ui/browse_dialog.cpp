@@ -32,7 +32,11 @@ QString TBrowseDialog::ChosenFile() const {
 
 void TBrowseDialog::accept() {
     const QFileInfo info(ChosenFile());
-    if (info.exists() && info.isFile() && !info.isWritable()) {
+    // Read-only by its mode bits, not by whether this user could write it anyway (the
+    // superuser can); WriteUser is left out since it asks the latter.
+    const QFile::Permissions writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (info.exists() && info.isFile() &&
+        (!(info.permissions() & writable) || !info.isWritable())) {
         QMessageBox::warning(
             this, windowTitle(),
             QStringLiteral("%1 is read-only.\nChoose another file name.").arg(info.fileName()));

@@ -19,6 +19,9 @@ using detail::Sockets;
 
 // A signal handler may interrupt a call; it is repeated a few times before giving up.
 constexpr int kInterruptRetries = 8;
+// What closesocket reads away at most before closing; beyond it the close resets.
+constexpr int kDrainReads = 64;
+constexpr std::size_t kDrainChunk = 65536;
 
 int Fail(int errnoValue) {
     WSASetLastError(ErrorFromErrno(errnoValue));
@@ -187,6 +190,13 @@ int send(SOCKET s, const char* buf, int len, int flags) {
 int closesocket(SOCKET s) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
+    }
+    if (Sockets().Find(s)->phase == Phase::kConnected) {
+        // Unread input turns the close into a reset (and the reset can overtake the bytes
+        // still on their way to the peer), so what is waiting is read away first.
+        static char sink[kDrainChunk];
+        for (int i = 0; i<kDrainReads&& ::recv(s, sink, sizeof sink, MSG_DONTWAIT)> 0; ++i) {
+        }
     }
     // Forgotten before the descriptor is released: from this moment every message queued for
     // it is stale, and the number may come back at once for a new socket.

@@ -8,6 +8,7 @@ namespace detail {
 namespace {
 
 int startCount = 0;
+int startupFailure = 0;
 
 }  // namespace
 
@@ -19,7 +20,14 @@ void CancelAllLookups();
 
 }  // namespace detail
 
+void SetStartupFailure(int error) {
+    detail::startupFailure = error;
+}
+
 int WSAStartup(std::uint16_t version) {
+    if (detail::startupFailure != 0) {
+        return detail::startupFailure;
+    }
     const int major = version & 0xFF;
     const int minor = (version >> 8) & 0xFF;
     if (major < 1 || (major == 1 && minor < 1)) {

@@ -87,6 +87,8 @@ struct HostEntry {
 // the last WSACleanup closes every socket still open and cancels every pending look-up.
 int WSAStartup(std::uint16_t version);
 int WSACleanup();
+// Tests only: while error is not 0, WSAStartup fails with it (and starts nothing). 0 removes it.
+void SetStartupFailure(int error);
 
 int WSAGetLastError();
 void WSASetLastError(int error);
@@ -105,7 +107,9 @@ int connect(SOCKET s, const SocketAddress& name);
 int recv(SOCKET s, char* buf, int len, int flags);
 // send never raises SIGPIPE.
 int send(SOCKET s, const char* buf, int len, int flags);
-// Closes the socket and discards every message still queued for it.
+// Closes the socket gracefully and discards every message still queued for it. Bytes that
+// arrived and were never read are read away first: closing over unread input would make the
+// kernel send a reset instead of FIN, and the reset can destroy what was just sent.
 int closesocket(SOCKET s);
 // Understands SOL_SOCKET_/SO_DONTLINGER (lingering with the system's default interval, which
 // on Linux is a plain graceful close: SO_LINGER stays off, never a zero interval) and

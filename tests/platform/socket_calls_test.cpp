@@ -51,6 +51,15 @@ TEST(SocketLayerTest, NothingWorksBeforeStartupAndOldVersionsAreRefused) {
     EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
 }
 
+TEST(SocketLayerTest, StartupFailureHookMakesStartupFailWithItsCode) {
+    SetStartupFailure(WSASYSNOTREADY);
+    EXPECT_EQ(WSAStartup(0x0101), WSASYSNOTREADY);
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR) << "a failed start starts nothing";
+    SetStartupFailure(0);
+    EXPECT_EQ(WSAStartup(0x0101), 0);
+    EXPECT_EQ(WSACleanup(), 0);
+}
+
 TEST(SocketLayerTest, LastCleanupClosesEverySocketStillOpen) {
     ASSERT_EQ(WSAStartup(0x0101), 0);
     ASSERT_EQ(WSAStartup(0x0202), 0);

@@ -262,5 +262,26 @@ TEST_F(SocketEventsTest, DataArrivingWithTheConnectIsReported) {
     EXPECT_EQ(rec_.For(out).back().error, 0);
 }
 
+TEST_F(SocketEventsTest, CloseOverUnreadInputStillEndsGracefully) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    const std::string unread(100000, 'u');
+    ASSERT_TRUE(RawWriteAll(peer, unread.data(), unread.size()));
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ));
+    ASSERT_EQ(send(s, "answer", 6, 0), 6);
+    ASSERT_EQ(closesocket(s), 0);
+
+    // The peer reads the answer and then an orderly end, not a reset.
+    std::string got;
+    ssize_t n = 0;
+    char buf[64];
+    for (int i = 0; i < 100 && (n = ::recv(peer, buf, sizeof buf, 0)) > 0; ++i) {
+        got.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got, "answer");
+    EXPECT_EQ(n, 0) << "the close was a reset (errno " << errno << ")";
+}
+
 }  // namespace
 }  // namespace corvane::platform::test

@@ -216,29 +216,30 @@ void NoteAccept(SOCKET listener, SOCKET accepted, int /*error*/) {
     }
 }
 
-void NoteRecv(SOCKET s, long result, int error) {
+void NoteRecv(SOCKET s, long result, int requested, int error) {
     SocketState* st = Sockets().Find(s);
     if (st == nullptr || st->phase != Phase::kConnected) {
         return;
     }
     st->readArmed = true;
     if (result > 0) {
-        // The edge for bytes still waiting has been used up; look instead of waiting.
-        const int waiting = BytesWaiting(s);
+        // A read that took less than it asked for emptied the queue, and the next arrival
+        // raises a new edge. One that filled the buffer may have left bytes behind whose
+        // edge has been used up: look instead of waiting.
+        const int waiting = result == requested ? BytesWaiting(s) : 0;
         if (waiting > 0) {
             PostRead(s, *st);
         } else {
             MaybePostClose(s, *st, 0);
         }
-    } else if (result == 0) {
+        return;
+    }
+    if (result == 0) {
         st->peerClosed = true;
-        MaybePostClose(s, *st, 0);
     } else if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
         st->closeError = ErrorFromErrno(error);
-        MaybePostClose(s, *st, 0);
-    } else {
-        MaybePostClose(s, *st, 0);
     }
+    MaybePostClose(s, *st, 0);
 }
 
 void NoteSend(SOCKET s, long result, int requested, int error) {

@@ -166,7 +166,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
             break;
         }
     }
-    detail::NoteRecv(s, static_cast<long>(n), error);
+    detail::NoteRecv(s, static_cast<long>(n), len, error);
     return n < 0 ? Fail(error) : static_cast<int>(n);
 }
 

@@ -9,7 +9,7 @@ namespace corvane::platform::detail {
 
 void NoteConnect(SOCKET s, int result, int error);
 void NoteAccept(SOCKET listener, SOCKET accepted, int error);
-void NoteRecv(SOCKET s, long result, int error);
+void NoteRecv(SOCKET s, long result, int requested, int error);
 void NoteSend(SOCKET s, long result, int requested, int error);
 // Stops watching the socket and forgets it; its queued messages become stale.
 void NoteClose(SOCKET s);

@@ -1,0 +1,134 @@
+// Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
+// Detail High, paused, the about box and the help viewer. Runs on the display it is given
+// (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
+//     corvane_ui_screenshots <output folder>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdio>
+#include <memory>
+
+#include "platform/messages.h"
+#include "ui/about_box.h"
+#include "ui/form1.h"
+#include "ui/help_viewer.h"
+#include "ui/log_buffer_view.h"
+
+namespace {
+
+using corvane::ui::TForm1;
+
+bool Save(QWidget* widget, const QDir& dir, const char* name) {
+    // qWait does not let the loop go idle, so the edit commands are brought in step here.
+    if (auto* form = qobject_cast<TForm1*>(widget)) {
+        form->UpdateEditCommands();
+    }
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    const bool ok = widget->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+// Answers each request with a small page, the way a web server would.
+void ServePages(QTcpServer& server) {
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
+        while (QTcpSocket* peer = server.nextPendingConnection()) {
+            QObject::connect(peer, &QTcpSocket::readyRead, peer, [peer] {
+                if (!peer->readAll().contains("\r\n\r\n")) {
+                    return;
+                }
+                peer->write(
+                    "HTTP/1.0 200 OK\r\n"
+                    "Content-Type: text/html\r\n"
+                    "Content-Length: 86\r\n"
+                    "\r\n"
+                    "<html><head><title>Status</title></head>\r\n"
+                    "<body><p>All systems normal.</p></body></html>\r\n");
+                peer->disconnectFromHost();
+            });
+        }
+    });
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    corvane::platform::UseUnixEventLoop();
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: corvane_ui_screenshots <output folder>\n");
+        return 2;
+    }
+    QDir out(QString::fromLocal8Bit(argv[1]));
+    out.mkpath(QStringLiteral("."));
+    QTemporaryDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+
+    QTcpServer server;
+    if (!server.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0)) {
+        return 1;
+    }
+    ServePages(server);
+
+    TForm1 form;
+    form.StartUp({});
+    form.EditRemoteHost->setText(QStringLiteral("127.0.0.1"));
+    form.EditRemotePort->setText(QString::number(server.serverPort()));
+    form.EditLogFile->setText(QDir::temp().filePath(QStringLiteral("trace.htm")));
+    // Taller than the design size, so that a whole HTTP exchange fits in the Log Buffer.
+    form.resize(630, 560);
+    form.show();
+    form.activateWindow();
+    (void)QTest::qWaitForWindowActive(&form);
+    QTest::qWait(300);
+    bool ok = Save(&form, out, "stopped.png");
+
+    form.ButtonStart->click();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")),
+                         form.Control().Engine().LocalPortNumber);
+    (void)client.waitForConnected(2000);
+    client.write(
+        "GET /status.html HTTP/1.0\r\n"
+        "Host: www.example.org\r\n"
+        "User-Agent: probe/1.0\r\n"
+        "Accept: text/html\r\n"
+        "\r\n");
+    (void)QTest::qWaitFor(
+        [&] { return form.Memo1->toPlainText().contains(QStringLiteral("Disconnected")); }, 5000);
+    QTest::qWait(1200);
+    ok = Save(&form, out, "relaying.png") && ok;
+
+    form.SpeedButtonPause->click();
+    QTest::qWait(200);
+    ok = Save(&form, out, "paused.png") && ok;
+    form.SpeedButtonPause->click();
+
+    QTimer::singleShot(300, &form, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            ok = Save(box, out, "about.png") && ok;
+            box->close();
+        }
+    });
+    form.MenuItemAbout->trigger();
+
+    form.MenuItemContents->trigger();
+    if (auto* help = form.findChild<corvane::ui::THelpViewer*>()) {
+        QTest::qWait(300);
+        ok = Save(help, out, "help.png") && ok;
+        help->close();
+    } else {
+        ok = false;
+    }
+    form.ButtonStop->click();
+    return ok ? 0 : 1;
+}

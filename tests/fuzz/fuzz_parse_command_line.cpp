@@ -1,0 +1,144 @@
+// ParseCommandLine over any list of arguments (the fuzzer's bytes split at NUL, as argv
+// arrives), held against a plain reading of the usage text: the same verdict, the same
+// fields, texts cut to their limits on a character boundary, nothing touched when there
+// are no arguments, and the stored settings' other fields left alone.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/command_line.h"
+#include "fuzz_support.h"
+
+namespace corvane::fuzz {
+namespace {
+
+using control::Settings;
+
+// The text as it must be taken: at most `limit` bytes, the cut moved back so that it never
+// lands inside a UTF-8 sequence.
+void CheckCut(const std::string& taken, const std::string& given, std::size_t limit) {
+    FUZZ_CHECK(taken.size() <= limit);
+    FUZZ_CHECK_EQ(given.substr(0, taken.size()), taken);
+    if (given.size() <= limit) {
+        FUZZ_CHECK_EQ(taken, given);
+        return;
+    }
+    // Cut: the byte after the cut begins a character, and only continuation bytes were
+    // dropped between the cut and the limit.
+    FUZZ_CHECK((static_cast<unsigned char>(given[taken.size()]) & 0xC0) != 0x80 || taken.empty());
+    for (std::size_t i = taken.size() + 1; i <= limit; ++i) {
+        FUZZ_CHECK((static_cast<unsigned char>(given[i]) & 0xC0) == 0x80);
+    }
+}
+
+// The usage text read word by word: the switches' values, or no value on a usage error.
+struct Model {
+    bool ok = true;
+    std::optional<std::string> file;
+    std::optional<std::int32_t> size;
+    std::optional<std::uint32_t> detail;
+    bool autoStart = false;
+    bool hexOnly = false;
+};
+
+Model Read(const std::vector<std::string>& args) {
+    Model m;
+    if (args.empty()) {
+        return m;
+    }
+    if (args.size() < 3) {
+        m.ok = false;
+        return m;
+    }
+    const std::vector<std::pair<std::string, std::int32_t>> sizes = {
+        {"32KB", 32768}, {"128KB", 131072}, {"512KB", 524288}, {"2MB", 2097152}, {"Unlimited", -1}};
+    const std::vector<std::pair<std::string, std::uint32_t>> details = {
+        {"Low", 0}, {"Medium", 1}, {"High", 2}};
+    for (std::size_t i = 3; i < args.size() && m.ok; ++i) {
+        const std::string& a = args[i];
+        const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;
+        m.ok = false;
+        if (a == "-auto" || a == "-hexonly") {
+            (a == "-auto" ? m.autoStart : m.hexOnly) = true;
+            m.ok = true;
+        } else if (a == "-file" && value) {
+            m.file = *value;
+            m.ok = true;
+            ++i;
+        } else if (a == "-size" && value) {
+            for (const auto& [text, bytes] : sizes) {
+                if (*value == text) {
+                    m.size = bytes;
+                    m.ok = true;
+                }
+            }
+            ++i;
+        } else if (a == "-detail" && value) {
+            for (const auto& [text, level] : details) {
+                if (*value == text) {
+                    m.detail = level;
+                    m.ok = true;
+                }
+            }
+            ++i;
+        }
+    }
+    return m;
+}
+
+Settings Stored() {
+    Settings s;
+    s.RemoteHost = "stored.host";
+    s.RemotePort = "81";
+    s.LocalPort = "82";
+    s.LogFile = "stored.htm";
+    s.BufferSize = 524288;
+    s.Detail = 7;  // above High, kept as it is
+    s.HexOnly = 0;
+    s.WindowWidth = 800;
+    s.WindowHeight = 600;
+    return s;
+}
+
+}  // namespace
+}  // namespace corvane::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace corvane;
+    using namespace corvane::fuzz;
+    std::vector<std::string> args;
+    if (size > 0) {
+        args = SplitAt(data, size, '\0');
+    }
+    Settings s = Stored();
+    const auto result = control::ParseCommandLine(args, s);
+    const Model m = Read(args);
+    FUZZ_CHECK_EQ(result == control::CommandLineResult::Ok, m.ok);
+    if (!m.ok) {
+        return 0;  // the program ends; what was half applied does not matter
+    }
+    const Settings stored = Stored();
+    FUZZ_CHECK_EQ(s.WindowWidth, stored.WindowWidth);
+    FUZZ_CHECK_EQ(s.WindowHeight, stored.WindowHeight);
+    if (args.empty()) {
+        FUZZ_CHECK_EQ(s.RemoteHost, stored.RemoteHost);
+        FUZZ_CHECK_EQ(s.LogFile, stored.LogFile);
+        FUZZ_CHECK_EQ(s.BufferSize, stored.BufferSize);
+        FUZZ_CHECK_EQ(s.AutoStart, 0);
+        return 0;
+    }
+    CheckCut(s.RemoteHost, args[0], control::kRemoteHostLimit);
+    CheckCut(s.RemotePort, args[1], control::kRemotePortLimit);
+    CheckCut(s.LocalPort, args[2], control::kLocalPortLimit);
+    if (m.file) {
+        CheckCut(s.LogFile, *m.file, control::kLogFileLimit);
+    } else {
+        FUZZ_CHECK_EQ(s.LogFile, stored.LogFile);
+    }
+    FUZZ_CHECK_EQ(s.BufferSize, m.size.value_or(stored.BufferSize));
+    FUZZ_CHECK_EQ(s.Detail, m.detail.value_or(stored.Detail));
+    FUZZ_CHECK_EQ(s.AutoStart, m.autoStart ? 1 : 0);
+    FUZZ_CHECK_EQ(s.HexOnly, m.hexOnly ? 1u : 0u);
+    return 0;
+}

@@ -1,0 +1,219 @@
+// How long a click on Pause takes to show while a Client pushes data through the relay as
+// fast as it can, at Detail High with an HTML Log File. The click is posted to the window's
+// event queue like any input, behind whatever the relay has queued; the time is taken from
+// posting it to SpeedButtonPause showing pressed (the relay has stopped reading by then).
+//     QT_QPA_PLATFORM=offscreen build/bench/ui/corvane_ui_pause_latency
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/messages.h"
+#include "ui/form1.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ListenLoopback(quint16& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, 4) != 0) {
+        return -1;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+// Runs the event loop until done() holds or timeoutMs passes, letting the idle hook run.
+void RunLoop(int timeoutMs, const std::function<bool()>& done = {}) {
+    QEventLoop loop;
+    QTimer poll;
+    if (done) {
+        poll.setInterval(1);
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done()) {
+                loop.quit();
+            }
+        });
+        poll.start();
+    }
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The window relaying from a pushing Client to a discarding Server, for the whole program.
+struct Rig {
+    QTemporaryDir dir;
+    std::unique_ptr<corvane::ui::TForm1> form;
+    int serverListen = -1;
+    int client = -1;
+    std::atomic<bool> stop{false};
+    std::atomic<long long> pushed{0};
+    std::thread sinkThread;
+    std::thread pushThread;
+
+    bool Start() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        quint16 serverPort = 0;
+        serverListen = ListenLoopback(serverPort);
+        if (serverListen < 0) {
+            return false;
+        }
+        sinkThread = std::thread([this] {
+            const int peer = ::accept(serverListen, nullptr, nullptr);
+            std::vector<char> buffer(1 << 16);
+            while (peer >= 0 && ::recv(peer, buffer.data(), buffer.size(), 0) > 0) {
+            }
+            if (peer >= 0) {
+                ::close(peer);
+            }
+        });
+        form = std::make_unique<corvane::ui::TForm1>();
+        form->StartUp({});
+        form->EditRemoteHost->setText(QStringLiteral("127.0.0.1"));
+        form->EditRemotePort->setText(QString::number(serverPort));
+        form->EditLocalPort->setText(QString());
+        form->EditLogFile->setText(QDir(dir.path()).filePath(QStringLiteral("bench.htm")));
+        form->show();
+        form->ButtonStart->click();
+        if (!form->Control().Running()) {
+            return false;
+        }
+        client = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(form->Control().Engine().LocalPortNumber);
+        if (::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            return false;
+        }
+        pushThread = std::thread([this] {
+            // Text lines, so that Detail High logs every one of them.
+            std::string block;
+            while (block.size() < (1 << 16)) {
+                block += "GET /index.html?query=relay HTTP/1.1 and some more text to show\r\n";
+            }
+            while (!stop.load()) {
+                const ssize_t n = ::send(client, block.data(), block.size(), MSG_NOSIGNAL);
+                if (n <= 0) {
+                    break;
+                }
+                pushed += n;
+            }
+        });
+        return true;
+    }
+
+    ~Rig() {
+        stop = true;
+        if (client >= 0) {
+            ::shutdown(client, SHUT_RDWR);
+        }
+        if (pushThread.joinable()) {
+            pushThread.join();
+        }
+        if (form) {
+            form->ButtonStop->click();
+        }
+        if (serverListen >= 0) {
+            ::shutdown(serverListen, SHUT_RDWR);
+            ::close(serverListen);
+        }
+        if (sinkThread.joinable()) {
+            sinkThread.join();
+        }
+        if (client >= 0) {
+            ::close(client);
+        }
+    }
+};
+
+void PostClick(QWidget* widget) {
+    const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
+    const QPointF global = widget->mapToGlobal(at);
+    QCoreApplication::postEvent(
+        widget, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(
+        widget, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier));
+}
+
+void BM_PauseClickWhileRelaying(benchmark::State& state) {
+    Rig rig;
+    if (!rig.Start()) {
+        state.SkipWithError("could not set up the relay");
+        return;
+    }
+    corvane::ui::TForm1& form = *rig.form;
+    double worstMs = 0;
+    long long relayed = 0;
+    double flowingSeconds = 0;
+    for (auto _ : state) {
+        // Traffic flowing for a while, so that the queues are as busy as they get.
+        const auto csBefore = form.Control().Engine().CSTransferred();
+        const auto flowStart = Clock::now();
+        RunLoop(300);
+        flowingSeconds += std::chrono::duration<double>(Clock::now() - flowStart).count();
+        relayed += form.Control().Engine().CSTransferred() - csBefore;
+
+        const auto t0 = Clock::now();
+        PostClick(form.SpeedButtonPause);
+        RunLoop(5000, [&] { return form.SpeedButtonPause->isChecked(); });
+        const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (!form.Control().Paused()) {
+            state.SkipWithError("the click did not pause within 5 s");
+            break;
+        }
+        state.SetIterationTime(seconds);
+        worstMs = std::max(worstMs, seconds * 1000);
+        form.OnClick(form.SpeedButtonPause);  // resume for the next round
+    }
+    state.counters["worst_ms"] = worstMs;
+    state.counters["relayed_MBps"] = flowingSeconds > 0 ? relayed / flowingSeconds / 1e6 : 0;
+}
+BENCHMARK(BM_PauseClickWhileRelaying)
+    ->UseManualTime()
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    }
+    corvane::platform::UseUnixEventLoop();
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,126 @@
+#include "app/cli/status_line.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <cerrno>
+
+namespace corvane::cli {
+
+namespace {
+
+constexpr std::string_view kEraseLine = "\r\x1b[K";
+
+std::size_t Index(relay::Counter counter) {
+    return static_cast<std::size_t>(counter);
+}
+
+}  // namespace
+
+std::string ComposeStatus(std::string_view state, const std::array<std::string, 5>& counters,
+                          int width) {
+    using relay::Counter;
+    std::string line(state);
+    line += " | Connections ";
+    line += counters[Index(Counter::Connections)];
+    line += " | C->S ";
+    line += counters[Index(Counter::CSTransferred)];
+    line += " (buffered ";
+    line += counters[Index(Counter::CSBuffered)];
+    line += ") | S->C ";
+    line += counters[Index(Counter::SCTransferred)];
+    line += " (buffered ";
+    line += counters[Index(Counter::SCBuffered)];
+    line += ")";
+    if (width > 0 && line.size() > static_cast<std::size_t>(width)) {
+        line.resize(static_cast<std::size_t>(width));
+    }
+    return line;
+}
+
+StatusLine::StatusLine(int fd, bool enabled) : fd_(fd), enabled_(enabled) {}
+
+void StatusLine::ShowCounter(relay::Counter counter, std::string_view text) {
+    std::string& shown = counters_[Index(counter)];
+    if (shown != text) {
+        shown = text;
+        changed_ = true;
+    }
+}
+
+void StatusLine::ShowRunningState(bool running) {
+    state_ = running ? "Started" : "Stopped";
+    changed_ = true;
+    if (onRunningState) {
+        onRunningState(running);
+    }
+}
+
+void StatusLine::ShowPaused(bool paused) {
+    state_ = paused ? "Paused" : "Started";
+    changed_ = true;
+}
+
+void StatusLine::Refresh(bool force) {
+    if (!enabled_ || (!force && !changed_)) {
+        return;
+    }
+    if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kStatusIntervalMs) {
+        return;
+    }
+    // One column short of the width: a line that fills it would wrap on some terminals,
+    // and "\r" would then no longer return to its start.
+    drawn_ = ComposeStatus(state_, counters_, Width() - 1);
+    changed_ = false;
+    sinceDraw_.start();
+    Redraw();
+}
+
+void StatusLine::Erase() {
+    if (enabled_ && shown_) {
+        Write(kEraseLine);
+        shown_ = false;
+    }
+}
+
+void StatusLine::Redraw() {
+    if (!enabled_ || drawn_.empty()) {
+        return;
+    }
+    std::string text(kEraseLine);
+    text += drawn_;
+    Write(text);
+    shown_ = true;
+}
+
+void StatusLine::Finish() {
+    if (!enabled_) {
+        return;
+    }
+    Refresh(true);
+    Write("\n");
+    shown_ = false;
+}
+
+void StatusLine::Write(std::string_view text) const {
+    // Standard error is the user's terminal: a short blocking write is the right thing.
+    while (!text.empty()) {
+        const ssize_t r = ::write(fd_, text.data(), text.size());
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            return;
+        }
+        text.remove_prefix(static_cast<std::size_t>(r));
+    }
+}
+
+int StatusLine::Width() const {
+    winsize size{};
+    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+}  // namespace corvane::cli

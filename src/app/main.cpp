@@ -48,6 +48,8 @@ int main(int argc, char* argv[]) {
                 break;
         }
         form.show();
+        // Without a window manager (a bare X server) nothing activates a new window.
+        form.activateWindow();
         return app.exec();
     } catch (const std::exception& e) {
         ShowStartupError(e.what());

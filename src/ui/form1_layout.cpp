@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
@@ -99,6 +100,10 @@ TForm1::TForm1() {
     BuildStatusBar();
     BuildMainMenu();
     BuildPopupMenu();
+    // A closed menu has no highlighted item: its hint leaves panel 0.
+    for (QMenu* menu : findChildren<QMenu*>()) {
+        connect(menu, &QMenu::aboutToHide, this, [this] { ShowLongHint(QString()); });
+    }
     SetTabOrder();
     resize(control::kDesignWidth, control::kDesignHeight);
 

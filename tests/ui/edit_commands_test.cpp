@@ -171,6 +171,8 @@ TEST_F(PopupTest, MenuItemHintsReachPanelZero) {
     OpenPopup();
     Form().PopupMenu1->setActiveAction(Form().MenuClear);
     EXPECT_EQ(Form().StatusPanel[0]->text().toStdString(), "Clear contents of Log Buffer");
+    Form().PopupMenu1->close();
+    EXPECT_EQ(Form().StatusPanel[0]->text().toStdString(), "");
 }
 
 }  // namespace

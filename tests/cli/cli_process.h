@@ -31,6 +31,8 @@ public:
     CliProcess& operator=(const CliProcess&) = delete;
 
     pid_t Pid() const { return pid_; }
+    // The terminal's master side (pty only), -1 once it has closed.
+    int TerminalFd() const { return outFd_; }
     // Reads until the output (stdout, or the terminal with a pty) contains needle.
     bool WaitForOutput(const std::string& needle, int timeoutMs = 10000);
     // Writes to the terminal (pty only).

@@ -31,6 +31,8 @@ constexpr std::size_t kErrorTextLimit = 4096;
 class TerminalOutput final : public log::LogView {
 public:
     // fd is written, never closed. colour: escape sequences around non-default lines.
+    // SIGPIPE must be ignored (the program's main does), so that a reader that has gone
+    // shows as EPIPE.
     TerminalOutput(int fd, bool colour);
     TerminalOutput(const TerminalOutput&) = delete;
     TerminalOutput& operator=(const TerminalOutput&) = delete;

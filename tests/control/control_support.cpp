@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <QSettings>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -29,12 +28,8 @@ void FakeLogView::DeleteFirstLine() {
 }
 
 void TempStoreTest::SetUp() {
+    ASSERT_TRUE(store_.IsValid());
     ASSERT_TRUE(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
-}
-
-QString TempStoreTest::StoreFile() const {
-    return dir_.path() + QStringLiteral("/Halvard/Corvane.conf");
 }
 
 namespace {

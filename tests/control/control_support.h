@@ -12,6 +12,7 @@
 #include "control/control_view.h"
 #include "log/log_view.h"
 #include "relay/relay_view.h"
+#include "support/temporary_settings.h"
 
 namespace corvane::control::test {
 
@@ -78,13 +79,15 @@ public:
     std::vector<std::uint32_t> details;
 };
 
-// Points the user's settings store at a fresh temporary directory for each test.
+// Points the user's settings store at a fresh temporary directory for each test, and gives
+// it another one for its files.
 class TempStoreTest : public ::testing::Test {
 protected:
     void SetUp() override;
     // The file the store writes.
-    QString StoreFile() const;
+    QString StoreFile() const { return store_.FilePath(); }
 
+    corvane::test::TemporarySettings store_;
     QTemporaryDir dir_;
 };
 

@@ -8,6 +8,7 @@
 #include "control/signal_close.h"
 #include "control_support.h"
 #include "platform/settings_store.h"
+#include "platform/winsock.h"
 #include "support/event_loop_wait.h"
 
 namespace corvane::control::test {
@@ -146,6 +147,19 @@ TEST_F(StartupTest, WithoutAutoNothingStartsByItself) {
     control.OnIdle();
     EXPECT_FALSE(control.Running());
     EXPECT_TRUE(view_.errors.empty());
+}
+
+TEST_F(StartupTest, AFailedStartOfTheSocketLayerShowsItsTextAndClosesTheWindow) {
+    platform::SetStartupFailure(platform::WSASYSNOTREADY);
+    RelayControl& control = Make();
+    const StartupResult result = control.Initialise({});
+    platform::SetStartupFailure(0);
+    EXPECT_EQ(result, StartupResult::SocketsFailed);
+    EXPECT_EQ(view_.socketErrors, std::vector<std::string>{"Network subsystem is unavailable"});
+    EXPECT_EQ(view_.closeRequests, 1);
+    // The close that follows saves the settings like any close.
+    control.OnClose(630, 410);
+    EXPECT_TRUE(QFileInfo::exists(StoreFile()));
 }
 
 TEST(SignalClose, ASignalRunsTheCallbackFromTheEventLoop) {

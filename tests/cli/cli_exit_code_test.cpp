@@ -97,6 +97,17 @@ TEST(CliExitCodes, RemoteHostThatCannotBeLookedUpStopsTheRelayWithOne) {
     EXPECT_EQ(r.out.find("Stopped by user"), std::string::npos);
 }
 
+TEST(CliExitCodes, LocalPortThatCannotBeOpenedAfterTheLookUpStopsTheRelayWithOne) {
+    TestListener busy;
+    const CliResult r = RunCli({"localhost", "80", std::to_string(busy.Port())}, 60000);
+    ASSERT_TRUE(r.exitCode.has_value());
+    EXPECT_EQ(*r.exitCode, kExitFailure);
+    EXPECT_EQ(r.out,
+              "Resolving Remote Host\nRemote Host resolved to 127.0.0.1\n"
+              "Could not open Local Port\nAddress already in use\n");
+    EXPECT_EQ(r.err, "Could not open Local Port\nAddress already in use\n");
+}
+
 TEST(CliExitCodes, SigintStopsLikeSigterm) {
     TestListener server;
     CliProcess child({"127.0.0.1", std::to_string(server.Port()), "0", "-detail", "Low"});

@@ -1,4 +1,6 @@
 // The terminal program: the relay control driven from a terminal instead of the window.
+#include <fcntl.h>
+
 #include <csignal>
 #include <string>
 #include <vector>
@@ -8,7 +10,22 @@
 #include "app/cli/cli_app.h"
 #include "platform/messages.h"
 
+namespace {
+
+// A program started with standard input, output or error closed would otherwise hand that
+// number to its first socket, and log lines would go to a Client.
+void KeepStandardDescriptorsTaken() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1) {
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // takes the lowest free number
+        }
+    }
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    KeepStandardDescriptorsTaken();
     corvane::platform::UseUnixEventLoop();
     // A reader of standard output that goes away must not end the relay: the write then
     // fails with EPIPE and the output is dropped from then on.

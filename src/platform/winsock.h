@@ -130,7 +130,10 @@ int gethostname(char* name, int namelen);
 
 // Registers the socket for the events in mask; each one arrives as the message msg at the
 // target, with wParam the socket and lParam WSAMAKESELECTREPLY(event, error). Registering
-// also makes the socket non-blocking.
+// also makes the socket non-blocking. Each event is posted once and re-enabled by the call
+// that consumes it: FD_READ by recv, FD_ACCEPT by accept, FD_WRITE by a send that would
+// block (or sent only part); FD_CONNECT and FD_CLOSE come once, FD_CLOSE after a graceful
+// close only when every byte has been read. See docs/ARCHITECTURE.md for the full rules.
 int WSAAsyncSelect(SOCKET s, MessageTarget* target, UINT msg, long mask);
 
 // Looks the name up (IPv4 only). The answer arrives as the message msg at the target, with

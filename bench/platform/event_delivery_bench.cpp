@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <memory>
 #include <vector>
@@ -156,6 +157,40 @@ void BM_PingPongMessages(benchmark::State& state) {
     DiscardMessages(&busy);
 }
 
+// The queue alone: posted messages handed over per second, batches and re-posts included.
+// The last message ends the loop, so no wait at the end is counted.
+struct QuittingTarget : MessageTarget {
+    void HandleMessage(UINT, WPARAM, LPARAM) override {
+        if (++messages == quitAt) {
+            loop.quit();
+        }
+    }
+    long messages = 0;
+    long quitAt = 0;
+    QEventLoop loop;
+};
+
+void BM_PostedMessages(benchmark::State& state) {
+    QuittingTarget target;
+    QTimer limit;  // ends a stalled loop
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &target.loop, [&] { target.loop.exit(1); });
+    for (auto _ : state) {
+        for (int i = 0; i < kMessagesPerIteration; ++i) {
+            PostMessage(&target, WM_APP, static_cast<WPARAM>(i), 0);
+        }
+        target.quitAt = target.messages + kMessagesPerIteration;
+        limit.start(20000);
+        if (target.loop.exec() != 0) {
+            state.SkipWithError("the queue stalled");
+            break;
+        }
+    }
+    state.SetItemsProcessed(target.messages);
+    DiscardMessages(&target);
+}
+
+BENCHMARK(BM_PostedMessages)->UseRealTime();
 BENCHMARK(BM_PingPongMessages)->Arg(0)->Arg(kIdleSockets)->UseRealTime()->MinTime(2.0);
 
 }  // namespace

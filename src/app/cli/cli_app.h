@@ -26,7 +26,7 @@ namespace corvane::cli {
 constexpr int kDrainIntervalMs = 20;
 // Bounds of one drain pass, so that the relay keeps its turn.
 constexpr int kRunsPerPass = 4096;
-constexpr std::size_t kBytesPerPass = 8u << 20;
+constexpr std::size_t kBytesPerPass = 32u << 20;
 // At the end, a reader that takes nothing for this long is given up on.
 constexpr int kFinalWriteMs = 5000;
 

@@ -24,7 +24,7 @@ namespace corvane::cli {
 
 // With an Unlimited Buffer Size this much unwritten text is still kept at most, so that
 // memory stays bounded when the reader stalls; beyond it the oldest lines go.
-constexpr std::int64_t kUnlimitedCeiling = 64LL << 20;
+constexpr std::int64_t kUnlimitedCeiling = 16LL << 20;
 // The Error lines kept for the report on standard error when the relay cannot begin.
 constexpr std::size_t kErrorTextLimit = 4096;
 

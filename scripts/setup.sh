@@ -20,7 +20,7 @@ done
 # targets) and the benchmarks' baselines (socat, xxd).
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth fonts-liberation fonts-dejavu-core chromium clang libclang-rt-14-dev
-          socat xxd)
+          python3 socat xxd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,9 +5,12 @@
 // Start-up, as the window calls it while it is still hidden:
 //     RelayControl control(view, relayView, &logView, &menuView);
 //     if (control.Initialise(arguments) == StartupResult::UsageError) -> show kUsageText, end
-//     (apply LoadResult().WidthRead/HeightRead and Settings().WindowWidth/Height)
-//     show the window; call OnIdle() whenever the event loop has emptied its queue.
+//     (apply LoadResult().WidthRead/HeightRead with StartSettings().WindowWidth/Height)
+//     InstallSignalClose(); show the window; call OnIdle() whenever the event loop has
+//     emptied its queue.
 // Closing: the window's close query calls CloseQuery(), its close calls OnClose(w, h).
+// A terminal front-end that keeps no settings calls ApplyCommandLine, ApplySettings and
+// StartSockets instead of Initialise, and Stop instead of OnClose.
 #pragma once
 
 #include <cstdint>

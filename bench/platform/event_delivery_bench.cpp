@@ -4,7 +4,7 @@
 //
 //   build-platform/bench/platform/corvane_platform_bench
 //
-// The ratio of the two items_per_second figures is the measure (aim: above 0.9).
+// The ratio of the two PingPong items_per_second figures is the measure (aim: above 0.9).
 #include <sys/resource.h>
 
 #include <benchmark/benchmark.h>
@@ -191,7 +191,9 @@ void BM_PostedMessages(benchmark::State& state) {
 }
 
 BENCHMARK(BM_PostedMessages)->UseRealTime();
-BENCHMARK(BM_PingPongMessages)->Arg(0)->Arg(kIdleSockets)->UseRealTime()->MinTime(2.0);
+// Rates are per CPU second of this process (its share of the loopback's kernel work
+// included): on a shared machine the wall clock measures the neighbours as well.
+BENCHMARK(BM_PingPongMessages)->Arg(0)->Arg(kIdleSockets)->MinTime(2.0);
 
 }  // namespace
 }  // namespace corvane::platform

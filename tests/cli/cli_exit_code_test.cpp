@@ -6,6 +6,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <QDir>
+#include <QTemporaryDir>
+
 #include "app/cli/cli_arguments.h"
 #include "cli_process.h"
 
@@ -108,20 +111,53 @@ TEST(CliExitCodes, LocalPortThatCannotBeOpenedAfterTheLookUpStopsTheRelayWithOne
     EXPECT_EQ(r.err, "Could not open Local Port\nAddress already in use\n");
 }
 
-TEST(CliExitCodes, SigintStopsLikeSigterm) {
+TEST(CliExitCodes, SigintAndSighupStopLikeSigterm) {
+    for (const int signal : {SIGINT, SIGHUP}) {
+        TestListener server;
+        CliProcess child({"127.0.0.1", std::to_string(server.Port()), "0", "-detail", "Low"});
+        ASSERT_TRUE(child.WaitForOutput("Waiting for connections\n"));
+        child.Signal(signal);
+        const auto code = child.WaitExit();
+        ASSERT_TRUE(code.has_value()) << signal;
+        EXPECT_EQ(*code, kExitOk) << signal;
+        const auto port = NumberAfter(child.Out(), "Local Port (");
+        ASSERT_TRUE(port.has_value());
+        EXPECT_EQ(child.Out(), "Local Port (" + std::to_string(*port) +
+                                   ") opened\nWaiting for connections\nStopped by user\n"
+                                   "Local Port closed\n");
+        EXPECT_EQ(child.Err(), "");
+    }
+}
+
+}  // namespace
+}  // namespace corvane::cli::test
+
+namespace corvane::cli::test {
+namespace {
+
+TEST(CliSettings, TheWindowsStoredSettingsAreLeftAlone) {
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    ASSERT_TRUE(QDir(config.path()).mkpath(QStringLiteral("Halvard")));
+    const std::string file = config.path().toStdString() + "/Halvard/Corvane.conf";
+    const std::string stored = "[General]\nDetail=0\n";
+    std::ofstream(file, std::ios::binary) << stored;
+
     TestListener server;
-    CliProcess child({"127.0.0.1", std::to_string(server.Port()), "0", "-detail", "Low"});
+    ChildOptions options;
+    options.env = {{"XDG_CONFIG_HOME", config.path().toStdString()}};
+    CliProcess child({"127.0.0.1", std::to_string(server.Port()), "0"}, options);
     ASSERT_TRUE(child.WaitForOutput("Waiting for connections\n"));
-    child.Signal(SIGINT);
+    child.Signal(SIGTERM);
     const auto code = child.WaitExit();
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, kExitOk);
-    const auto port = NumberAfter(child.Out(), "Local Port (");
-    ASSERT_TRUE(port.has_value());
-    EXPECT_EQ(child.Out(), "Local Port (" + std::to_string(*port) +
-                               ") opened\nWaiting for connections\nStopped by user\n"
-                               "Local Port closed\n");
-    EXPECT_EQ(child.Err(), "");
+    EXPECT_EQ(ReadFile(file), stored);
+    EXPECT_EQ(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 1);
+    EXPECT_EQ(QDir(config.path() + QStringLiteral("/Halvard"))
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                  .size(),
+              1);
 }
 
 }  // namespace

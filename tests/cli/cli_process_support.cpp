@@ -73,6 +73,17 @@ bool ReadInto(int& fd, std::string& into) {
     return true;
 }
 
+// In the child before exec: the signals the program handles start from their defaults,
+// whatever the test runner ignores (nohup, a background job).
+void DefaultSignals() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
 }  // namespace
 
 const char* CliPath() {
@@ -91,6 +102,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, ChildOptions option
         int master = -1;
         pid_ = ::forkpty(&master, nullptr, nullptr, nullptr);
         if (pid_ == 0) {
+            DefaultSignals();
             ::execve(argp[0], argp.data(), envp.data());
             ::_exit(127);
         }
@@ -114,6 +126,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, ChildOptions option
             ::dup2(out[1], 1);
         }
         ::dup2(err[1], 2);
+        DefaultSignals();
         ::execve(argp[0], argp.data(), envp.data());
         ::_exit(127);
     }

@@ -61,6 +61,7 @@ int CliApp::Run(const std::vector<std::string>& args) {
         return kExitFailure;  // the socket error is on standard error
     }
     control_.InstallSignalClose();
+    hangup_ = std::make_unique<HangupClose>([this] { RequestFinish(kExitOk, true); });
     keys_ = std::make_unique<TerminalKeys>(terminal_.in, [this](char key) { OnKey(key); });
     platform::SetIdleHandler([this] { Drain(); });
     drainTimer_.start(kDrainIntervalMs);

@@ -3,7 +3,7 @@
 // input (a terminal) the keys p, r, z and q.
 //
 //   Run: arguments -> settings (none stored) -> socket layer -> Start -> event loop
-//   -> q, SIGINT, SIGTERM: Stop, exit 0  |  the relay stops by itself: exit 1
+//   -> q, SIGINT, SIGTERM, SIGHUP: Stop, exit 0  |  the relay stops by itself: exit 1
 #pragma once
 
 #include <memory>
@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/cli/cli_control_view.h"
+#include "app/cli/hangup_close.h"
 #include "app/cli/status_line.h"
 #include "app/cli/terminal_keys.h"
 #include "app/cli/terminal_output.h"
@@ -71,6 +72,7 @@ private:
     CliControlView view_;
     control::RelayControl control_;  // after its views: it uses them until it is gone
     std::unique_ptr<TerminalKeys> keys_;
+    std::unique_ptr<HangupClose> hangup_;
     QTimer drainTimer_;
     QEventLoop* loop_ = nullptr;
     bool started_ = false;

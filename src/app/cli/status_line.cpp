@@ -68,8 +68,9 @@ void StatusLine::Refresh(bool force) {
         return;
     }
     // One column short of the width: a line that fills it would wrap on some terminals,
-    // and "\r" would then no longer return to its start.
-    drawn_ = ComposeStatus(state_, counters_, Width() - 1);
+    // and "\r" would then no longer return to its start. An unknown width cuts nothing.
+    const int width = Width();
+    drawn_ = ComposeStatus(state_, counters_, width > 1 ? width - 1 : 0);
     changed_ = false;
     sinceDraw_.start();
     Redraw();
@@ -117,10 +118,10 @@ void StatusLine::Write(std::string_view text) const {
 
 int StatusLine::Width() const {
     winsize size{};
-    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0) {
         return size.ws_col;
     }
-    return 80;
+    return 0;
 }
 
 }  // namespace corvane::cli

@@ -57,6 +57,7 @@ public:
 
 private:
     void Write(std::string_view text) const;
+    // The terminal's columns, 0 when it does not say.
     int Width() const;
 
     int fd_;

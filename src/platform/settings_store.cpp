@@ -33,8 +33,11 @@ SettingsKey::~SettingsKey() {
     Close();
 }
 
+// A file with a malformed line still gives every good line and is rewritten whole by the
+// next save; only a store that cannot be read or written at all counts as not open, so that
+// one bad line never costs the user every setting for good.
 bool SettingsKey::IsOpen() const {
-    return settings_ != nullptr && settings_->status() == QSettings::NoError &&
+    return settings_ != nullptr && settings_->status() != QSettings::AccessError &&
            settings_->isWritable();
 }
 

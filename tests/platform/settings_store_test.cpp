@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include "support/temporary_settings.h"
@@ -43,6 +45,34 @@ TEST_F(SettingsStoreTest, WritesGoToTheRedirectedFileAndReadBack) {
     EXPECT_EQ(host, "example.test");
     EXPECT_TRUE(key.QueryString("Log File", 256, log));
     EXPECT_EQ(log, "");
+}
+
+TEST_F(SettingsStoreTest, MalformedLineKeepsTheGoodValuesAndIsRewrittenOnSave) {
+    ASSERT_TRUE(temp_.IsValid());
+    QDir().mkpath(QFileInfo(temp_.FilePath()).path());
+    {
+        QFile file(temp_.FilePath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(
+            "[General]\nWidth=700\nRemote%20Host=example.org\nthis line has no equals sign\n");
+    }
+    {
+        SettingsKey key;
+        ASSERT_TRUE(key.IsOpen());
+        std::uint32_t width = 0;
+        std::string host;
+        EXPECT_TRUE(key.QueryDword("Width", width));
+        EXPECT_EQ(width, 700u);
+        EXPECT_TRUE(key.QueryString("Remote Host", 64, host));
+        EXPECT_EQ(host, "example.org");
+        key.SetDword("Width", 800);
+    }
+    QFile file(temp_.FilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("Width=800"));
+    EXPECT_TRUE(text.contains("Remote%20Host=example.org"));
+    EXPECT_FALSE(text.contains("no equals sign"));
 }
 
 TEST_F(SettingsStoreTest, StringReadFailsWhenAbsentOrTooLongForTheBuffer) {

@@ -33,8 +33,26 @@ bool RunLoopUntil(const std::function<bool()>& cond, int timeoutMs) {
     return cond();
 }
 
+namespace {
+
+// The parent of the answering timers, so that a test's unanswered ones end with the test
+// instead of answering the next test's boxes.
+QObject& Answerers() {
+    static QObject* parent = new QObject(qApp);
+    return *parent;
+}
+
+}  // namespace
+
+void CancelAnswers() {
+    const QObjectList pending = Answerers().children();
+    for (QObject* timer : pending) {
+        delete timer;
+    }
+}
+
 void AnswerModal(std::function<void(QWidget*)> answer) {
-    auto* timer = new QTimer(qApp);
+    auto* timer = new QTimer(&Answerers());
     timer->setInterval(5);
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, answer] {
@@ -61,7 +79,13 @@ std::shared_ptr<BoxSeen> AnswerMessageBox(int standardButton) {
         seen->seen = true;
         seen->caption = box->windowTitle();
         seen->text = box->text();
-        box->button(static_cast<QMessageBox::StandardButton>(standardButton))->click();
+        if (QAbstractButton* button =
+                box->button(static_cast<QMessageBox::StandardButton>(standardButton))) {
+            button->click();
+        } else {
+            ADD_FAILURE() << "the box has no such button: " << box->text().toStdString();
+            box->close();
+        }
     });
     return seen;
 }
@@ -77,6 +101,7 @@ void FormTest::SetUp() {
 }
 
 void FormTest::TearDown() {
+    CancelAnswers();
     form_.reset();
 }
 

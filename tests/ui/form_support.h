@@ -27,6 +27,8 @@ bool RunLoopUntil(const std::function<bool()>& cond, int timeoutMs = 5000);
 // Calls answer(modal) as soon as a modal widget is active (polled every few milliseconds,
 // for at most a few seconds), from inside the modal's own event loop.
 void AnswerModal(std::function<void(QWidget*)> answer);
+// Stops every AnswerModal still waiting (FormTest does it at the end of each test).
+void CancelAnswers();
 // Clicks the given standard button of the next QMessageBox and records its caption and text.
 struct BoxSeen {
     bool seen = false;

@@ -37,7 +37,11 @@ std::string ComposeStatus(std::string_view state, const std::array<std::string, 
     return line;
 }
 
-StatusLine::StatusLine(int fd, bool enabled) : fd_(fd), enabled_(enabled) {}
+StatusLine::StatusLine(int fd, bool enabled) : enabled_(enabled) {
+    if (enabled_) {
+        out_.emplace(fd);
+    }
+}
 
 void StatusLine::ShowCounter(relay::Counter counter, std::string_view text) {
     std::string& shown = counters_[Index(counter)];
@@ -103,9 +107,9 @@ void StatusLine::Finish() {
 }
 
 void StatusLine::Write(std::string_view text) const {
-    // Standard error is the user's terminal: a short blocking write is the right thing.
-    while (!text.empty()) {
-        const ssize_t r = ::write(fd_, text.data(), text.size());
+    // A bounded number of tries: a terminal that takes nothing now gets the next redraw.
+    for (int attempt = 0; attempt < 8 && !text.empty(); ++attempt) {
+        const ssize_t r = ::write(out_->fd(), text.data(), text.size());
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -118,7 +122,7 @@ void StatusLine::Write(std::string_view text) const {
 
 int StatusLine::Width() const {
     winsize size{};
-    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0) {
+    if (::ioctl(out_->fd(), TIOCGWINSZ, &size) == 0) {
         return size.ws_col;
     }
     return 0;

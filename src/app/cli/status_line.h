@@ -6,11 +6,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include <QElapsedTimer>
 
+#include "app/cli/output_descriptor.h"
 #include "relay/relay_view.h"
 
 namespace corvane::cli {
@@ -60,7 +62,9 @@ private:
     // The terminal's columns, 0 when it does not say.
     int Width() const;
 
-    int fd_;
+    // The terminal, written without blocking: a stopped terminal (Ctrl+S) loses status
+    // redraws instead of holding up the relay.
+    std::optional<OutputDescriptor> out_;
     bool enabled_;
     std::string state_ = "Stopped";
     std::array<std::string, 5> counters_{"0", "0", "0", "0", "0"};

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcutEvent>
 #include <QStatusTipEvent>
 #include <QToolButton>
 
@@ -188,6 +189,17 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         ShowLongHint(static_cast<QStatusTipEvent*>(event)->tip());
         return true;
+    }
+    if (event->type() == QEvent::Shortcut) {
+        // "P&ause" and the "&Action" menu share their mnemonic. A button's mnemonic presses
+        // the button, as it does when it is the only one; Qt would only focus it.
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button != nullptr && static_cast<QShortcutEvent*>(event)->isAmbiguous() &&
+            button->window() == this && button->isEnabled()) {
+            button->setFocus(Qt::ShortcutFocusReason);
+            button->animateClick();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

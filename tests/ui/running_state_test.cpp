@@ -159,6 +159,20 @@ TEST_F(RunningStateTest, EnterPressesStartOnlyWhileItIsTheDefault) {
     EXPECT_TRUE(Form().Control().Running());
 }
 
+TEST_F(RunningStateTest, MnemonicsPressTheirButtons) {
+    ShowAndActivate();
+    FillParameters();
+    QTest::keyClick(&Form(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(WaitFor([&] { return Form().Control().Running(); }));
+    // Alt+A is also the Action menu's; the button still takes it.
+    QTest::keyClick(&Form(), Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(WaitFor([&] { return Form().Control().Paused(); }));
+    QTest::keyClick(&Form(), Qt::Key_U, Qt::AltModifier);
+    ASSERT_TRUE(WaitFor([&] { return !Form().Control().Paused(); }));
+    QTest::keyClick(&Form(), Qt::Key_O, Qt::AltModifier);
+    ASSERT_TRUE(WaitFor([&] { return !Form().Control().Running(); }));
+}
+
 TEST_F(RunningStateTest, EachStartCommandStarts) {
     FillParameters();
     Form().MenuItemStart->trigger();

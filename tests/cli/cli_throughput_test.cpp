@@ -17,6 +17,13 @@ namespace corvane::cli::test {
 namespace {
 
 constexpr long kMemoryLimitKiB = 100 * 1024;
+// AddressSanitizer keeps freed memory in quarantine (256 MiB by default) and adds its shadow:
+// the resident size of such a build says nothing about the program's own memory.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeMeaningful = false;
+#else
+constexpr bool kResidentSizeMeaningful = true;
+#endif
 
 struct Push {
     std::int64_t delivered = 0;
@@ -92,7 +99,9 @@ TEST(CliThroughput, StalledReaderOfStandardOutputNeitherHoldsUpTheRelayNorGrowsM
     const Push p = PushThrough(kTotal, "High", options);
     EXPECT_EQ(p.delivered, kTotal);
     EXPECT_GT(p.peakRssKiB, 0);
-    EXPECT_LT(p.peakRssKiB, kMemoryLimitKiB);
+    if (kResidentSizeMeaningful) {
+        EXPECT_LT(p.peakRssKiB, kMemoryLimitKiB);
+    }
     ASSERT_TRUE(p.exitCode.has_value());
     EXPECT_EQ(*p.exitCode, kExitOk);
     // Once the reader reads again, the end of the run comes out whole.

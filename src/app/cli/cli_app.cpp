@@ -8,6 +8,7 @@
 #include "app/cli/cli_arguments.h"
 #include "app/cli/colour_escape.h"
 #include "platform/messages.h"
+#include "relay/socket_error_text.h"
 
 namespace corvane::cli {
 
@@ -57,8 +58,10 @@ int CliApp::Run(const std::vector<std::string>& args) {
     // The settings start from their defaults: nothing stored is read, nothing is written.
     (void)control_.ApplyCommandLine(args);
     control_.ApplySettings();
-    if (!control_.StartSockets()) {
-        return kExitFailure;  // the socket error is on standard error
+    sockets_.emplace();
+    if (sockets_->Error() != 0) {
+        view_.ShowSocketError(relay::SocketErrorText(sockets_->Error()));
+        return kExitFailure;
     }
     control_.InstallSignalClose();
     hangup_ = std::make_unique<HangupClose>([this] { RequestFinish(kExitOk, true); });

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 #include "app/cli/cli_control_view.h"
 #include "app/cli/hangup_close.h"
+#include "app/cli/socket_layer.h"
 #include "app/cli/status_line.h"
 #include "app/cli/terminal_keys.h"
 #include "app/cli/terminal_output.h"
@@ -70,7 +72,8 @@ private:
     StatusLine status_;
     TerminalOutput output_;
     CliControlView view_;
-    control::RelayControl control_;  // after its views: it uses them until it is gone
+    std::optional<SocketLayer> sockets_;  // before the control: shut down after the engine
+    control::RelayControl control_;       // after its views: it uses them until it is gone
     std::unique_ptr<TerminalKeys> keys_;
     std::unique_ptr<HangupClose> hangup_;
     QTimer drainTimer_;

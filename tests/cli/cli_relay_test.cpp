@@ -212,3 +212,34 @@ TEST(CliRelay, SigtermLeavesACompleteHtmlLogFile) {
 
 }  // namespace
 }  // namespace corvane::cli::test
+
+namespace corvane::cli::test {
+namespace {
+
+TEST(CliRelay, HexOnlyDumpsTheRequestInsteadOfItsLines) {
+    TestListener server;
+    CliProcess child({"127.0.0.1", std::to_string(server.Port()), "0", "-hexonly"});
+    ASSERT_TRUE(child.WaitForOutput("Waiting for connections\n"));
+    const long port = NumberAfter(child.Out(), "Local Port (").value_or(0);
+    const int client = ConnectLoopback(static_cast<std::uint16_t>(port));
+    const int accepted = server.Accept();
+    ASSERT_GE(client, 0);
+    ASSERT_GE(accepted, 0);
+    ASSERT_TRUE(child.WaitForOutput(": Connected to Server\n"));
+    ASSERT_TRUE(SendAll(client, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+    EXPECT_EQ(ReceiveUntil(accepted, "\r\n\r\n"), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")
+        << "no rewriting without text lines";
+    EXPECT_TRUE(
+        child.WaitForOutput("0000  47 45 54 20 2F 20 48 54  54 50 2F 31 2E 31 0D 0A  "
+                            "GET / HTTP/1.1..\n"))
+        << child.Out();
+    ::close(client);
+    ::close(accepted);
+    child.Signal(SIGTERM);
+    const auto code = child.WaitExit();
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, kExitOk);
+}
+
+}  // namespace
+}  // namespace corvane::cli::test

@@ -9,8 +9,9 @@
 //     InstallSignalClose(); show the window; call OnIdle() whenever the event loop has
 //     emptied its queue.
 // Closing: the window's close query calls CloseQuery(), its close calls OnClose(w, h).
-// A terminal front-end that keeps no settings calls ApplyCommandLine, ApplySettings and
-// StartSockets instead of Initialise, and Stop instead of OnClose.
+// A terminal front-end that keeps no settings calls ApplyCommandLine and ApplySettings
+// instead of Initialise (and StartSockets, or WSAStartup itself when it has no panel for the
+// local address), and Stop instead of OnClose.
 #pragma once
 
 #include <cstdint>

@@ -186,13 +186,7 @@ void TForm1::ShowHelpContents() {
     if (helpViewer_ == nullptr) {
         helpViewer_ = new THelpViewer(this, path);  // a child of the window
     } else {
-        helpViewer_->Browser()->setSource(
-            [&] {
-                QUrl url = QUrl::fromLocalFile(path);
-                url.setFragment(QString::fromLatin1(kContentsAnchor));
-                return url;
-            }(),
-            QTextDocument::HtmlResource);
+        helpViewer_->ShowContents();
     }
     helpViewer_->show();
     helpViewer_->raise();

@@ -35,19 +35,23 @@ THelpViewer::THelpViewer(QWidget* parent, const QString& path) : QDialog(parent)
     browser_ = new QTextBrowser(this);
     browser_->setObjectName(QStringLiteral("HelpBrowser"));
     browser_->setOpenExternalLinks(true);
-    QUrl url = QUrl::fromLocalFile(path);
-    url.setFragment(QString::fromLatin1(kContentsAnchor));
-    // The file's name does not say HTML, so the type is given.
-    browser_->setSource(url, QTextDocument::HtmlResource);
+    contents_ = QUrl::fromLocalFile(path);
+    contents_.setFragment(QString::fromLatin1(kContentsAnchor));
+    ShowContents();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* contents = buttons->addButton(QStringLiteral("&Contents"), QDialogButtonBox::ActionRole);
-    connect(contents, &QPushButton::clicked, this, [this, url] { browser_->setSource(url); });
+    connect(contents, &QPushButton::clicked, this, &THelpViewer::ShowContents);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(browser_);
     layout->addWidget(buttons);
+}
+
+void THelpViewer::ShowContents() {
+    // The file's name does not say HTML, so the type is given.
+    browser_->setSource(contents_, QTextDocument::HtmlResource);
 }
 
 }  // namespace corvane::ui

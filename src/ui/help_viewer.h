@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QUrl>
 
 class QTextBrowser;
 
@@ -24,9 +25,12 @@ public:
     THelpViewer(QWidget* parent, const QString& path);
 
     QTextBrowser* Browser() const { return browser_; }
+    // Back to the table of contents.
+    void ShowContents();
 
 private:
     QTextBrowser* browser_;
+    QUrl contents_;
 };
 
 }  // namespace corvane::ui

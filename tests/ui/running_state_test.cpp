@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTcpSocket>
 #include <QToolButton>
 
@@ -236,6 +237,32 @@ TEST_F(RunningStateTest, ClosingWhileStoppedAsksNothing) {
     Form().MenuItemExit->trigger();
     EXPECT_FALSE(Form().isVisible());
     EXPECT_FALSE(box->seen);
+}
+
+}  // namespace
+}  // namespace corvane::ui::testing
+
+namespace corvane::ui::testing {
+namespace {
+
+TEST(AutoStart, StartsAtTheFirstIdleMomentAndClosesWithoutAsking) {
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    TForm1 form;
+    ASSERT_EQ(form.StartUp({"127.0.0.1", std::to_string(server.serverPort()), "", "-auto"}),
+              control::StartupResult::Ready);
+    EXPECT_FALSE(form.Control().Running());
+    form.show();
+    ASSERT_TRUE(RunLoopUntil([&] { return form.Control().Running(); }));
+    EXPECT_EQ(form.StatusPanel[2]->text().toStdString(), "Started");
+    auto box = AnswerMessageBox(QMessageBox::Yes);
+    form.close();
+    CancelAnswers();
+    EXPECT_FALSE(box->seen);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(form.Control().Running());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
@@ -107,6 +108,15 @@ int main(int argc, char* argv[]) {
         [&] { return form.Memo1->toPlainText().contains(QStringLiteral("Disconnected")); }, 5000);
     QTest::qWait(1200);
     ok = Save(&form, out, "relaying.png") && ok;
+
+    form.PopupMenu1->popup(form.Memo1->mapToGlobal(QPoint(200, 60)));
+    QTest::qWait(200);
+    form.MenuSize->popup(form.PopupMenu1->mapToGlobal(QPoint(form.PopupMenu1->width(), 40)));
+    QTest::qWait(200);
+    ok = Save(form.PopupMenu1, out, "popup.png") && ok;
+    ok = Save(form.MenuSize, out, "popup-size.png") && ok;
+    form.MenuSize->close();
+    form.PopupMenu1->close();
 
     form.SpeedButtonPause->click();
     QTest::qWait(200);

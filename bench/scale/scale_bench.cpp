@@ -32,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBytesPerIteration = 64u << 20;
 constexpr int kConnectGroup = 200;  // Clients connected before their Servers are accepted
 constexpr int kSetupMs = 120000;
+// Descriptors each process needs besides its two per Connection.
+constexpr rlim_t kSpareDescriptors = 64;
 
 int idleWanted = 10000;
 std::map<int, double> throughput;  // idle Connections reached -> bytes per second
@@ -47,7 +49,7 @@ sockaddr_in Loopback(std::uint16_t port) {
 
 // Room for `connections` in both processes: two descriptors each, and some to spare.
 int RaiseDescriptorLimit(int connections) {
-    const rlim_t want = static_cast<rlim_t>(2 * connections + 256);
+    const rlim_t want = static_cast<rlim_t>(2 * connections + kSpareDescriptors);
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     if (limit.rlim_cur < want) {
@@ -59,7 +61,7 @@ int RaiseDescriptorLimit(int connections) {
         }
         ::getrlimit(RLIMIT_NOFILE, &limit);
     }
-    return static_cast<int>((limit.rlim_cur - 256) / 2);
+    return static_cast<int>((limit.rlim_cur - kSpareDescriptors) / 2);
 }
 
 class Rig {

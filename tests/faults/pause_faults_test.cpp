@@ -80,5 +80,52 @@ TEST_F(PauseFaultTest, DISABLED_ResetMetAtResumeIsReportedWithItsErrorText) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Connection reset by peer"), lines.end());
 }
 
+// A peer sends its last bytes and then ends while the relay is paused. Resume's one read
+// takes the bytes; the end behind them must still be met, or the Connection stays open for
+// good. The parameter: the Client ends (true) or the Server.
+class PauseEndFaultTest : public FaultTest, public ::testing::WithParamInterface<bool> {
+protected:
+    // Through, paused, the last bytes and the end (a close or a reset), then Resume. False
+    // when the Connection did not end on both sides in time; got: what the other peer read.
+    bool EndDuringAPause(bool reset, std::string& got) {
+        int client = -1;
+        int server = -1;
+        int n = -1;
+        EXPECT_EQ(StartToServer(), control::StartResult::Started);
+        EXPECT_TRUE(ConnectThrough(client, server, n));
+        const int ender = GetParam() ? client : server;
+        const int other = GetParam() ? server : client;
+        control_->Pause();
+        EXPECT_TRUE(Send(ender, "last words"));
+        RunEventLoopFor(50);
+        Drop(ender, reset);
+        RunEventLoopFor(100);
+        control_->Resume();
+        const bool closed = WaitClosed(other, got, 5000);
+        return WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }) && closed;
+    }
+};
+
+TEST_P(PauseEndFaultTest, BytesAndACloseDuringAPauseAreDeliveredAndEndTheConnection) {
+    std::string got;
+    EXPECT_TRUE(EndDuringAPause(false, got));
+    EXPECT_EQ(got, "last words");
+    ExpectIdleCounters();
+}
+
+// Fails: after bytes and then a reset during a pause, Resume's read returns the bytes, the
+// close event was dropped while paused and no read notification follows (nothing is left to
+// read but the reset), so the Connection is never ended: both peers stay connected and
+// ConnectionCount stays at 1. Seen in the soak as Connections that never end. Enabled once
+// the relay meets the end behind the bytes (for instance by reading again after Resume's
+// read while the socket reports an error or a close).
+TEST_P(PauseEndFaultTest, DISABLED_BytesAndAResetDuringAPauseEndTheConnection) {
+    std::string got;
+    EXPECT_TRUE(EndDuringAPause(true, got));
+    ExpectIdleCounters();
+}
+
+INSTANTIATE_TEST_SUITE_P(EitherPeer, PauseEndFaultTest, ::testing::Bool());
+
 }  // namespace
 }  // namespace corvane::faults

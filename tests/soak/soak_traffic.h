@@ -66,6 +66,8 @@ public:
     bool Run(std::uint16_t relayPort, Clock::time_point until, int drainMs,
              const std::function<void()>& onTick);
     const TrafficReport& Report() const { return report_; }
+    // While held, the ending resets wait (see the soak test for why).
+    void HoldResets(bool held) { resetsHeld_ = held; }
     int Open() const { return static_cast<int>(conns_.size()); }
 
     struct Side;
@@ -90,6 +92,7 @@ private:
     int epoll_ = -1;
     int listener_ = -1;
     std::uint64_t nextId_ = 1;
+    bool resetsHeld_ = false;
     std::unordered_map<std::uint64_t, std::unique_ptr<Conn>> conns_;
     // Accepted Server sockets whose Connection is not known until its id has arrived.
     std::unordered_map<int, std::string> unpaired_;

@@ -1,6 +1,6 @@
 // One busy Connection through corvane-cli, with and without ten thousand idle ones held open
-// beside it. Reports the busy one's throughput for each number of idle Connections, their
-// ratio, and the program's resident memory per idle Connection.
+// beside it. Reports the busy one's throughput both ways, their ratio, and the program's
+// resident memory per idle Connection.
 //
 //   corvane_scale_bench [--idle=N] [benchmark flags]
 //
@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,8 +35,9 @@ constexpr int kSetupMs = 120000;
 constexpr rlim_t kSpareDescriptors = 64;
 
 int idleWanted = 10000;
-std::map<int, double> throughput;  // idle Connections reached -> bytes per second
-std::map<int, double> kibPerIdle;
+double ratio = 0;  // throughput with the idle Connections over that without them
+int idleReached = 0;
+double kibPerIdle = 0;
 
 sockaddr_in Loopback(std::uint16_t port) {
     sockaddr_in sin{};
@@ -173,70 +173,92 @@ bool Transfer(int client, int server, std::size_t bytes, corvane::soak::CliProce
     return true;
 }
 
-void BM_BusyConnectionBesideIdleOnes(benchmark::State& state) {
-    const int wanted = static_cast<int>(state.range(0)) == 0 ? 0 : idleWanted;
-    const int idle = std::min(wanted, RaiseDescriptorLimit(wanted + 2));
+// A relay of its own with one busy Connection and `idle` idle ones beside it.
+struct Setup {
     Rig rig;
-    if (!rig.Launch()) {
-        state.SkipWithError("corvane-cli did not start");
-        return;
-    }
     std::vector<int> clients;
     std::vector<int> servers;
-    if (!rig.ConnectPairs(1, &clients, &servers)) {
-        state.SkipWithError("no busy Connection");
-        return;
-    }
-    // Memory with the busy Connection only, after it has carried some bytes.
-    Transfer(clients[0], servers[0], 8u << 20, rig.Cli());
-    const std::int64_t residentBefore = rig.Cli().ResidentKiB();
-    if (!rig.ConnectPairs(idle, &clients, &servers)) {
-        state.SkipWithError("could not open the idle Connections");
-        return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    rig.Cli().Poll();
-    const std::int64_t residentIdle = rig.Cli().ResidentKiB();
+    std::int64_t residentBusyOnly = 0;
+    std::int64_t residentWithIdle = 0;
 
-    std::size_t moved = 0;
+    // Nothing on success, else what failed.
+    const char* Make(int idle) {
+        if (!rig.Launch()) {
+            return "corvane-cli did not start";
+        }
+        if (!rig.ConnectPairs(1, &clients, &servers)) {
+            return "no busy Connection";
+        }
+        // Memory with the busy Connection only, after it has carried some bytes.
+        if (!Transfer(clients[0], servers[0], 8u << 20, rig.Cli())) {
+            return "the busy Connection stalled";
+        }
+        residentBusyOnly = rig.Cli().ResidentKiB();
+        if (!rig.ConnectPairs(idle, &clients, &servers)) {
+            return "could not open the idle Connections";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        rig.Cli().Poll();
+        residentWithIdle = rig.Cli().ResidentKiB();
+        return nullptr;
+    }
+
+    // Seconds for one transfer on the busy Connection; negative when it stalled.
+    double Time(std::size_t bytes) {
+        const Clock::time_point start = Clock::now();
+        if (!Transfer(clients[0], servers[0], bytes, rig.Cli())) {
+            return -1;
+        }
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+};
+
+// Two relays at once, one with no idle Connections and one with ten thousand; each iteration
+// moves the same bytes through both, one after the other, so that the load of the machine
+// at any moment weighs on both alike.
+void BM_BusyConnectionBesideIdleOnes(benchmark::State& state) {
+    const int idle = std::min(idleWanted, RaiseDescriptorLimit(idleWanted + 2));
+    Setup none;
+    Setup many;
+    for (auto [setup, count] : {std::pair{&none, 0}, std::pair{&many, idle}}) {
+        if (const char* error = setup->Make(count)) {
+            state.SkipWithError(error);
+            return;
+        }
+    }
+    double secondsNone = 0;
+    double secondsMany = 0;
     for (auto _ : state) {
-        if (!Transfer(clients[0], servers[0], kBytesPerIteration, rig.Cli())) {
+        const double a = none.Time(kBytesPerIteration);
+        const double b = many.Time(kBytesPerIteration);
+        if (a < 0 || b < 0) {
             state.SkipWithError("the busy Connection stalled");
             return;
         }
-        moved += kBytesPerIteration;
+        secondsNone += a;
+        secondsMany += b;
+        state.SetIterationTime(a + b);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(moved));
+    const double bytes =
+        static_cast<double>(kBytesPerIteration) * static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<std::int64_t>(2 * bytes));
+    ratio = secondsNone / secondsMany;
+    idleReached = idle;
+    kibPerIdle =
+        idle > 0 ? static_cast<double>(many.residentWithIdle - many.residentBusyOnly) / idle : 0;
     state.counters["idle"] = idle;
-    state.counters["rss_KiB"] = static_cast<double>(residentIdle);
-    if (idle > 0) {
-        kibPerIdle[idle] = static_cast<double>(residentIdle - residentBefore) / idle;
-        state.counters["KiB_per_idle"] = kibPerIdle[idle];
-    }
-    state.counters["bytes_per_second"] =
-        benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kIsRate);
+    state.counters["MiBps_none"] = bytes / secondsNone / (1 << 20);
+    state.counters["MiBps_idle"] = bytes / secondsMany / (1 << 20);
+    state.counters["ratio"] = ratio;
+    state.counters["rss_KiB"] = static_cast<double>(many.residentWithIdle);
+    state.counters["KiB_per_idle"] = kibPerIdle;
 }
 
-// Real time: the relay works in another process.
+// Manual time: the relays work in other processes.
 BENCHMARK(BM_BusyConnectionBesideIdleOnes)
-    ->Arg(0)
-    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(2.0);
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (!run.error_occurred && run.counters.count("bytes_per_second") != 0) {
-                throughput[static_cast<int>(run.counters.at("idle"))] =
-                    run.counters.at("bytes_per_second");
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
+    ->UseManualTime()
+    ->MinTime(4.0);
 
 }  // namespace
 
@@ -247,16 +269,11 @@ int main(int argc, char** argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    if (throughput.count(0) != 0 && throughput.size() == 2) {
-        const auto busy = *throughput.rbegin();
+    benchmark::RunSpecifiedBenchmarks();
+    if (idleReached > 0) {
         std::printf("throughput with %d idle Connections / with none: %.3f (goal above 0.9)\n",
-                    busy.first, busy.second / throughput[0]);
-    }
-    for (const auto& [idle, kib] : kibPerIdle) {
-        std::printf("resident memory per idle Connection (%d of them): %.2f KiB (goal under 20)\n",
-                    idle, kib);
+                    idleReached, ratio);
+        std::printf("resident memory per idle Connection: %.2f KiB (goal under 20)\n", kibPerIdle);
     }
     benchmark::Shutdown();
     return 0;

@@ -99,13 +99,19 @@ public:
     int SendToServer(Connection& c);
     int SendToClient(Connection& c);
 
+    // A peer's close (never while paused): the last read, the "... disconnected" line, and
+    // the disconnect of the other side.
     void OnSocketClose(Connection& c, platform::SOCKET s, int error);
-    // The Client side has ended: the Server gets what is pending for it, then is closed.
+    // The Client side has ended (error: its socket error, or 0). What is pending for the
+    // Server still goes out, on write notifications when it cannot all go at once; then the
+    // Server is closed and the Connection removed. Before the connect completed, at once.
     void DisconnectServer(Connection& c, int error);
-    // The Server side has ended: the Client gets what is pending for it, then is closed.
+    // The Server side has ended: the same towards the Client.
     void DisconnectClient(Connection& c, int error);
 
 private:
+    // force: the last read of a close, taken even above the high-water mark; a peer found
+    // closed then gives 0 and leaves the report to OnSocketClose.
     int ReadFromClient(Connection& c, bool force);
     int ReadFromServer(Connection& c, bool force);
     int DrainToServer(Connection& c);

@@ -93,9 +93,28 @@ int RelayEngine::DrainToClient(Connection& c) {
     return sent;
 }
 
+namespace {
+
+// Linux answers a close with unread bytes waiting by a reset, which throws away what was just
+// handed over for that peer. What the peer sent has nowhere to go any more: read it away
+// first (within a bound), so that the close stays a graceful one.
+void DiscardInput(platform::SOCKET s) {
+    char scrap[4096];
+    for (int i = 0; i < 64; ++i) {
+        if (platform::recv(s, scrap, static_cast<int>(sizeof scrap), 0) <= 0) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 void RelayEngine::FinishDisconnectServer(Connection& c) {
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     log_.LogConnectionMessage(c.number, "Disconnected from Server");
+    if (c.serverSocket != platform::INVALID_SOCKET) {
+        DiscardInput(c.serverSocket);
+    }
     CloseServerSocket(c);
     c.clientToServer.Release();
     RemoveConnection(c);
@@ -104,6 +123,9 @@ void RelayEngine::FinishDisconnectServer(Connection& c) {
 void RelayEngine::FinishDisconnectClient(Connection& c) {
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
     c.serverToClient.Release();
+    if (c.clientSocket != platform::INVALID_SOCKET) {
+        DiscardInput(c.clientSocket);
+    }
     CloseClientSocket(c);
     log_.LogConnectionMessage(c.number, "Disconnected from Client");
     RemoveConnection(c);

@@ -227,7 +227,10 @@ void NoteRecv(SOCKET s, long result, int requested, int error) {
         // raises a new edge. One that filled the buffer may have left bytes behind whose
         // edge has been used up: look instead of waiting.
         const int waiting = result == requested ? BytesWaiting(s) : 0;
-        if (waiting > 0) {
+        if (waiting > 0 || st->closePosted) {
+            // Bytes wait, or the peer's end was reported already and the reader went on
+            // reading (a paused relay drops FD_CLOSE and reads at Resume): no edge will come
+            // again, so the next read is asked for, to meet the end or the reset.
             PostRead(s, *st);
         } else {
             MaybePostClose(s, *st, 0);

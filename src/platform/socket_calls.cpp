@@ -167,6 +167,15 @@ int recv(SOCKET s, char* buf, int len, int flags) {
         }
     }
     detail::NoteRecv(s, static_cast<long>(n), len, error);
+    if (n == 0 && len > 0) {
+        // A reset whose error the event layer has already taken from the socket (to put it
+        // in FD_CLOSE) reads as a plain end here; report it as the reset it was.
+        if (const detail::SocketState* st = detail::Sockets().Find(s);
+            st != nullptr && st->closeError != 0) {
+            WSASetLastError(st->closeError);
+            return SOCKET_ERROR;
+        }
+    }
     return n < 0 ? Fail(error) : static_cast<int>(n);
 }
 

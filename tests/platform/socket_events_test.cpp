@@ -200,6 +200,30 @@ TEST_F(SocketEventsTest, PeerResetGivesCloseWithConnectionReset) {
     EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
 }
 
+TEST_F(SocketEventsTest, ReadAfterADroppedCloseIsFollowedByAReadThatMeetsTheEnd) {
+    // A reader that ignores FD_CLOSE (a paused relay) and later reads the bytes that came
+    // before a reset must be told to read again: otherwise nothing ever reports the reset.
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    raw_.clear();
+    ASSERT_TRUE(RawWriteAll(peer, "abc", 3));
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ));
+    RawReset(peer);
+    ASSERT_TRUE(rec_.WaitForEvent(s, FD_CLOSE));
+    const int readsBefore = rec_.Count(s, FD_READ);
+    char buf[16];
+    const int n = recv(s, buf, sizeof buf, 0);
+    if (n > 0) {
+        // The bytes came before the reset: another FD_READ must follow for the reset.
+        ASSERT_TRUE(rec_.WaitForEvent(s, FD_READ, readsBefore + 1));
+        EXPECT_EQ(recv(s, buf, sizeof buf, 0), SOCKET_ERROR);
+    } else {
+        EXPECT_EQ(n, SOCKET_ERROR);
+    }
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+}
+
 TEST_F(SocketEventsTest, MessageForClosedSocketNeverReachesItsReusedNumber) {
     int peer = -1;
     SOCKET s = AcceptFromRawClient(peer);

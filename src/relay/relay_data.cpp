@@ -104,12 +104,17 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     if (n == kReceiveOutOfMemory) {
         log_.LogConnectionInform(c.number, "Out of memory");
         error = 0;
-    } else if (n == kReceiveClosed) {
+    } else if (n == kReceiveClosed || error == platform::WSAECONNRESET) {
+        // A reset met by a read is the Client's close with an error, whichever of the read
+        // and the close notification sees it first.
+        if (n == kReceiveClosed) {
+            error = 0;
+        }
         if (force) {
-            return 0;  // OnSocketClose reports the close, with the close event's error
+            lastReadError_ = error;
+            return 0;  // OnSocketClose reports the close
         }
         log_.LogConnectionInform(c.number, "Client disconnected");
-        error = 0;
     } else {
         log_.LogConnectionInform(c.number, "Could not read data from Client");
     }
@@ -183,12 +188,15 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     if (n == kReceiveOutOfMemory) {
         log_.LogConnectionInform(c.number, "Out of memory");
         error = 0;
-    } else if (n == kReceiveClosed) {
+    } else if (n == kReceiveClosed || error == platform::WSAECONNRESET) {
+        if (n == kReceiveClosed) {
+            error = 0;
+        }
         if (force) {
+            lastReadError_ = error;
             return 0;
         }
         log_.LogConnectionInform(c.number, "Server disconnected");
-        error = 0;
     } else {
         log_.LogConnectionInform(c.number, "Could not read data from Server");
     }

@@ -152,6 +152,9 @@ private:
 
     // Accepting is held back while descriptors have run out; the failure is logged once per
     // such episode, and the retries back off from 5 ms up to 160 ms.
+    // The error a close's last read met (a reset), for OnSocketClose to report.
+    int lastReadError_ = 0;
+
     bool acceptHeldBack_ = false;
     bool acceptFailureLogged_ = false;
     unsigned acceptRetryMs_ = 0;

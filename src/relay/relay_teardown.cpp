@@ -20,18 +20,20 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
         return;
     }
     // The one last read takes bytes that came with the close, even above the high-water mark.
+    // When it meets the reset itself, its error stands in for a close that came without one.
+    lastReadError_ = 0;
     if (s == c.clientSocket) {
         if (ReadFromClient(c, true) < 0) {
             return;
         }
         log_.LogConnectionInform(c.number, "Client disconnected");
-        DisconnectServer(c, error);
+        DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
         if (ReadFromServer(c, true) < 0) {
             return;
         }
         log_.LogConnectionInform(c.number, "Server disconnected");
-        DisconnectClient(c, error);
+        DisconnectClient(c, error != 0 ? error : lastReadError_);
     }
 }
 

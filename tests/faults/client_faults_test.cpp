@@ -19,7 +19,26 @@ namespace {
 using corvane::test::RunEventLoopFor;
 using corvane::test::WaitFor;
 
-class ClientFaultTest : public FaultTest {};
+class ClientFaultTest : public FaultTest {
+protected:
+    // The sanitizers check a type on its first use in a way that needs a descriptor of its
+    // own (and report a bad object when none is left); one whole Connection, shown in the
+    // view, before the limit is lowered makes those first uses.
+    void WarmUp() {
+        int client = -1;
+        int server = -1;
+        int n = -1;
+        ASSERT_TRUE(ConnectThrough(client, server, n));
+        ExpectRelays(client, server);
+        Drop(client);
+        Drop(server);
+        ASSERT_TRUE(
+            corvane::test::WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
+        corvane::test::RunEventLoopFor(250);  // a LogTimer tick moves a run into the view
+        ViewLines();
+        logView_.text.clear();
+    }
+};
 
 // Lowers the soft descriptor limit so that only `spare` more descriptors can be made, and
 // puts the old limit back when it goes (a failed assertion must not leave it lowered).
@@ -116,6 +135,7 @@ TEST_F(ClientFaultTest, ClientThatNeverReadsHoldsTheServerBackInBoundedMemory) {
 
 TEST_F(ClientFaultTest, NoDescriptorForAcceptingHoldsClientsBackUntilOneIsFree) {
     ASSERT_EQ(StartToServer(), control::StartResult::Started);
+    WarmUp();
     const int running = OpenDescriptors();
     const int waiting = Keep(NewSocket());
     ASSERT_GE(waiting, 0);
@@ -126,9 +146,7 @@ TEST_F(ClientFaultTest, NoDescriptorForAcceptingHoldsClientsBackUntilOneIsFree) 
         ASSERT_TRUE(WaitFor([&] { return HasLine(ViewLines(), "Too many open files"); }));
         RunEventLoopFor(200);  // the retries while the limit holds log nothing more
         EXPECT_EQ(ViewLines(),
-                  (Lines{"Local Port (" + std::to_string(LocalPort()) + ") opened",
-                         "Waiting for connections", "Could not accept connection from Client",
-                         "Too many open files"}));
+                  (Lines{"Could not accept connection from Client", "Too many open files"}));
         EXPECT_EQ(control_->Engine().ConnectionCount(), 0);
     }
     // With descriptors free again the waiting Client is served.

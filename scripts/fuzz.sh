@@ -21,8 +21,9 @@ if ! command -v clang++ > /dev/null; then
 fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_BUILD_FUZZ=ON -DCORVANE_SANITIZE=ON \
-    -DCORVANE_BUILD_BENCH=OFF > "$work/configure.log"
-cmake --build "$build" --target corvane_fuzz_all -j2 > "$work/build.log" ||
+    -DCORVANE_BUILD_BENCH=OFF > "$work/configure.log" 2>&1 ||
+    { tail -40 "$work/configure.log"; exit 1; }
+cmake --build "$build" --target corvane_fuzz_all -j2 > "$work/build.log" 2>&1 ||
     { tail -40 "$work/build.log"; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
@@ -59,9 +60,11 @@ printf '%-22s %12s %8s %8s  %s\n' target executions cov corpus result
 for name in "${targets[@]}"; do
     log="$work/$name.log"
     rc=$(cat "$work/$name.rc" 2> /dev/null || echo 1)
-    execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
-    [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
-    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
+    # Fork mode prints no final statistics: its last status line tells the same.
+    execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' |
+            tail -1 || true)
+    [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#' || true)
+    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*' || true)
     corpus=$(find "$work/corpus/$name" -type f | wc -l)
     found=$(find "$work/artifacts/$name" -type f | wc -l)
     result=ok

@@ -61,11 +61,9 @@ TEST_F(PauseFaultTest, ServerResetDuringAPauseEndsTheConnectionAtResume) {
     ExpectIdleCounters();
 }
 
-// A reset met at Resume is logged as a plain close: "Client disconnected" and "Disconnected
-// from Server", without "Connection reset by peer", so the log hides that the peer reset.
-// The read at Resume meets ECONNRESET, which is a failed read with its error text, as it is
-// when the relay is not paused. Enabled once the engine reports it.
-TEST_F(PauseFaultTest, DISABLED_ResetMetAtResumeIsReportedWithItsErrorText) {
+// A reset met at Resume is reported with its error text, as it is when the relay is not
+// paused (it was once logged as a plain close).
+TEST_F(PauseFaultTest, ResetMetAtResumeIsReportedWithItsErrorText) {
     ASSERT_EQ(StartToServer(), control::StartResult::Started);
     int client = -1;
     int server = -1;
@@ -113,13 +111,10 @@ TEST_P(PauseEndFaultTest, BytesAndACloseDuringAPauseAreDeliveredAndEndTheConnect
     ExpectIdleCounters();
 }
 
-// Fails: after bytes and then a reset during a pause, Resume's read returns the bytes, the
-// close event was dropped while paused and no read notification follows (nothing is left to
-// read but the reset), so the Connection is never ended: both peers stay connected and
-// ConnectionCount stays at 1. Seen in the soak as Connections that never end. Enabled once
-// the relay meets the end behind the bytes (for instance by reading again after Resume's
-// read while the socket reports an error or a close).
-TEST_P(PauseEndFaultTest, DISABLED_BytesAndAResetDuringAPauseEndTheConnection) {
+// After bytes and then a reset during a pause, Resume's read returns the bytes and nothing
+// but the reset is left to read: the end must still be met (it once was not, and the
+// Connection stayed open for good).
+TEST_P(PauseEndFaultTest, BytesAndAResetDuringAPauseEndTheConnection) {
     std::string got;
     EXPECT_TRUE(EndDuringAPause(true, got));
     ExpectIdleCounters();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -14,18 +15,65 @@
 
 namespace {
 
-void ShowStartupError(const std::string& message) {
+void PrintStartupError(const std::string& message) {
     const std::string shown = corvane::control::WithFullStop(message);
     std::fprintf(stderr, "%s\n", shown.c_str());
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Corvane"), QString::fromStdString(shown),
+}
+
+void ShowStartupError(const std::string& message) {
+    PrintStartupError(message);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Corvane"),
+                    QString::fromStdString(corvane::control::WithFullStop(message)),
                     QMessageBox::Ok);
     box.exec();
+}
+
+// True when nothing tells Qt where to show a window: no X display, no Wayland display, no
+// platform in the environment, and no -platform or -display among Qt's own options (which
+// Qt also takes with two dashes). The default platform would abort the program then.
+bool NoDisplayAvailable(int argc, char* argv[]) {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        return false;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strncmp(arg, "--", 2) == 0) {
+            ++arg;
+        }
+        if (std::strcmp(arg, "-platform") == 0 || std::strcmp(arg, "-display") == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Without a display the command line is still checked, so that a usage error reads the
+// same everywhere; there is no window to show otherwise.
+int RunWithoutDisplay(const std::vector<std::string>& args) {
+    corvane::control::Settings scratch;  // nothing is loaded or stored
+    if (corvane::control::ParseCommandLine(args, scratch) ==
+        corvane::control::CommandLineResult::UsageError) {
+        PrintStartupError(corvane::control::kUsageText);
+        return 0;
+    }
+    std::fprintf(stderr,
+                 "corvane: no display is available (DISPLAY, WAYLAND_DISPLAY and "
+                 "QT_QPA_PLATFORM are unset); use corvane-cli to relay without a window.\n");
+    return 1;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     corvane::platform::UseUnixEventLoop();
+    const bool noDisplay = NoDisplayAvailable(argc, argv);
+    if (noDisplay) {
+        // A platform that needs no display, so that the application object can still take
+        // Qt's own options out of the command line exactly as it always does.
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("minimal"));
+    }
     // Qt takes its own options (-platform, -display, ...) out of argc/argv here; the rest
     // follows the program's grammar.
     QApplication app(argc, argv);
@@ -34,6 +82,9 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(argv[i]);
+    }
+    if (noDisplay) {
+        return RunWithoutDisplay(args);
     }
 
     try {

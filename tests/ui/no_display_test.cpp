@@ -1,0 +1,107 @@
+// The window program started where there is no display at all: the command line is still
+// checked (a usage error reads as everywhere, exit code 0), otherwise it says that no window
+// can be shown and ends with 1; it never aborts and never touches the settings.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <csignal>
+#include <string>
+
+#include "control/command_line.h"
+
+#ifdef CORVANE_PROGRAM
+
+namespace corvane::ui::testing {
+namespace {
+
+constexpr int kEndTimeoutMs = 20000;
+
+struct Outcome {
+    bool ended = false;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    int code = -1;
+    std::string err;
+};
+
+class NoDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QString ConfigHome() const { return dir_.filePath(QStringLiteral("config")); }
+
+    Outcome Run(const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            env.remove(QString::fromLatin1(name));
+        }
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), ConfigHome());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.path());
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(CORVANE_PROGRAM), args);
+        Outcome outcome;
+        if (!process.waitForStarted(kEndTimeoutMs)) {
+            return outcome;
+        }
+        outcome.ended = process.waitForFinished(kEndTimeoutMs);
+        if (!outcome.ended) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+            process.waitForFinished(5000);
+        }
+        outcome.status = process.exitStatus();
+        outcome.code = process.exitCode();
+        outcome.err = process.readAllStandardError().toStdString();
+        return outcome;
+    }
+
+    bool NothingStored() const {
+        return !QFileInfo::exists(ConfigHome() + QStringLiteral("/Halvard/Corvane.conf"));
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(NoDisplayTest, AUsageErrorIsPrintedAndEndsWithZero) {
+    for (const QStringList& args :
+         {QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("80")},
+          QStringList{QStringLiteral("h"), QStringLiteral("1"), QStringLiteral("2"),
+                      QStringLiteral("-size"), QStringLiteral("1KB")}}) {
+        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+        const Outcome outcome = Run(args);
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(outcome.status, QProcess::NormalExit) << outcome.err;
+        EXPECT_EQ(outcome.code, 0) << outcome.err;
+        EXPECT_NE(outcome.err.find(std::string(control::kUsageText) + ".\n"), std::string::npos)
+            << outcome.err;
+        EXPECT_TRUE(NothingStored());
+    }
+}
+
+TEST_F(NoDisplayTest, AGoodCommandLineSaysThereIsNoDisplayAndEndsWithOne) {
+    // "-style Fusion" is Qt's own option: taken out first, it leaves three good arguments.
+    for (const QStringList& args :
+         {QStringList{},
+          QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("80"), QStringLiteral("0")},
+          QStringList{QStringLiteral("-style"), QStringLiteral("Fusion"),
+                      QStringLiteral("127.0.0.1"), QStringLiteral("80"), QStringLiteral("0"),
+                      QStringLiteral("-auto")}}) {
+        SCOPED_TRACE(args.join(QLatin1Char(' ')).toStdString());
+        const Outcome outcome = Run(args);
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(outcome.status, QProcess::NormalExit) << outcome.err;
+        EXPECT_EQ(outcome.code, 1) << outcome.err;
+        EXPECT_NE(outcome.err.find("no display is available"), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find("corvane-cli"), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.err.find("Usage:"), std::string::npos) << outcome.err;
+        EXPECT_TRUE(NothingStored());
+    }
+}
+
+}  // namespace
+}  // namespace corvane::ui::testing
+
+#endif  // CORVANE_PROGRAM

@@ -3,6 +3,7 @@
 // window's own events: start-up, activation, hints, Enter, closing.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,11 +98,16 @@ void TForm1::ShowSocketError(std::string_view text) {
 }
 
 bool TForm1::AskCloseQuestion() {
+    if (closeForced_) {
+        return true;
+    }
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(control::kCloseQuestionCaption),
                     QString::fromLatin1(control::kCloseQuestion),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("CloseQuestion"));
-    return box.exec() == QMessageBox::Yes;
+    const bool yes = box.exec() == QMessageBox::Yes;
+    // A signal that arrived meanwhile dismissed the box: the close goes on as if answered Yes.
+    return yes || closeForced_;
 }
 
 void TForm1::CheckHexOnly(bool on) {
@@ -109,7 +115,31 @@ void TForm1::CheckHexOnly(bool on) {
 }
 
 void TForm1::CloseWindow() {
+    closeForced_ = true;
+    DismissModalWidgets();
+    // Inside the close question this close does nothing; the question's Yes closes instead.
     close();
+}
+
+void TForm1::DismissModalWidgets() {
+    // Bounded: a widget that will not hide must not hold the close.
+    for (int i = 0; i < 16; ++i) {
+        QWidget* widget = QApplication::activePopupWidget();
+        if (widget == nullptr) {
+            widget = QApplication::activeModalWidget();
+        }
+        if (widget == nullptr || widget == this) {
+            return;
+        }
+        if (auto* dialog = qobject_cast<QDialog*>(widget)) {
+            dialog->reject();
+        } else {
+            widget->close();
+        }
+        if (widget->isVisible()) {
+            widget->hide();  // hiding ends a dialog's exec as well
+        }
+    }
 }
 
 // --- relay::RelayView ----------------------------------------------------------------------

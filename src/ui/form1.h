@@ -194,12 +194,16 @@ private:
     void ShowPopupMenu(const QPoint& globalPos);
     void SetStartIsDefault(bool isDefault);
     void SetEditsReadOnly(bool readOnly);
+    // Dismisses the popup menus and modal boxes in front of the window, innermost first, so
+    // that their own event loops end and nothing waits for an answer any more.
+    void DismissModalWidgets();
 
     std::unique_ptr<control::RelayControl> control_;
     THelpViewer* helpViewer_ = nullptr;  // owned as a child, made on first use
     bool clipboardHasText_ = false;
     bool activated_ = false;
     bool centred_ = false;
+    bool closeForced_ = false;  // CloseWindow ran: the close waits for no answer
 };
 
 }  // namespace corvane::ui

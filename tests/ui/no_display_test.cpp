@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <csignal>
 #include <string>
@@ -33,15 +35,20 @@ protected:
 
     QString ConfigHome() const { return dir_.filePath(QStringLiteral("config")); }
 
-    Outcome Run(const QStringList& args) {
-        QProcess process;
+    // The environment of a machine without any display.
+    QProcessEnvironment Environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
             env.remove(QString::fromLatin1(name));
         }
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), ConfigHome());
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.path());
-        process.setProcessEnvironment(env);
+        return env;
+    }
+
+    Outcome Run(const QStringList& args) {
+        QProcess process;
+        process.setProcessEnvironment(Environment());
         process.start(QStringLiteral(CORVANE_PROGRAM), args);
         Outcome outcome;
         if (!process.waitForStarted(kEndTimeoutMs)) {
@@ -99,6 +106,47 @@ TEST_F(NoDisplayTest, AGoodCommandLineSaysThereIsNoDisplayAndEndsWithOne) {
         EXPECT_EQ(outcome.err.find("Usage:"), std::string::npos) << outcome.err;
         EXPECT_TRUE(NothingStored());
     }
+}
+
+TEST_F(NoDisplayTest, APlatformNamedOnTheCommandLineIsUsed) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    QTcpServer probe;  // a port that was free a moment ago
+    ASSERT_TRUE(probe.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const quint16 localPort = probe.serverPort();
+    probe.close();
+
+    QProcess process;
+    process.setProcessEnvironment(Environment());
+    process.start(QStringLiteral(CORVANE_PROGRAM),
+                  {QStringLiteral("--platform"), QStringLiteral("offscreen"),
+                   QStringLiteral("127.0.0.1"), QString::number(server.serverPort()),
+                   QString::number(localPort), QStringLiteral("-auto")});
+    ASSERT_TRUE(process.waitForStarted(kEndTimeoutMs));
+    // The window's automatic start opens the Local Port.
+    bool connected = false;
+    for (int i = 0; i < 200 && !connected && process.state() == QProcess::Running; ++i) {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), localPort);
+        connected = client.waitForConnected(1000);
+        if (!connected) {
+            process.waitForFinished(100);
+        }
+    }
+    EXPECT_TRUE(connected) << process.readAllStandardError().toStdString();
+    if (process.state() == QProcess::Running) {
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    }
+    if (!process.waitForFinished(kEndTimeoutMs)) {
+        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        process.waitForFinished(5000);
+        FAIL() << "the program did not end on SIGTERM";
+    }
+    const std::string err = process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err;
+    EXPECT_EQ(process.exitCode(), 0) << err;
+    EXPECT_EQ(err.find("no display"), std::string::npos) << err;
+    EXPECT_FALSE(NothingStored());  // the window's close saved the settings
 }
 
 }  // namespace

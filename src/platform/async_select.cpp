@@ -224,13 +224,13 @@ void NoteRecv(SOCKET s, long result, int requested, int error) {
     st->readArmed = true;
     if (result > 0) {
         // A read that took less than it asked for emptied the queue, and the next arrival
-        // raises a new edge. One that filled the buffer may have left bytes behind whose
-        // edge has been used up: look instead of waiting.
-        const int waiting = result == requested ? BytesWaiting(s) : 0;
-        if (waiting > 0 || st->closePosted) {
-            // Bytes wait, or the peer's end was reported already and the reader went on
-            // reading (a paused relay drops FD_CLOSE and reads at Resume): no edge will come
-            // again, so the next read is asked for, to meet the end or the reset.
+        // raises a new edge. One that filled the buffer has almost always left bytes behind
+        // whose edge has been used up: ask for the next read at once rather than look (a read
+        // that then finds nothing costs what the look would have, and streaming saves it).
+        if (result == requested || st->closePosted) {
+            // Also when the peer's end was reported already and the reader went on reading
+            // (a paused relay drops FD_CLOSE and reads at Resume): no edge will come again,
+            // so the next read is asked for, to meet the end or the reset.
             PostRead(s, *st);
         } else {
             MaybePostClose(s, *st, 0);

@@ -21,16 +21,18 @@ namespace {
 // The status line is redrawn in place: erase the line, then its text.
 constexpr const char* kErase = "\r\x1b[K";
 
+// The Transferred counters are signed 32-bit and wrap past 2 GiB, so a long run shows
+// negative values there; a leading minus is part of the number.
 std::int64_t Number(const std::string& text) {
     std::string digits;
     for (char c : text) {
-        if (c >= '0' && c <= '9') {
+        if ((c >= '0' && c <= '9') || (c == '-' && digits.empty())) {
             digits += c;
         } else if (c != ',') {
             return -1;
         }
     }
-    return digits.empty() ? -1 : std::stoll(digits);
+    return digits.empty() || digits == "-" ? -1 : std::stoll(digits);
 }
 
 void ReadAll(int fd, std::string& into) {
@@ -68,8 +70,7 @@ std::optional<Status> ParseStatus(const std::string& line) {
     s.csBuffered = Number(csb);
     s.scTransferred = Number(sct);
     s.scBuffered = Number(scb);
-    if (s.connections < 0 || s.csTransferred < 0 || s.csBuffered < 0 || s.scTransferred < 0 ||
-        s.scBuffered < 0) {
+    if (s.connections < 0 || s.csBuffered < 0 || s.scBuffered < 0) {
         return std::nullopt;
     }
     return s;

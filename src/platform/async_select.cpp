@@ -15,6 +15,7 @@
 #include <cerrno>
 
 #include "platform/message_queue.h"
+#include "platform/read_ahead.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
 
@@ -55,12 +56,6 @@ public:
         // Adding (or modifying) also reports what is ready already, so a socket registered
         // with data waiting or a connection pending gets its event.
         return ::epoll_ctl(epoll_, again ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
-    }
-
-    void Unwatch(int fd) {
-        if (epoll_ >= 0) {
-            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        }
     }
 
 private:
@@ -112,8 +107,13 @@ void MaybePostClose(int fd, SocketState& s, int waiting) {
 
 void OnConnectedEdge(int fd, SocketState& s, std::uint32_t ev) {
     const bool hangup = (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
-    // A hang-up also raises EPOLLIN; FD_READ is only for bytes, so count them then.
-    const int waiting = hangup ? BytesWaiting(fd) : 1;
+    if ((ev & EPOLLIN) != 0) {
+        s.inputDrained = false;
+    }
+    // A hang-up also raises EPOLLIN; FD_READ is only for bytes, so count them then (those
+    // read ahead too: they come before the end).
+    const int ahead = s.ahead != nullptr ? s.ahead->Held() : 0;
+    const int waiting = hangup ? BytesWaiting(fd) + ahead : 1;
     if ((ev & EPOLLIN) != 0 && s.readArmed && waiting > 0) {
         PostRead(fd, s);
     }
@@ -155,6 +155,9 @@ void Readiness::Dispatch() {
     // One batch per activation: the notifier is level-triggered and fires again while
     // more edges wait.
     const int n = ::epoll_wait(epoll_, events, kEventsPerWake, 0);
+    // The events are handed over right after they are queued, in the same wake-up, instead
+    // of in a pass scheduled through the event loop (which costs a wake-up of its own).
+    HoldPassScheduling();
     for (int i = 0; i < n; ++i) {
         const std::uint64_t key = events[i].data.u64;
         const int fd = static_cast<int>(key & 0xFFFFFFFFu);
@@ -180,6 +183,7 @@ void Readiness::Dispatch() {
                 break;
         }
     }
+    RunPassNow();
 }
 
 }  // namespace
@@ -216,18 +220,23 @@ void NoteAccept(SOCKET listener, SOCKET accepted, int /*error*/) {
     }
 }
 
-void NoteRecv(SOCKET s, long result, int requested, int error) {
+void NoteRecv(SOCKET s, long result, int requested, int error, ReadSource source) {
     SocketState* st = Sockets().Find(s);
     if (st == nullptr || st->phase != Phase::kConnected) {
         return;
     }
     st->readArmed = true;
+    if (source == ReadSource::kKernel) {
+        st->inputDrained = result < 0 && (error == EAGAIN || error == EWOULDBLOCK);
+    }
     if (result > 0) {
         // A read that took less than it asked for emptied the queue, and the next arrival
         // raises a new edge. One that filled the buffer has almost always left bytes behind
         // whose edge has been used up: ask for the next read at once rather than look (a read
         // that then finds nothing costs what the look would have, and streaming saves it).
-        if (result == requested || st->closePosted) {
+        // Bytes served from a read-ahead block always ask for the next read: edges that came
+        // while it held bytes were not posted.
+        if (result == requested || source == ReadSource::kReadAhead || st->closePosted) {
             // Also when the peer's end was reported already and the reader went on reading
             // (a paused relay drops FD_CLOSE and reads at Resume): no edge will come again,
             // so the next read is asked for, to meet the end or the reset.
@@ -239,6 +248,7 @@ void NoteRecv(SOCKET s, long result, int requested, int error) {
     }
     if (result == 0) {
         st->peerClosed = true;
+        st->inputDrained = true;
     } else if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) {
         st->closeError = ErrorFromErrno(error);
     }
@@ -261,9 +271,8 @@ void NoteSend(SOCKET s, long result, int requested, int error) {
 }
 
 void NoteClose(SOCKET s) {
-    if (SocketState* st = Sockets().Find(s); st != nullptr && st->watched) {
-        Watcher().Unwatch(s);
-    }
+    // Closing the descriptor takes it out of the epoll set (no descriptor is ever duplicated);
+    // an event already collected for it carries the old generation and is dropped.
     Sockets().Forget(s);
 }
 
@@ -284,10 +293,13 @@ int WSAAsyncSelect(SOCKET s, MessageTarget* target, UINT msg, long mask) {
         WSASetLastError(WSAENETDOWN);
         return SOCKET_ERROR;
     }
-    const int flags = ::fcntl(s, F_GETFL);
-    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) {
-        WSASetLastError(ErrorFromErrno(errno));
-        return SOCKET_ERROR;
+    if (!st->nonBlocking) {
+        // The layer's sockets carry no other status flag, so none is lost by setting only this.
+        if (::fcntl(s, F_SETFL, O_NONBLOCK) < 0) {
+            WSASetLastError(ErrorFromErrno(errno));
+            return SOCKET_ERROR;
+        }
+        st->nonBlocking = true;
     }
     st->target = target;
     st->msg = msg;

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
+#include <QThread>
 #include <algorithm>
 #include <deque>
 
@@ -42,9 +43,12 @@ public:
 
     // True while a drain event is on its way through the Qt queue.
     bool scheduled = false;
+    // The event loop level at which scheduling is held back (HoldPassScheduling), or -1. A
+    // nested loop (a modal box opened by a handler) is a level deeper and schedules as usual.
+    int heldLevel = -1;
 
     void Schedule() {
-        if (!scheduled) {
+        if (!scheduled && heldLevel != QThread::currentThread()->loopLevel()) {
             scheduled = true;
             QCoreApplication::postEvent(this, new QEvent(kDrainEvent));
         }
@@ -61,7 +65,9 @@ protected:
         Drain();
     }
 
-private:
+public:
+    // One pass: at most kBatchMessages messages or kBatchNanoseconds. A hold on scheduling
+    // ends with it, and whatever is left gets a scheduled pass.
     void Drain() {
         QElapsedTimer clock;
         clock.start();
@@ -78,6 +84,7 @@ private:
                 break;
             }
         }
+        heldLevel = -1;
         if (!Queue().empty()) {
             Schedule();
         }
@@ -94,6 +101,22 @@ MessagePump* Pump() {
 }
 
 }  // namespace
+
+void HoldPassScheduling() {
+    if (MessagePump* pump = Pump()) {
+        pump->heldLevel = QThread::currentThread()->loopLevel();
+    }
+}
+
+void RunPassNow() {
+    if (MessagePump* pump = Pump()) {
+        if (Queue().empty()) {
+            pump->heldLevel = -1;
+        } else {
+            pump->Drain();
+        }
+    }
+}
 
 void Enqueue(const QueuedMessage& message) {
     Queue().push_back(message);

@@ -28,6 +28,15 @@ struct QueuedMessage {
 // Appends the message and makes sure a drain of the queue is scheduled on the Qt event loop.
 void Enqueue(const QueuedMessage& message);
 
+// The socket watcher turns edges into messages and hands them over at once, in the same
+// wake-up, instead of in a pass scheduled through the Qt event loop (which costs a wake-up of
+// its own). HoldPassScheduling makes Enqueue queue without scheduling, at the current event
+// loop level only (a modal box opened by a handler is a level deeper and schedules as usual);
+// RunPassNow then runs one pass as the scheduled one would, takes what the handlers queue
+// meanwhile, lifts the hold, and schedules a pass for whatever is left.
+void HoldPassScheduling();
+void RunPassNow();
+
 // Number of messages waiting (for tests and benchmarks).
 std::size_t QueuedMessageCount();
 

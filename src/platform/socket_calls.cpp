@@ -5,8 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
+#include "platform/read_ahead.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
 #include "platform/winsock.h"
@@ -48,6 +51,39 @@ sockaddr_in ToSockaddr(const SocketAddress& a) {
     sin.sin_addr.s_addr = a.address;
     sin.sin_port = a.port;
     return sin;
+}
+
+// One recv, repeated when a signal interrupts it; error is its errno (0 on success).
+ssize_t RecvOnce(SOCKET s, char* buf, std::size_t len, int flags, int& error) {
+    ssize_t n = -1;
+    for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
+        n = ::recv(s, buf, len, flags);
+        error = n < 0 ? errno : 0;
+        if (error != EINTR) {
+            break;
+        }
+    }
+    return n;
+}
+
+// Hands out the next bytes of the socket's read-ahead block, in order.
+int ServeReadAhead(SOCKET s, detail::SocketState& st, char* buf, int len) {
+    detail::ReadAhead& block = *st.ahead;
+    const int n = std::min(len, block.Held());
+    std::memcpy(buf, block.bytes + block.begin, static_cast<std::size_t>(n));
+    block.begin += n;
+    auto source = detail::ReadSource::kReadAhead;
+    if (block.Held() == 0) {
+        detail::ReturnReadAhead(st.ahead);
+        st.ahead = nullptr;
+        // Emptied: when filling it emptied the kernel's queue and no input came since, this
+        // was the last read for now, like a direct read that took everything.
+        if (st.inputDrained) {
+            source = detail::ReadSource::kReadAheadLast;
+        }
+    }
+    detail::NoteRecv(s, n, len, 0, source);
+    return n;
 }
 
 }  // namespace
@@ -116,19 +152,23 @@ SOCKET accept(SOCKET s, SocketAddress* peer) {
     if (!Usable(s)) {
         return INVALID_SOCKET;
     }
+    // The accepted socket has the listening socket's properties, non-blocking mode included
+    // (its events are registered on it next, as the listener's were).
+    const bool nonBlocking = Sockets().Find(s)->nonBlocking;
+    const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
     sockaddr_in sin{};
     int fd = -1;
     int error = 0;
     for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
         socklen_t len = sizeof sin;
-        fd = ::accept4(s, reinterpret_cast<sockaddr*>(&sin), &len, SOCK_CLOEXEC);
+        fd = ::accept4(s, reinterpret_cast<sockaddr*>(&sin), &len, flags);
         error = fd < 0 ? errno : 0;
         if (error != EINTR) {
             break;
         }
     }
     if (fd >= 0) {
-        Sockets().Open(fd, Phase::kConnected);
+        Sockets().Open(fd, Phase::kConnected).nonBlocking = nonBlocking;
         if (peer != nullptr) {
             peer->address = sin.sin_addr.s_addr;
             peer->port = sin.sin_port;
@@ -157,22 +197,35 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
     }
-    ssize_t n = -1;
-    int error = 0;
-    for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
-        n = ::recv(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags);
-        error = n < 0 ? errno : 0;
-        if (error != EINTR) {
-            break;
-        }
+    detail::SocketState& st = *Sockets().Find(s);
+    const bool plain = flags == 0 && len > 0;
+    if (plain && st.ahead != nullptr) {
+        return ServeReadAhead(s, st, buf, len);
     }
-    detail::NoteRecv(s, static_cast<long>(n), len, error);
+    int error = 0;
+    ssize_t n = -1;
+    if (plain && st.streaming && len < detail::kReadAheadBytes &&
+        (st.ahead = detail::TakeReadAhead()) != nullptr) {
+        n = RecvOnce(s, st.ahead->bytes, sizeof st.ahead->bytes, 0, error);
+        if (n > 0) {
+            st.ahead->end = static_cast<int>(n);
+            st.inputDrained = n < detail::kReadAheadBytes;
+            return ServeReadAhead(s, st, buf, len);
+        }
+        // The end, a failure or nothing at all: reported as a direct read would.
+        detail::ReturnReadAhead(st.ahead);
+        st.ahead = nullptr;
+    } else {
+        n = RecvOnce(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags, error);
+    }
+    st.streaming = n > 0 && n == len;
+    detail::NoteRecv(s, static_cast<long>(n), len, error, detail::ReadSource::kKernel);
     if (n == 0 && len > 0) {
         // A reset whose error the event layer has already taken from the socket (to put it
         // in FD_CLOSE) reads as a plain end here; report it as the reset it was.
-        if (const detail::SocketState* st = detail::Sockets().Find(s);
-            st != nullptr && st->closeError != 0) {
-            WSASetLastError(st->closeError);
+        if (const detail::SocketState* state = detail::Sockets().Find(s);
+            state != nullptr && state->closeError != 0) {
+            WSASetLastError(state->closeError);
             return SOCKET_ERROR;
         }
     }
@@ -200,9 +253,11 @@ int closesocket(SOCKET s) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
     }
-    if (Sockets().Find(s)->phase == Phase::kConnected) {
+    if (const detail::SocketState* st = Sockets().Find(s);
+        st->phase == Phase::kConnected && !st->inputDrained) {
         // Unread input turns the close into a reset (and the reset can overtake the bytes
-        // still on their way to the peer), so what is waiting is read away first.
+        // still on their way to the peer), so what is waiting is read away first, unless the
+        // last read has just found nothing.
         static char sink[kDrainChunk];
         for (int i = 0; i<kDrainReads&& ::recv(s, sink, sizeof sink, MSG_DONTWAIT)> 0; ++i) {
         }

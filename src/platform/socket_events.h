@@ -9,7 +9,13 @@ namespace corvane::platform::detail {
 
 void NoteConnect(SOCKET s, int result, int error);
 void NoteAccept(SOCKET listener, SOCKET accepted, int error);
-void NoteRecv(SOCKET s, long result, int requested, int error);
+// Where the bytes of a recv came from (read_ahead.h).
+enum class ReadSource {
+    kKernel,         // read from the socket directly
+    kReadAhead,      // from the read-ahead block; the next read is asked for at once
+    kReadAheadLast,  // the block's last bytes, with nothing more in the kernel since it was filled
+};
+void NoteRecv(SOCKET s, long result, int requested, int error, ReadSource source);
 void NoteSend(SOCKET s, long result, int requested, int error);
 // Stops watching the socket and forgets it; its queued messages become stale.
 void NoteClose(SOCKET s);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/message_queue.h"
+#include "platform/read_ahead.h"
 
 namespace corvane::platform::detail {
 
@@ -24,6 +25,7 @@ SocketState& SocketTable::Open(int fd, Phase phase) {
 
 void SocketTable::Forget(int fd) {
     if (SocketState* s = Find(fd)) {
+        ReturnReadAhead(s->ahead);
         *s = SocketState{};
     }
 }

@@ -18,6 +18,8 @@ enum class Phase : std::uint8_t {
     kFailed,  // the connect failed; nothing more is reported
 };
 
+struct ReadAhead;
+
 struct SocketState {
     Phase phase = Phase::kClosed;
     // Changes each time the descriptor is opened, so that a message queued for an earlier
@@ -28,7 +30,11 @@ struct SocketState {
     MessageTarget* target = nullptr;
     UINT msg = 0;
     long mask = 0;
-    bool watched = false;  // in the epoll set
+    bool watched = false;      // in the epoll set
+    bool nonBlocking = false;  // O_NONBLOCK is set
+    // The last read found nothing waiting, or the peer's end, and no input has been seen
+    // since.
+    bool inputDrained = false;
 
     // One-shot event state, re-enabled by the calls named.
     bool readArmed = true;    // FD_READ may be posted (re-enabled by recv)
@@ -37,6 +43,10 @@ struct SocketState {
     bool peerClosed = false;  // the peer's close or reset has been seen
     bool closePosted = false;
     int closeError = 0;  // Winsock number carried by FD_CLOSE
+    // Reading ahead (read_ahead.h): set once a read filled the caller's buffer, cleared by
+    // one that did not; the block holds bytes already taken from the kernel.
+    bool streaming = false;
+    ReadAhead* ahead = nullptr;
 };
 
 class SocketTable {

@@ -5,7 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/messages.h"
@@ -305,6 +309,177 @@ TEST_F(SocketEventsTest, CloseOverUnreadInputStillEndsGracefully) {
     }
     EXPECT_EQ(got, "answer");
     EXPECT_EQ(n, 0) << "the close was a reset (errno " << errno << ")";
+}
+
+// A reader as the relay reads: one recv of at most 8 KiB per FD_READ, so that a streaming
+// socket is served from the layer's read-ahead block.
+class StepReader : public MessageTarget {
+public:
+    void HandleMessage(UINT, WPARAM wParam, LPARAM lParam) override {
+        const int event = WSAGETSELECTEVENT(lParam);
+        if (event == FD_READ) {
+            ++reads;
+            if (slow) {
+                ::usleep(2000);  // a slow handler: each pass over the queue ends after a few
+            }
+            char buf[8192];
+            const int n = recv(static_cast<SOCKET>(wParam), buf, sizeof buf, 0);
+            if (n > 0) {
+                got.append(buf, static_cast<std::size_t>(n));
+            }
+        } else if (event == FD_CLOSE) {
+            ++closes;
+            closeError = WSAGETSELECTERROR(lParam);
+            closedAt = got.size();
+        }
+    }
+    std::string got;
+    bool slow = false;
+    int reads = 0;
+    int closes = 0;
+    int closeError = -1;
+    std::size_t closedAt = 0;
+};
+
+std::string Pattern(std::size_t n) {
+    std::string bytes(n, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+TEST_F(SocketEventsTest, StreamReadInSmallStepsArrivesWholeWithOneCloseAfterTheLastByte) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    StepReader reader;
+    ASSERT_EQ(WSAAsyncSelect(s, &reader, EventRecorder::kMessage, kClientMask), 0);
+    // Bursts of different sizes, some arriving while bytes read ahead are still being handed
+    // out (their edges come while no read is armed), then the end.
+    const std::string bytes = Pattern(3 * 1024 * 1024 + 777);
+    std::size_t written = 0;
+    for (int burst = 0; written < bytes.size() && burst < 10000; ++burst) {
+        const std::size_t size =
+            std::min<std::size_t>(bytes.size() - written, 1000 + burst * 4999 % 60000);
+        ASSERT_TRUE(WaitFor([&] { return written - reader.got.size() < 512 * 1024; }));
+        ASSERT_TRUE(RawWriteAll(peer, bytes.data() + written, size));
+        written += size;
+        RunEventLoopFor(burst % 7 == 0 ? 2 : 0);
+    }
+    ::shutdown(peer, SHUT_WR);
+    ASSERT_TRUE(WaitFor([&] { return reader.closes > 0; }, 10000));
+    RunEventLoopFor(50);
+    EXPECT_EQ(reader.closes, 1);
+    EXPECT_EQ(reader.closeError, 0);
+    EXPECT_EQ(reader.closedAt, bytes.size()) << "FD_CLOSE came before the last byte was read";
+    ASSERT_EQ(reader.got.size(), bytes.size());
+    EXPECT_TRUE(reader.got == bytes) << "bytes changed or out of order";
+}
+
+TEST_F(SocketEventsTest, QuietReaderAfterAStreamGetsOneEventPerArrivalAgain) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    StepReader reader;
+    ASSERT_EQ(WSAAsyncSelect(s, &reader, EventRecorder::kMessage, kClientMask), 0);
+    const std::string bytes = Pattern(200000);
+    ASSERT_TRUE(RawWriteAll(peer, bytes.data(), bytes.size()));
+    ASSERT_TRUE(WaitFor([&] { return reader.got.size() == bytes.size(); }));
+    RunEventLoopFor(30);
+    // The stream is over: small arrivals are read directly again, one event each, and no
+    // read event comes while nothing arrives.
+    const int before = reader.reads;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(RawWriteAll(peer, "ping", 4));
+        ASSERT_TRUE(WaitFor([&] { return reader.got.size() == bytes.size() + 4u * (i + 1); }));
+        RunEventLoopFor(20);
+    }
+    EXPECT_EQ(reader.reads - before, 5);
+    EXPECT_EQ(reader.closes, 0);
+}
+
+TEST_F(SocketEventsTest, SocketAcceptedFromARegisteredListenerIsNonBlockingAtOnce) {
+    int peer = RawConnect(port_);
+    raw_.push_back(peer);
+    ASSERT_TRUE(rec_.WaitForEvent(listener_, FD_ACCEPT));
+    SOCKET s = accept(listener_, nullptr);
+    ASSERT_NE(s, INVALID_SOCKET);
+    // Not registered yet, and still a read with nothing waiting does not block.
+    char buf[16];
+    EXPECT_EQ(recv(s, buf, sizeof buf, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    closesocket(s);
+}
+
+TEST_F(SocketEventsTest, BytesArrivingWhileReadAheadBytesAreHandedOutAreStillAnnounced) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    StepReader reader;
+    reader.slow = true;
+    ASSERT_EQ(WSAAsyncSelect(s, &reader, EventRecorder::kMessage, kClientMask), 0);
+    // Less than one read-ahead block, so that one fill takes all of it; a few more bytes come
+    // while the block is being handed out over several passes, and then nothing more: their
+    // edge came while no read was armed, and only the layer can remember it.
+    const std::string first = Pattern(60000);
+    ASSERT_TRUE(RawWriteAll(peer, first.data(), first.size()));
+    std::thread late([peer] {
+        ::usleep(3000);
+        RawWriteAll(peer, "late bytes", 10);
+    });
+    const bool whole = WaitFor([&] { return reader.got.size() == first.size() + 10; });
+    late.join();
+    ASSERT_TRUE(whole) << "stalled with " << reader.got.size() << " bytes read";
+    EXPECT_EQ(reader.got.substr(first.size()), "late bytes");
+}
+
+// A handler of a socket event that opens a nested event loop (as a modal box does) and posts
+// a message from inside it.
+class ModalHandler : public MessageTarget {
+public:
+    struct Other : MessageTarget {
+        void HandleMessage(UINT, WPARAM, LPARAM) override {
+            ++delivered;
+            if (loop != nullptr) {
+                loop->quit();
+            }
+        }
+        int delivered = 0;
+        QEventLoop* loop = nullptr;
+    };
+
+    void HandleMessage(UINT, WPARAM, LPARAM lParam) override {
+        if (WSAGETSELECTEVENT(lParam) != FD_READ || opened) {
+            return;
+        }
+        opened = true;
+        QEventLoop loop;
+        other.loop = &loop;
+        QTimer::singleShot(0, [this] { PostMessage(&other, WM_APP + 1, 0, 0); });
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec();
+        other.loop = nullptr;
+        deliveredInside = other.delivered;
+    }
+    Other other;
+    bool opened = false;
+    int deliveredInside = -1;
+};
+
+TEST_F(SocketEventsTest, MessagePostedInANestedLoopOfASocketHandlerIsDeliveredThere) {
+    int peer = -1;
+    SOCKET s = AcceptFromRawClient(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    ModalHandler handler;
+    ASSERT_EQ(WSAAsyncSelect(s, &handler, EventRecorder::kMessage, kClientMask), 0);
+    ASSERT_TRUE(RawWriteAll(peer, "x", 1));
+    ASSERT_TRUE(WaitFor([&] { return handler.deliveredInside >= 0; }));
+    EXPECT_EQ(handler.deliveredInside, 1);
+    DiscardMessages(&handler);
+    DiscardMessages(&handler.other);
 }
 
 }  // namespace

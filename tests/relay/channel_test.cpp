@@ -62,8 +62,9 @@ protected:
         }
     }
     void DrainSocket() {
+        // Through the socket layer, which may hold bytes it has read ahead.
         char drain[8192];
-        while (::recv(fds[0], drain, sizeof drain, 0) > 0) {
+        while (platform::recv(fds[0], drain, sizeof drain, 0) > 0) {
         }
     }
     // Waits (bounded) until the socket reports the peer's close or reset.

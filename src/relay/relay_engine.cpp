@@ -156,15 +156,13 @@ void RelayEngine::OnLocalLookup(int error) {
                                       : platform::inet_ntoa(localLookupResult_.address));
 }
 
-void RelayEngine::ShowCount(Counter counter, std::int32_t value) {
+void RelayEngine::ShowCount(Counter counter, std::int64_t value) {
     view_.ShowCounter(counter, FormatCount(value).View());
 }
 
-void RelayEngine::AddCount(Counter counter, std::int32_t& field, std::int32_t delta) {
+void RelayEngine::AddCount(Counter counter, std::int64_t& field, std::int64_t delta) {
     if (delta != 0) {
-        // The counters wrap like the 32-bit values they are, without undefined overflow.
-        field = static_cast<std::int32_t>(static_cast<std::uint32_t>(field) +
-                                          static_cast<std::uint32_t>(delta));
+        field += delta;
         ShowCount(counter, field);
     }
 }

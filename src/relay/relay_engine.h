@@ -56,11 +56,11 @@ public:
     bool Paused() const;
     Connection* ConnectionList() const { return connections_.Head(); }
 
-    std::int32_t ConnectionCount() const { return connectionCount_; }
-    std::int32_t CSTransferred() const { return csTransferred_; }
-    std::int32_t CSBuffered() const { return csBuffered_; }
-    std::int32_t SCTransferred() const { return scTransferred_; }
-    std::int32_t SCBuffered() const { return scBuffered_; }
+    std::int64_t ConnectionCount() const { return connectionCount_; }
+    std::int64_t CSTransferred() const { return csTransferred_; }
+    std::int64_t CSBuffered() const { return csBuffered_; }
+    std::int64_t SCTransferred() const { return scTransferred_; }
+    std::int64_t SCBuffered() const { return scBuffered_; }
 
     // --- Commands -----------------------------------------------------------------------
     // Takes a dotted Remote Host at once (and opens the Local Port) or starts its look-up.
@@ -127,8 +127,8 @@ private:
     void OnAcceptRetryTimer();
     void HoldBackAccepting();
 
-    void ShowCount(Counter counter, std::int32_t value);
-    void AddCount(Counter counter, std::int32_t& field, std::int32_t delta);
+    void ShowCount(Counter counter, std::int64_t value);
+    void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
 
     log::TrafficLog& log_;
     RelayView& view_;
@@ -144,11 +144,13 @@ private:
     bool running_ = false;
 
     LiveConnections connections_;
-    std::int32_t connectionCount_ = 0;
-    std::int32_t csTransferred_ = 0;
-    std::int32_t csBuffered_ = 0;
-    std::int32_t scTransferred_ = 0;
-    std::int32_t scBuffered_ = 0;
+    // The counters are 64-bit: a long session passes 2 GiB, and so can what a few thousand
+    // held-back Channels hold together.
+    std::int64_t connectionCount_ = 0;
+    std::int64_t csTransferred_ = 0;
+    std::int64_t csBuffered_ = 0;
+    std::int64_t scTransferred_ = 0;
+    std::int64_t scBuffered_ = 0;
 
     // Accepting is held back while descriptors have run out; the failure is logged once per
     // such episode, and the retries back off from 5 ms up to 160 ms.

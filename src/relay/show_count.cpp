@@ -2,12 +2,13 @@
 
 namespace corvane::relay {
 
-CountText FormatCount(std::int32_t value) {
+CountText FormatCount(std::int64_t value) {
     // Digits are produced from the right into the end of a scratch area, so the widest value
-    // (the minimum, whose magnitude needs 64 bits) takes the same path as any other.
-    char scratch[16];
+    // (the minimum, whose magnitude needs the unsigned range) takes the same path as any other.
+    char scratch[32];
     int pos = static_cast<int>(sizeof scratch);
-    std::int64_t magnitude = value < 0 ? -static_cast<std::int64_t>(value) : value;
+    std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     int digits = 0;
     do {
         if (digits > 0 && digits % 3 == 0) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <string>
 
 #include "platform/winsock.h"
@@ -41,7 +42,7 @@ TEST(SocketErrorText, AnythingElseIsUnhandledWithItsSignedCode) {
 }
 
 TEST(FormatCount, GroupsOfThreeNeverAfterTheSign) {
-    const std::pair<std::int32_t, const char*> cases[] = {
+    const std::pair<std::int64_t, const char*> cases[] = {
         {0, "0"},
         {7, "7"},
         {999, "999"},
@@ -55,6 +56,12 @@ TEST(FormatCount, GroupsOfThreeNeverAfterTheSign) {
         {-123456, "-123,456"},
         {INT_MAX, "2,147,483,647"},
         {INT_MIN, "-2,147,483,648"},
+        // Past 32 bits, as a long session's byte counts go.
+        {2147483648LL, "2,147,483,648"},
+        {4294967296LL, "4,294,967,296"},
+        {1099511627776LL, "1,099,511,627,776"},
+        {INT64_MAX, "9,223,372,036,854,775,807"},
+        {INT64_MIN, "-9,223,372,036,854,775,808"},
     };
     for (const auto& [value, text] : cases) {
         EXPECT_EQ(FormatCount(value).View(), text) << value;

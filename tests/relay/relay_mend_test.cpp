@@ -266,7 +266,8 @@ TEST_F(RelayMendTest, ClientFasterThanTheServerIsHeldBackNotBuffered) {
     ASSERT_TRUE(WaitFor([&] { return OnlyConnection()->clientReadHeld; }, 30000));
     RunEventLoopFor(200);
     const long rss = ResidentKiB();
-    std::printf("resident while held back: %ld KiB, held %d bytes\n", rss, engine->CSBuffered());
+    std::printf("resident while held back: %ld KiB, held %lld bytes\n", rss,
+                static_cast<long long>(engine->CSBuffered()));
     EXPECT_LT(rss, kResidentBoundKiB);
     EXPECT_LE(engine->CSBuffered(), engine->HighWaterMark + kChannelInitialSize);
     EXPECT_TRUE(Consistent());
@@ -298,7 +299,47 @@ TEST_F(RelayMendTest, ClientFasterThanTheServerIsHeldBackNotBuffered) {
     EXPECT_EQ(h, sentHash.load());
     EXPECT_LT(peak, kResidentBoundKiB);
     ASSERT_TRUE(WaitFor([&] { return engine->CSBuffered() == 0; }));
-    EXPECT_EQ(static_cast<std::uint32_t>(engine->CSTransferred()), kTotal);
+    EXPECT_EQ(engine->CSTransferred(), static_cast<std::int64_t>(kTotal));
+}
+
+TEST_F(RelayMendTest, TransferredCountPastTwoGibibytesStaysExact) {
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    // More than a signed 32-bit count holds: the counter and its label must not wrap.
+    constexpr std::int64_t kTotal = (std::int64_t{1} << 31) + (1 << 20) + 4321;
+    std::thread push([&] {
+        MakeBlocking(client);
+        std::vector<char> piece(1 << 18, 'c');
+        for (std::int64_t sent = 0; sent < kTotal;) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::int64_t>(kTotal - sent, static_cast<std::int64_t>(piece.size())));
+            const ssize_t done = ::send(client, piece.data(), n, MSG_NOSIGNAL);
+            if (done <= 0) {
+                break;
+            }
+            sent += done;
+        }
+    });
+    std::int64_t received = 0;
+    std::vector<char> buf(1 << 18);
+    WaitFor(
+        [&] {
+            for (int i = 0; i < 64; ++i) {
+                const ssize_t n = ::recv(server, buf.data(), buf.size(), MSG_DONTWAIT);
+                if (n <= 0) {
+                    break;
+                }
+                received += n;
+            }
+            return received == kTotal;
+        },
+        300000);
+    push.join();
+    ASSERT_EQ(received, kTotal);
+    ASSERT_TRUE(WaitFor([&] { return engine->CSBuffered() == 0; }));
+    EXPECT_EQ(engine->CSTransferred(), kTotal);
+    EXPECT_EQ(relayView.Label(Counter::CSTransferred), "2,148,536,545");
 }
 
 // Descriptors below the limit that can be given back on demand.

@@ -264,7 +264,7 @@ bool RelayFixture::ConnectThrough(int& client, int& server) {
     });
 }
 
-std::int32_t RelayFixture::CounterValue(relay::Counter counter) const {
+std::int64_t RelayFixture::CounterValue(relay::Counter counter) const {
     switch (counter) {
         case relay::Counter::Connections:
             return engine->ConnectionCount();

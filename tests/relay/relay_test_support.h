@@ -84,7 +84,7 @@ protected:
     // A Client through the relay and the Server's side of it, both connected through.
     bool ConnectThrough(int& client, int& server);
 
-    std::int32_t CounterValue(relay::Counter counter) const;
+    std::int64_t CounterValue(relay::Counter counter) const;
     bool Consistent() const;  // the Buffered counters equal the bytes held
 
     RecordingLogView logView;

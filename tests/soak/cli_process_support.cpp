@@ -21,8 +21,8 @@ namespace {
 // The status line is redrawn in place: erase the line, then its text.
 constexpr const char* kErase = "\r\x1b[K";
 
-// The Transferred counters are signed 32-bit and wrap past 2 GiB, so a long run shows
-// negative values there; a leading minus is part of the number.
+// A leading minus is part of the number, so that a counter gone negative (one that wrapped)
+// is read as what it shows and fails the checks rather than the parse.
 std::int64_t Number(const std::string& text) {
     std::string digits;
     for (char c : text) {

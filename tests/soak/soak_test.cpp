@@ -163,6 +163,9 @@ TEST(Soak, ThousandsOfConnectionsThroughTheTerminalProgram) {
     EXPECT_EQ(status->connections, 0);
     EXPECT_EQ(status->csBuffered, 0);
     EXPECT_EQ(status->scBuffered, 0);
+    // Every byte a peer received was sent by the relay, and the counts do not wrap.
+    EXPECT_GE(status->csTransferred, report.bytesToServer);
+    EXPECT_GE(status->scTransferred, report.bytesToClient);
     const int descriptorsAfter = cli.OpenDescriptors();
     EXPECT_LE(descriptorsAfter, descriptorsBefore);
     const std::int64_t residentEnd = cli.ResidentKiB();

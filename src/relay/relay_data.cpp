@@ -9,16 +9,28 @@
 
 namespace corvane::relay {
 
-namespace {
-
 // How one received chunk is logged: its text lines and how many leading bytes they cover.
-struct Chunk {
+struct RelayEngine::Chunk {
     log::LogChain lines{};
     int textCount = 0;
     bool incomplete = false;
 };
 
-}  // namespace
+struct RelayEngine::Direction {
+    Channel& channel;
+    platform::SOCKET destination;
+    const char* logDirection;  // "Client to Server"
+    Counter transferredCounter;
+    std::int64_t& transferred;
+    Counter bufferedCounter;
+    std::int64_t& buffered;
+    const char* sourceGone;  // "Client disconnected"
+    const char* readFailed;  // "Could not read data from Client"
+    const char* sendFailed;  // "Could not send data to Server"
+    // Ends the Connection when the source side has gone, and when the destination has.
+    void (RelayEngine::*endForSource)(Connection&, int);
+    void (RelayEngine::*endForDestination)(Connection&, int);
+};
 
 int RelayEngine::ReadFromClient(Connection& c) {
     return ReadFromClient(c, false);
@@ -72,54 +84,23 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
             }
         }
     }
+    const Direction d{channel,
+                      c.serverSocket,
+                      log::kClientToServer,
+                      Counter::CSTransferred,
+                      csTransferred_,
+                      Counter::CSBuffered,
+                      csBuffered_,
+                      "Client disconnected",
+                      "Could not read data from Client",
+                      "Could not send data to Server",
+                      &RelayEngine::DisconnectServer,
+                      &RelayEngine::DisconnectClient};
     if (n > 0) {
-        if (!c.connected || before > 0) {
-            // The Server is not there yet, or older bytes wait: new ones must not overtake.
-            log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
-                           log::kClientToServer, n, channel.data + before);
-            AddCount(Counter::CSBuffered, csBuffered_, n);
-            return n;
-        }
-        const int sent = channel.SendAll(c.serverSocket);
-        error = sent < 0 ? platform::WSAGetLastError() : 0;
-        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
-                       log::kClientToServer, n, channel.data);
-        if (sent < 0) {
-            AddCount(Counter::CSBuffered, csBuffered_, n);
-            log_.LogConnectionInform(c.number, "Could not send data to Server");
-            DisconnectClient(c, error);
-            return -1;
-        }
-        AddCount(Counter::CSBuffered, csBuffered_, n - sent);
-        if (sent == 0) {
-            return 0;
-        }
-        AddCount(Counter::CSTransferred, csTransferred_, sent);
-        channel.Consume(sent);
-        return sent;
+        // Until the Server is there the bytes wait, and they never overtake older ones.
+        return PassOn(c, d, chunk, n, before, !c.connected);
     }
-    if (n == kReceiveNothing) {
-        return 0;
-    }
-    if (n == kReceiveOutOfMemory) {
-        log_.LogConnectionInform(c.number, "Out of memory");
-        error = 0;
-    } else if (n == kReceiveClosed || error == platform::WSAECONNRESET) {
-        // A reset met by a read is the Client's close with an error, whichever of the read
-        // and the close notification sees it first.
-        if (n == kReceiveClosed) {
-            error = 0;
-        }
-        if (force) {
-            lastReadError_ = error;
-            return 0;  // OnSocketClose reports the close
-        }
-        log_.LogConnectionInform(c.number, "Client disconnected");
-    } else {
-        log_.LogConnectionInform(c.number, "Could not read data from Client");
-    }
-    DisconnectServer(c, error);
-    return -1;
+    return EndOfRead(c, d, n, error, force);
 }
 
 int RelayEngine::ReadFromServer(Connection& c, bool force) {
@@ -157,31 +138,53 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
             c.httpRequestSeen = 0;
         }
     }
+    const Direction d{channel,
+                      c.clientSocket,
+                      log::kServerToClient,
+                      Counter::SCTransferred,
+                      scTransferred_,
+                      Counter::SCBuffered,
+                      scBuffered_,
+                      "Server disconnected",
+                      "Could not read data from Server",
+                      "Could not send data to Client",
+                      &RelayEngine::DisconnectClient,
+                      &RelayEngine::DisconnectServer};
     if (n > 0) {
-        if (before > 0) {
-            log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
-                           log::kServerToClient, n, channel.data + before);
-            AddCount(Counter::SCBuffered, scBuffered_, n);
-            return n;
-        }
-        const int sent = channel.SendAll(c.clientSocket);
-        error = sent < 0 ? platform::WSAGetLastError() : 0;
-        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete,
-                       log::kServerToClient, n, channel.data);
-        if (sent < 0) {
-            AddCount(Counter::SCBuffered, scBuffered_, n);
-            log_.LogConnectionInform(c.number, "Could not send data to Client");
-            DisconnectServer(c, error);
-            return -1;
-        }
-        AddCount(Counter::SCBuffered, scBuffered_, n - sent);
-        if (sent == 0) {
-            return 0;
-        }
-        AddCount(Counter::SCTransferred, scTransferred_, sent);
-        channel.Consume(sent);
-        return sent;
+        return PassOn(c, d, chunk, n, before, false);
     }
+    return EndOfRead(c, d, n, error, force);
+}
+
+int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
+                        bool hold) {
+    Channel& channel = d.channel;
+    if (hold || before > 0) {
+        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+                       channel.data + before);
+        AddCount(d.bufferedCounter, d.buffered, n);
+        return n;
+    }
+    const int sent = channel.SendAll(d.destination);
+    const int error = sent < 0 ? platform::WSAGetLastError() : 0;
+    log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+                   channel.data);
+    if (sent < 0) {
+        AddCount(d.bufferedCounter, d.buffered, n);
+        log_.LogConnectionInform(c.number, d.sendFailed);
+        (this->*d.endForDestination)(c, error);
+        return -1;
+    }
+    AddCount(d.bufferedCounter, d.buffered, n - sent);
+    if (sent == 0) {
+        return 0;
+    }
+    AddCount(d.transferredCounter, d.transferred, sent);
+    channel.Consume(sent);
+    return sent;
+}
+
+int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, bool force) {
     if (n == kReceiveNothing) {
         return 0;
     }
@@ -189,18 +192,20 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
         log_.LogConnectionInform(c.number, "Out of memory");
         error = 0;
     } else if (n == kReceiveClosed || error == platform::WSAECONNRESET) {
+        // A reset met by a read is the peer's close with an error, whichever of the read and
+        // the close notification sees it first.
         if (n == kReceiveClosed) {
             error = 0;
         }
         if (force) {
             lastReadError_ = error;
-            return 0;
+            return 0;  // OnSocketClose reports the close
         }
-        log_.LogConnectionInform(c.number, "Server disconnected");
+        log_.LogConnectionInform(c.number, d.sourceGone);
     } else {
-        log_.LogConnectionInform(c.number, "Could not read data from Server");
+        log_.LogConnectionInform(c.number, d.readFailed);
     }
-    DisconnectClient(c, error);
+    (this->*d.endForSource)(c, error);
     return -1;
 }
 

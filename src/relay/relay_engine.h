@@ -114,6 +114,15 @@ private:
     // closed then gives 0 and leaves the report to OnSocketClose.
     int ReadFromClient(Connection& c, bool force);
     int ReadFromServer(Connection& c, bool force);
+    // What the two directions differ in once a chunk is received (relay_data.cpp).
+    struct Direction;
+    struct Chunk;
+    // A received chunk of n bytes behind before held ones: held (hold, or older bytes wait)
+    // or sent on at once; logged and counted either way.
+    int PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
+               bool hold);
+    // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
+    int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);

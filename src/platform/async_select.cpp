@@ -24,6 +24,7 @@ namespace detail {
 namespace {
 
 constexpr int kEventsPerWake = 512;
+constexpr int kRoundsPerWake = 4;
 constexpr std::uint32_t kWatchedEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
 
 class Readiness {
@@ -58,11 +59,16 @@ public:
         return ::epoll_ctl(epoll_, again ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
     }
 
+    // Called after a socket is added to the set.
+    void NoteRegistered() { registeredInPass_ = true; }
+
 private:
     void Dispatch();
+    int CollectEvents();
 
     int epoll_ = -1;
     QPointer<QSocketNotifier> notifier_;
+    bool registeredInPass_ = false;
 };
 
 Readiness& Watcher() {
@@ -151,9 +157,23 @@ void OnConnectingEdge(int fd, SocketState& s, std::uint32_t ev) {
 }
 
 void Readiness::Dispatch() {
+    // A pass that registered sockets (a Client accepted, a connect begun) usually finds them
+    // ready at once, the Client's first bytes waiting and a loopback connect complete: they
+    // are collected in the same wake-up, a few rounds at most, rather than in the next one.
+    for (int round = 0; round < kRoundsPerWake; ++round) {
+        registeredInPass_ = false;
+        const int collected = CollectEvents();
+        RunPassNow();  // also lifts the hold on scheduling that CollectEvents took
+        if (!registeredInPass_ || (collected == 0 && round > 0)) {
+            return;
+        }
+    }
+}
+
+int Readiness::CollectEvents() {
     epoll_event events[kEventsPerWake];
-    // One batch per activation: the notifier is level-triggered and fires again while
-    // more edges wait.
+    // One batch per round: the notifier is level-triggered and fires again while more
+    // edges wait.
     const int n = ::epoll_wait(epoll_, events, kEventsPerWake, 0);
     // The events are handed over right after they are queued, in the same wake-up, instead
     // of in a pass scheduled through the event loop (which costs a wake-up of its own).
@@ -183,7 +203,7 @@ void Readiness::Dispatch() {
                 break;
         }
     }
-    RunPassNow();
+    return n;
 }
 
 }  // namespace
@@ -307,6 +327,9 @@ int WSAAsyncSelect(SOCKET s, MessageTarget* target, UINT msg, long mask) {
     if (Watcher().Watch(s, SocketTable::Key(s, st->generation), st->watched) < 0) {
         WSASetLastError(ErrorFromErrno(errno));
         return SOCKET_ERROR;
+    }
+    if (!st->watched) {
+        Watcher().NoteRegistered();
     }
     st->watched = true;
     if (st->phase == Phase::kConnected) {

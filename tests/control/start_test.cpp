@@ -78,17 +78,24 @@ TEST_F(ControlTest, RemotePort70000ReachesPort4464) {
 }
 
 TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
+    // A Server that takes the connection, so that the Client's Connection stays open.
+    std::uint16_t serverPort = 0;
+    const int server = RawListen(serverPort);
+    ASSERT_GE(server, 0);
     for (const char* local : {"", "0"}) {
         SCOPED_TRACE(local);
         const std::string log = PathOf("any-port.txt");
-        SetTexts("127.0.0.1", "9", local, log);
+        SetTexts("127.0.0.1", std::to_string(serverPort), local, log);
         ASSERT_EQ(control_->Start(), StartResult::Started);
         const std::uint16_t bound = control_->Engine().LocalPortNumber;
         EXPECT_NE(bound, 0);
         const int client = RawConnect(bound);
         EXPECT_GE(client, 0);
         EXPECT_TRUE(corvane::test::WaitFor([&] { return Shown(Counter::Connections) == "1"; }));
+        const int accepted = RawAccept(server);
+        EXPECT_GE(accepted, 0);
         control_->Stop();
+        RawClose(accepted);
         RawClose(client);
         const std::string text = ReadFile(log);
         EXPECT_NE(text.find("Local Port (" + std::to_string(bound) +
@@ -97,6 +104,7 @@ TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
                   std::string::npos)
             << text;
     }
+    RawClose(server);
 }
 
 TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {

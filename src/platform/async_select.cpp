@@ -142,7 +142,10 @@ void OnConnectingEdge(int fd, SocketState& s, std::uint32_t ev) {
     if ((ev & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) {
         return;
     }
-    const int error = PendingError(fd);
+    // Writable without an error or hang-up means connected; only then is the pending error
+    // not read (it is 0).
+    const bool clean = (ev & (EPOLLERR | EPOLLHUP)) == 0 && (ev & EPOLLOUT) != 0;
+    const int error = clean ? 0 : PendingError(fd);
     if (error == 0 && (ev & EPOLLERR) == 0 && (ev & EPOLLOUT) != 0) {
         s.phase = Phase::kConnected;
         Post(fd, s, FD_CONNECT, 0);

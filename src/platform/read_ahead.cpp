@@ -8,6 +8,11 @@ namespace {
 
 // Enough for the sockets that stream at the same moment; beyond it blocks are freed.
 constexpr std::size_t kPooledBlocks = 32;
+// At most this many blocks hold bytes at once (16 MiB): with thousands of streaming sockets,
+// say all held back by a pause, the others simply read directly.
+constexpr int kBlocksInUse = 256;
+
+int inUse = 0;
 
 std::vector<ReadAhead*>& Pool() {
     static std::vector<ReadAhead*> pool;
@@ -17,19 +22,28 @@ std::vector<ReadAhead*>& Pool() {
 }  // namespace
 
 ReadAhead* TakeReadAhead() {
-    auto& pool = Pool();
-    if (!pool.empty()) {
-        ReadAhead* block = pool.back();
-        pool.pop_back();
-        return block;
+    if (inUse >= kBlocksInUse) {
+        return nullptr;
     }
-    return new (std::nothrow) ReadAhead;
+    auto& pool = Pool();
+    ReadAhead* block = nullptr;
+    if (!pool.empty()) {
+        block = pool.back();
+        pool.pop_back();
+    } else {
+        block = new (std::nothrow) ReadAhead;
+    }
+    if (block != nullptr) {
+        ++inUse;
+    }
+    return block;
 }
 
 void ReturnReadAhead(ReadAhead* block) {
     if (block == nullptr) {
         return;
     }
+    --inUse;
     block->begin = 0;
     block->end = 0;
     auto& pool = Pool();

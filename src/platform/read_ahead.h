@@ -5,7 +5,8 @@
 // next read on that socket takes up to kReadAheadBytes from the kernel into a block of the
 // socket's own, and the program's reads are served from that block until it is empty. A
 // socket that is not streaming never gets a block, so idle and interactive sockets cost
-// nothing. Blocks come from a small pool and go back to it as soon as they are empty.
+// nothing. Blocks come from a small pool and go back to it as soon as they are empty, and no
+// more than 256 are in use at once.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +23,8 @@ struct ReadAhead {
     int Held() const { return end - begin; }
 };
 
-// A block for one socket, or nullptr when memory is short (the caller then reads directly).
+// A block for one socket, or nullptr when memory is short or too many are in use (the caller
+// then reads directly).
 ReadAhead* TakeReadAhead();
 // Gives a block back to the pool; harmless with nullptr.
 void ReturnReadAhead(ReadAhead* block);

@@ -9,7 +9,7 @@ namespace corvane::log {
 namespace {
 
 // Large enough that a heavy dump costs few write calls; the file is never flushed per line.
-constexpr std::size_t kBufferBytes = 64 * 1024;
+constexpr std::size_t kBufferBytes = FileWriter::kBufferBytes;
 
 constexpr std::string_view kHtmlHeader =
     "<html>\r\n"
@@ -96,14 +96,15 @@ LogFile::~LogFile() {
 
 bool LogFile::OpenLogFile(const std::string& name) {
     CloseLogFile();
-    file_ = std::fopen(name.c_str(), "wb");
-    if (file_ == nullptr) {
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    if (file == nullptr) {
         return false;
     }
     // Our own buffer is the only one: the stream passes each drained buffer straight on.
-    std::setvbuf(file_, nullptr, _IONBF, 0);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    writer_.Open(file);
     if (!buffer_) {
-        buffer_ = std::make_unique<char[]>(kBufferBytes);
+        buffer_ = writer_.Submit(nullptr, 0);
     }
     used_ = 0;
     html_ = IsHtmlLogName(name);
@@ -115,7 +116,7 @@ bool LogFile::OpenLogFile(const std::string& name) {
 }
 
 void LogFile::WriteLogText(std::string_view text, LogKind kind) {
-    if (file_ == nullptr) {
+    if (!IsOpen()) {
         return;
     }
     if (!html_) {
@@ -179,7 +180,7 @@ void LogFile::WriteEscaped(std::string_view text) {
 }
 
 void LogFile::CloseLogFile() {
-    if (file_ == nullptr) {
+    if (!IsOpen()) {
         return;
     }
     if (html_) {
@@ -189,8 +190,7 @@ void LogFile::CloseLogFile() {
         Put("</body>\r\n</html>\r\n");
     }
     Drain();
-    std::fclose(file_);
-    file_ = nullptr;
+    writer_.Close();
     html_ = false;
     currentSpan_ = kNoSpan;
 }
@@ -199,13 +199,15 @@ void LogFile::Put(const char* data, std::size_t size) {
     if (size == 0) {
         return;
     }
-    if (used_ + size > kBufferBytes) {
+    // A text larger than the room left fills buffer after buffer, so that it keeps its
+    // place among the buffers on their way to the file.
+    while (used_ + size > kBufferBytes) {
+        const std::size_t room = kBufferBytes - used_;
+        std::memcpy(buffer_.get() + used_, data, room);
+        used_ += room;
+        data += room;
+        size -= room;
         Drain();
-        if (size > kBufferBytes) {
-            // Larger than the whole buffer: straight to the stream (result ignored).
-            (void)std::fwrite(data, 1, size, file_);
-            return;
-        }
     }
     std::memcpy(buffer_.get() + used_, data, size);
     used_ += size;
@@ -213,7 +215,7 @@ void LogFile::Put(const char* data, std::size_t size) {
 
 void LogFile::Drain() {
     if (used_ > 0) {
-        (void)std::fwrite(buffer_.get(), 1, used_, file_);
+        buffer_ = writer_.Submit(std::move(buffer_), used_);
         used_ = 0;
     }
 }

@@ -1,7 +1,7 @@
 // The Log File: every log line of a run, as plain text or, for a name ending in ".htm" or
 // ".html", as an HTML page with one span per run of lines of one kind. Writes go through
-// a buffer of our own and reach the file when it fills and when the file is closed; write
-// errors are ignored, the log carries on.
+// a buffer of our own; each filled buffer goes to the file writer's thread, and everything
+// has reached the file when it is closed. Write errors are ignored, the log carries on.
 #pragma once
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/file_writer.h"
 #include "log/log_kind.h"
 
 namespace corvane::log {
@@ -41,7 +42,7 @@ public:
     // Writes the closing lines of an HTML page, then closes. Nothing when no file is open.
     void CloseLogFile();
 
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return writer_.IsOpen(); }
     bool IsHtml() const { return html_; }
 
 private:
@@ -50,7 +51,7 @@ private:
     void WriteEscaped(std::string_view text);
     void Drain();
 
-    std::FILE* file_ = nullptr;
+    FileWriter writer_;
     bool html_ = false;
     Colour currentSpan_ = kNoSpan;
     std::unique_ptr<char[]> buffer_;

@@ -224,6 +224,30 @@ TEST(LogFile, ReopeningEmptiesAndLargeTextsArriveWhole) {
     EXPECT_EQ(name.Contents(), expected);
 }
 
+TEST(LogFile, ManyBuffersOnTheirWayKeepTheirOrderAndAreAllWrittenAtClose) {
+    // Far more than the writer thread may hold at once, in texts of every size, some larger
+    // than a buffer; a second file opened at once after the first must not get any of it.
+    TempLogName first("first.txt");
+    TempLogName second("second.txt");
+    LogFile file;
+    ASSERT_TRUE(file.OpenLogFile(first.Path()));
+    std::string expected;
+    std::uint32_t seed = 7;
+    for (int i = 0; i < 400; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const std::size_t size = 1 + (seed >> 8) % (i % 10 == 0 ? 300000 : 5000);
+        std::string text(size, static_cast<char>('a' + i % 26));
+        text += std::to_string(i) + "\r\n";
+        file.WriteLogText(text, LogKind::Data);
+        expected += text;
+    }
+    ASSERT_TRUE(file.OpenLogFile(second.Path()));
+    file.WriteLogText("second run\r\n", LogKind::Message);
+    EXPECT_TRUE(first.Contents() == expected) << "the first file is not whole or out of order";
+    file.CloseLogFile();
+    EXPECT_EQ(second.Contents(), "second run\r\n");
+}
+
 TEST(LogFile, UnopenableNameFails) {
     LogFile file;
     EXPECT_FALSE(file.OpenLogFile("/nonexistent-dir-corvane/x/log.txt"));

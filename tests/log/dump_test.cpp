@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,32 @@ TEST(DumpLine, FullLineOfSixteenBytes) {
     const std::string bytes("Hello\x00\x01\x02\xFF\x7E ABC\r\n", 16);
     EXPECT_EQ(DumpLine(bytes, 0),
               "0000  48 65 6C 6C 6F 00 01 02  FF 7E 20 41 42 43 0D 0A  Hello....~ ABC..");
+}
+
+TEST(DumpLine, EveryFullLineMatchesTheLayoutByHand) {
+    // Random lines and offsets against the layout spelled out byte by byte, so that a fast
+    // path that puts one digit or blank in the wrong column shows.
+    std::uint32_t seed = 99;
+    for (int n = 0; n < 5000; ++n) {
+        std::string bytes(16, '\0');
+        for (char& c : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 16);
+        }
+        const int offset = static_cast<int>(seed % 0x10000) & ~15;
+        char expected[128];
+        int at = std::snprintf(expected, sizeof expected, "%04X ", offset);
+        for (int i = 0; i < 16; ++i) {
+            at += std::snprintf(expected + at, sizeof expected - at, "%s %02X", i == 8 ? " " : "",
+                                static_cast<unsigned char>(bytes[i]));
+        }
+        at += std::snprintf(expected + at, sizeof expected - at, "  ");
+        for (char c : bytes) {
+            const auto u = static_cast<unsigned char>(c);
+            expected[at++] = (u >= 0x20 && u <= 0x7E) ? c : '.';
+        }
+        ASSERT_EQ(DumpLine(bytes, offset), std::string(expected, at)) << "line " << n;
+    }
 }
 
 TEST(DumpLine, ShortLineKeepsTheColumns) {

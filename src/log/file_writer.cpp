@@ -1,15 +1,27 @@
 #include "log/file_writer.h"
 
+#include <system_error>
+
 namespace corvane::log {
 
 void FileWriter::Open(std::FILE* file) {
     Close();
     file_ = file;
     stopping_ = false;
-    thread_ = std::thread([this] { Run(); });
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the buffers are written as they are handed over.
+    }
 }
 
 std::unique_ptr<char[]> FileWriter::Submit(std::unique_ptr<char[]> buffer, std::size_t used) {
+    if (!thread_.joinable()) {
+        if (used > 0) {
+            (void)std::fwrite(buffer.get(), 1, used, file_);
+        }
+        return buffer ? std::move(buffer) : std::make_unique<char[]>(kBufferBytes);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     if (used > 0) {
         changed_.wait(lock, [this] { return pending_.size() < kBuffersInFlight; });
@@ -31,12 +43,14 @@ void FileWriter::Close() {
     if (file_ == nullptr) {
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-        changed_.notify_all();
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            changed_.notify_all();
+        }
+        thread_.join();
     }
-    thread_.join();
     std::fclose(file_);
     file_ = nullptr;
 }

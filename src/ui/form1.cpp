@@ -163,6 +163,7 @@ void TForm1::ShowCounter(relay::Counter counter, std::string_view text) {
             break;
     }
     label->setText(FromUtf8(text));
+    FitCounter(label);
 }
 
 void TForm1::ShowLocalAddress(std::string_view text) {

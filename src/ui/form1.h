@@ -186,6 +186,8 @@ private:
     void BuildToolbar();
     void BuildParameters();
     void BuildCommandsAndCounters();
+    // Gives a counter label the width its text needs (form1_layout.cpp).
+    void FitCounter(QLabel* label);
     void BuildLogBufferArea(QWidget* central);
     void BuildStatusBar();
     void BuildMainMenu();

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
+#include <algorithm>
 
 #include "control/settings.h"
 #include "ui/form1.h"
@@ -51,11 +52,18 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
+// The counters' column: right-aligned labels whose right edge is at 585, and the first
+// column free of the captions' text ("Transferred:" and the others end before it).
+constexpr int kCounterLeft = 535;
+constexpr int kCounterWidth = 50;
+constexpr int kCounterHeight = 13;
+constexpr int kCaptionsEnd = 530;
+
 QLabel* MakeCounter(QWidget* parent, const char* name, int y) {
     auto* label = new QLabel(QStringLiteral("0"), parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setGeometry(535, y, 50, 13);
+    label->setGeometry(kCounterLeft, y, kCounterWidth, kCounterHeight);
     return label;
 }
 
@@ -208,6 +216,23 @@ void TForm1::BuildCommandsAndCounters() {
     LabelSCBuf = MakeCounter(Panel3, "LabelSCBuf", 115);
 
     Label5 = MakeLabel(Panel3, "Label5", QStringLiteral("Lo&g Buffer:"), 10, 140);
+}
+
+void TForm1::FitCounter(QLabel* label) {
+    // A count too wide for its label (ten million and up in most fonts) would lose its
+    // leading digits. It grows to the left as far as the captions allow, then to the right
+    // up to the panel's edge; a short count goes back to the designed place.
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+    const int y = label->y();
+    if (needed <= kCounterWidth) {
+        label->setGeometry(kCounterLeft, y, kCounterWidth, kCounterHeight);
+        return;
+    }
+    int right = kCounterLeft + kCounterWidth;
+    if (right - needed < kCaptionsEnd) {
+        right = std::max(right, std::min(Panel3->width() - 2, kCaptionsEnd + needed));
+    }
+    label->setGeometry(right - needed, y, needed, kCounterHeight);
 }
 
 void TForm1::BuildLogBufferArea(QWidget* central) {

@@ -10,6 +10,8 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolButton>
+#include <algorithm>
+#include <string_view>
 
 #include "form_support.h"
 #include "ui/hints.h"
@@ -54,6 +56,35 @@ TEST_F(LayoutTest, ButtonsAndBoxesSitWhereDesigned) {
     EXPECT_EQ(Form().Label4->buddy(), Form().EditLogFile);
     EXPECT_EQ(Form().Panel2->height(), 31);
     EXPECT_EQ(Form().Panel3->height(), 155);
+}
+
+TEST_F(LayoutTest, ALongCountIsShownWholeClearOfItsCaption) {
+    Form().show();
+    QLabel* label = Form().LabelCSTrans;
+    QLabel* caption = nullptr;  // "Transferred:" on the same row
+    for (QLabel* l : Form().Panel3->findChildren<QLabel*>()) {
+        if (l->objectName().isEmpty() && l->y() == label->y()) {
+            caption = l;
+        }
+    }
+    ASSERT_NE(caption, nullptr);
+    const int captionEnd = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+    // Up to 13 characters (past 2 GiB) there is room beside the caption; a longer count is
+    // still shown whole, and may reach over it.
+    for (const char* text : {"12,345,678", "2,147,483,648", "1,099,511,627,776"}) {
+        Form().ShowCounter(relay::Counter::CSTransferred, text);
+        EXPECT_EQ(label->text().toStdString(), text);
+        const int width = label->fontMetrics().horizontalAdvance(label->text());
+        EXPECT_GE(label->width(), width) << text << ": cut off";
+        EXPECT_LE(label->geometry().right(), Form().Panel3->width()) << text;
+        if (std::string_view(text).size() <= 13) {
+            EXPECT_GT(label->geometry().right() + 1 - width, captionEnd) << text;
+        }
+        EXPECT_EQ(label->y(), 50);
+    }
+    // A short count puts the label back where it was designed.
+    Form().ShowCounter(relay::Counter::CSTransferred, "0");
+    EXPECT_EQ(label->geometry(), QRect(535, 50, 50, 13));
 }
 
 TEST_F(LayoutTest, LogBufferKeepsItsMarginsAtAnySize) {

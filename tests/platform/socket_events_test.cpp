@@ -53,6 +53,15 @@ protected:
         EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
         return s;
     }
+    // The same, with the accepted socket's events going to target instead of the recorder.
+    SOCKET AcceptFromRawClientInto(MessageTarget& target, int& rawClient) {
+        SOCKET s = AcceptFromRawClient(rawClient);
+        if (s != INVALID_SOCKET &&
+            WSAAsyncSelect(s, &target, EventRecorder::kMessage, kClientMask) != 0) {
+            return INVALID_SOCKET;
+        }
+        return s;
+    }
     int RecvSome(SOCKET s, int len) {
         std::vector<char> buf(static_cast<std::size_t>(len));
         return recv(s, buf.data(), len, 0);
@@ -352,11 +361,9 @@ std::string Pattern(std::size_t n) {
 }
 
 TEST_F(SocketEventsTest, StreamReadInSmallStepsArrivesWholeWithOneCloseAfterTheLastByte) {
-    int peer = -1;
-    SOCKET s = AcceptFromRawClient(peer);
-    ASSERT_NE(s, INVALID_SOCKET);
     StepReader reader;
-    ASSERT_EQ(WSAAsyncSelect(s, &reader, EventRecorder::kMessage, kClientMask), 0);
+    int peer = -1;
+    ASSERT_NE(AcceptFromRawClientInto(reader, peer), INVALID_SOCKET);
     // Bursts of different sizes, some arriving while bytes read ahead are still being handed
     // out (their edges come while no read is armed), then the end.
     const std::string bytes = Pattern(3 * 1024 * 1024 + 777);
@@ -380,11 +387,9 @@ TEST_F(SocketEventsTest, StreamReadInSmallStepsArrivesWholeWithOneCloseAfterTheL
 }
 
 TEST_F(SocketEventsTest, QuietReaderAfterAStreamGetsOneEventPerArrivalAgain) {
-    int peer = -1;
-    SOCKET s = AcceptFromRawClient(peer);
-    ASSERT_NE(s, INVALID_SOCKET);
     StepReader reader;
-    ASSERT_EQ(WSAAsyncSelect(s, &reader, EventRecorder::kMessage, kClientMask), 0);
+    int peer = -1;
+    ASSERT_NE(AcceptFromRawClientInto(reader, peer), INVALID_SOCKET);
     const std::string bytes = Pattern(200000);
     ASSERT_TRUE(RawWriteAll(peer, bytes.data(), bytes.size()));
     ASSERT_TRUE(WaitFor([&] { return reader.got.size() == bytes.size(); }));
@@ -415,12 +420,10 @@ TEST_F(SocketEventsTest, SocketAcceptedFromARegisteredListenerIsNonBlockingAtOnc
 }
 
 TEST_F(SocketEventsTest, BytesArrivingWhileReadAheadBytesAreHandedOutAreStillAnnounced) {
-    int peer = -1;
-    SOCKET s = AcceptFromRawClient(peer);
-    ASSERT_NE(s, INVALID_SOCKET);
     StepReader reader;
     reader.slow = true;
-    ASSERT_EQ(WSAAsyncSelect(s, &reader, EventRecorder::kMessage, kClientMask), 0);
+    int peer = -1;
+    ASSERT_NE(AcceptFromRawClientInto(reader, peer), INVALID_SOCKET);
     // Less than one read-ahead block, so that one fill takes all of it; a few more bytes come
     // while the block is being handed out over several passes, and then nothing more: their
     // edge came while no read was armed, and only the layer can remember it.
@@ -470,11 +473,9 @@ public:
 };
 
 TEST_F(SocketEventsTest, MessagePostedInANestedLoopOfASocketHandlerIsDeliveredThere) {
-    int peer = -1;
-    SOCKET s = AcceptFromRawClient(peer);
-    ASSERT_NE(s, INVALID_SOCKET);
     ModalHandler handler;
-    ASSERT_EQ(WSAAsyncSelect(s, &handler, EventRecorder::kMessage, kClientMask), 0);
+    int peer = -1;
+    ASSERT_NE(AcceptFromRawClientInto(handler, peer), INVALID_SOCKET);
     ASSERT_TRUE(RawWriteAll(peer, "x", 1));
     ASSERT_TRUE(WaitFor([&] { return handler.deliveredInside >= 0; }));
     EXPECT_EQ(handler.deliveredInside, 1);

@@ -1,5 +1,6 @@
 #include "platform/read_ahead.h"
 
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -14,8 +15,9 @@ constexpr int kBlocksInUse = 256;
 
 int inUse = 0;
 
-std::vector<ReadAhead*>& Pool() {
-    static std::vector<ReadAhead*> pool;
+// Owns the spare blocks, so that they are freed at exit.
+std::vector<std::unique_ptr<ReadAhead>>& Pool() {
+    static std::vector<std::unique_ptr<ReadAhead>> pool;
     return pool;
 }
 
@@ -28,7 +30,7 @@ ReadAhead* TakeReadAhead() {
     auto& pool = Pool();
     ReadAhead* block = nullptr;
     if (!pool.empty()) {
-        block = pool.back();
+        block = pool.back().release();
         pool.pop_back();
     } else {
         block = new (std::nothrow) ReadAhead;
@@ -48,7 +50,7 @@ void ReturnReadAhead(ReadAhead* block) {
     block->end = 0;
     auto& pool = Pool();
     if (pool.size() < kPooledBlocks) {
-        pool.push_back(block);
+        pool.emplace_back(block);
     } else {
         delete block;
     }

@@ -14,6 +14,7 @@ SocketState& SocketTable::Open(int fd, Phase phase) {
         states_.resize(std::max(index + 1, states_.size() * 2));
     }
     SocketState& s = states_[index];
+    ReturnReadAhead(s.ahead);  // nothing, unless the number was closed behind our back
     s = SocketState{};
     s.phase = phase;
     s.generation = nextGeneration_++;
@@ -21,6 +22,13 @@ SocketState& SocketTable::Open(int fd, Phase phase) {
         nextGeneration_ = 1;
     }
     return s;
+}
+
+SocketTable::~SocketTable() {
+    // Straight to the heap: the pool may be gone already at this point of the exit.
+    for (SocketState& s : states_) {
+        delete s.ahead;
+    }
 }
 
 void SocketTable::Forget(int fd) {

@@ -51,6 +51,12 @@ struct SocketState {
 
 class SocketTable {
 public:
+    SocketTable() = default;
+    // Frees the read-ahead blocks of sockets still open at exit.
+    ~SocketTable();
+    SocketTable(const SocketTable&) = delete;
+    SocketTable& operator=(const SocketTable&) = delete;
+
     // The state of fd when it is a socket of ours, else nullptr.
     SocketState* Find(int fd) {
         if (fd < 0 || static_cast<std::size_t>(fd) >= states_.size()) {

@@ -48,7 +48,7 @@ public:
     int heldLevel = -1;
 
     void Schedule() {
-        if (!scheduled && heldLevel != QThread::currentThread()->loopLevel()) {
+        if (!scheduled && (heldLevel < 0 || heldLevel != QThread::currentThread()->loopLevel())) {
             scheduled = true;
             QCoreApplication::postEvent(this, new QEvent(kDrainEvent));
         }

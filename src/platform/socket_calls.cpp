@@ -223,9 +223,8 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     if (n == 0 && len > 0) {
         // A reset whose error the event layer has already taken from the socket (to put it
         // in FD_CLOSE) reads as a plain end here; report it as the reset it was.
-        if (const detail::SocketState* state = detail::Sockets().Find(s);
-            state != nullptr && state->closeError != 0) {
-            WSASetLastError(state->closeError);
+        if (st.closeError != 0) {
+            WSASetLastError(st.closeError);
             return SOCKET_ERROR;
         }
     }

@@ -198,6 +198,8 @@ int recv(SOCKET s, char* buf, int len, int flags) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
+    // Only plain reads use the read-ahead block; a read with flags (MSG_PEEK and the like)
+    // goes to the kernel, past what a block holds. The program never reads with flags.
     const bool plain = flags == 0 && len > 0;
     if (plain && st.ahead != nullptr) {
         return ServeReadAhead(s, st, buf, len);

@@ -14,10 +14,11 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
+#include "platform/byte_block.h"
 #include "platform/message_queue.h"
-#include "platform/read_ahead.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
+#include "platform/write_behind.h"
 
 namespace corvane::platform {
 namespace detail {
@@ -123,7 +124,9 @@ void OnConnectedEdge(int fd, SocketState& s, std::uint32_t ev) {
     if ((ev & EPOLLIN) != 0 && s.readArmed && waiting > 0) {
         PostRead(fd, s);
     }
-    if ((ev & EPOLLOUT) != 0 && s.writeArmed) {
+    // Room for sends: held bytes go first, and only once they are all out is there room for
+    // the program's next send.
+    if ((ev & EPOLLOUT) != 0 && (s.behind == nullptr || WriteHeld(fd, s)) && s.writeArmed) {
         s.writeArmed = false;
         Post(fd, s, FD_WRITE, 0);
     }
@@ -184,7 +187,7 @@ int Readiness::CollectEvents() {
     for (int i = 0; i < n; ++i) {
         const std::uint64_t key = events[i].data.u64;
         const int fd = static_cast<int>(key & 0xFFFFFFFFu);
-        SocketState* s = Sockets().Find(fd);
+        SocketState* s = Sockets().FindAny(fd);
         if (s == nullptr || SocketTable::Key(fd, s->generation) != key) {
             continue;
         }
@@ -201,6 +204,9 @@ int Readiness::CollectEvents() {
                 break;
             case Phase::kConnected:
                 OnConnectedEdge(fd, *s, ev);
+                break;
+            case Phase::kLingering:
+                OnLingeringEdge(fd, *s, ev);
                 break;
             default:
                 break;

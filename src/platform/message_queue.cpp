@@ -71,6 +71,7 @@ public:
     void Drain() {
         QElapsedTimer clock;
         clock.start();
+        BeginSendPass();
         auto& queue = Queue();
         for (int n = 0; n < kBatchMessages && !queue.empty(); ++n) {
             // Taken off the queue before the handler runs: the handler may post, discard or
@@ -84,6 +85,7 @@ public:
                 break;
             }
         }
+        EndSendPass();
         heldLevel = -1;
         if (!Queue().empty()) {
             Schedule();

@@ -40,6 +40,11 @@ void RunPassNow();
 // Number of messages waiting (for tests and benchmarks).
 std::size_t QueuedMessageCount();
 
+// Called at the start and end of each pass; defined by the socket layer, which joins the
+// sends of a pass (write_behind.h).
+void BeginSendPass();
+void EndSendPass();
+
 // Asked at delivery time; defined by the socket table and the look-up module.
 bool SocketMessageIsCurrent(std::uint64_t key);
 // True when the look-up is still pending; also writes its answer into the caller's entry and

@@ -9,10 +9,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/read_ahead.h"
+#include "platform/byte_block.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
 #include "platform/winsock.h"
+#include "platform/write_behind.h"
 
 namespace corvane::platform {
 namespace {
@@ -66,15 +67,15 @@ ssize_t RecvOnce(SOCKET s, char* buf, std::size_t len, int flags, int& error) {
     return n;
 }
 
-// Hands out the next bytes of the socket's read-ahead block, in order.
+// Hands out the next bytes of the socket's read-ahead block (byte_block.h), in order.
 int ServeReadAhead(SOCKET s, detail::SocketState& st, char* buf, int len) {
-    detail::ReadAhead& block = *st.ahead;
+    detail::ByteBlock& block = *st.ahead;
     const int n = std::min(len, block.Held());
     std::memcpy(buf, block.bytes + block.begin, static_cast<std::size_t>(n));
     block.begin += n;
     auto source = detail::ReadSource::kReadAhead;
     if (block.Held() == 0) {
-        detail::ReturnReadAhead(st.ahead);
+        detail::ReturnBlock(st.ahead, detail::BlockUse::kReadAhead);
         st.ahead = nullptr;
         // Emptied: when filling it emptied the kernel's queue and no input came since, this
         // was the last read for now, like a direct read that took everything.
@@ -87,6 +88,18 @@ int ServeReadAhead(SOCKET s, detail::SocketState& st, char* buf, int len) {
 }
 
 }  // namespace
+
+namespace detail {
+
+void ReadAwayInput(int fd) {
+    // Unread input turns a close into a reset (and the reset can overtake the bytes still on
+    // their way to the peer), so what is waiting is read away first.
+    static char sink[kDrainChunk];
+    for (int i = 0; i<kDrainReads&& ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)> 0; ++i) {
+    }
+}
+
+}  // namespace detail
 
 SOCKET socket(int af, int type, int protocol) {
     if (!detail::SocketsStarted()) {
@@ -206,16 +219,16 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     }
     int error = 0;
     ssize_t n = -1;
-    if (plain && st.streaming && len < detail::kReadAheadBytes &&
-        (st.ahead = detail::TakeReadAhead()) != nullptr) {
+    if (plain && st.streaming && len < detail::kBlockBytes &&
+        (st.ahead = detail::TakeBlock(detail::BlockUse::kReadAhead)) != nullptr) {
         n = RecvOnce(s, st.ahead->bytes, sizeof st.ahead->bytes, 0, error);
         if (n > 0) {
             st.ahead->end = static_cast<int>(n);
-            st.inputDrained = n < detail::kReadAheadBytes;
+            st.inputDrained = n < detail::kBlockBytes;
             return ServeReadAhead(s, st, buf, len);
         }
         // The end, a failure or nothing at all: reported as a direct read would.
-        detail::ReturnReadAhead(st.ahead);
+        detail::ReturnBlock(st.ahead, detail::BlockUse::kReadAhead);
         st.ahead = nullptr;
     } else {
         n = RecvOnce(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags, error);
@@ -237,13 +250,19 @@ int send(SOCKET s, const char* buf, int len, int flags) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
     }
+    detail::SocketState& st = *Sockets().Find(s);
     ssize_t n = -1;
     int error = 0;
-    for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
-        n = ::send(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
-        error = n < 0 ? errno : 0;
-        if (error != EINTR) {
-            break;
+    if (flags == 0) {
+        // Plain sends are joined while a pass runs (write_behind.h).
+        n = detail::SendJoined(s, st, buf, len, error);
+    } else {
+        for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
+            n = ::send(s, buf, static_cast<std::size_t>(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
+            error = n < 0 ? errno : 0;
+            if (error != EINTR) {
+                break;
+            }
         }
     }
     detail::NoteSend(s, static_cast<long>(n), len, error);
@@ -254,14 +273,14 @@ int closesocket(SOCKET s) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
     }
-    if (const detail::SocketState* st = Sockets().Find(s);
-        st->phase == Phase::kConnected && !st->inputDrained) {
-        // Unread input turns the close into a reset (and the reset can overtake the bytes
-        // still on their way to the peer), so what is waiting is read away first, unless the
-        // last read has just found nothing.
-        static char sink[kDrainChunk];
-        for (int i = 0; i<kDrainReads&& ::recv(s, sink, sizeof sink, MSG_DONTWAIT)> 0; ++i) {
-        }
+    detail::SocketState& st = *Sockets().Find(s);
+    // Bytes sent but still held are delivered first, in the background; the socket is the
+    // program's no more either way.
+    if (detail::LingerIfHeld(s, st)) {
+        return 0;
+    }
+    if (st.phase == Phase::kConnected && !st.inputDrained) {
+        detail::ReadAwayInput(s);
     }
     // Forgotten before the descriptor is released: from this moment every message queued for
     // it is stale, and the number may come back at once for a new socket.

@@ -9,7 +9,7 @@ namespace corvane::platform::detail {
 
 void NoteConnect(SOCKET s, int result, int error);
 void NoteAccept(SOCKET listener, SOCKET accepted, int error);
-// Where the bytes of a recv came from (read_ahead.h).
+// Where the bytes of a recv came from (byte_block.h).
 enum class ReadSource {
     kKernel,         // read from the socket directly
     kReadAhead,      // from the read-ahead block; the next read is asked for at once
@@ -19,6 +19,9 @@ void NoteRecv(SOCKET s, long result, int requested, int error, ReadSource source
 void NoteSend(SOCKET s, long result, int requested, int error);
 // Stops watching the socket and forgets it; its queued messages become stale.
 void NoteClose(SOCKET s);
+// Reads away, within bounds, what waits on a socket about to be closed, so that the close
+// is not turned into a reset.
+void ReadAwayInput(int fd);
 
 // True between WSAStartup and the matching WSACleanup.
 bool SocketsStarted();

@@ -2,6 +2,7 @@
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
 #include "platform/winsock.h"
+#include "platform/write_behind.h"
 
 namespace corvane::platform {
 namespace detail {
@@ -45,6 +46,7 @@ int WSACleanup() {
     if (detail::startCount == 1) {
         for (int fd : detail::Sockets().OpenDescriptors()) {
             closesocket(fd);
+            detail::EndLinger(fd);  // what a lingering socket still holds is dropped
         }
         detail::CancelAllLookups();
     }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/byte_block.h"
 #include "platform/message_queue.h"
-#include "platform/read_ahead.h"
 
 namespace corvane::platform::detail {
 
@@ -14,7 +14,9 @@ SocketState& SocketTable::Open(int fd, Phase phase) {
         states_.resize(std::max(index + 1, states_.size() * 2));
     }
     SocketState& s = states_[index];
-    ReturnReadAhead(s.ahead);  // nothing, unless the number was closed behind our back
+    // Nothing, unless the number was closed behind our back.
+    ReturnBlock(s.ahead, BlockUse::kReadAhead);
+    ReturnBlock(s.behind, BlockUse::kWriteBehind);
     s = SocketState{};
     s.phase = phase;
     s.generation = nextGeneration_++;
@@ -28,12 +30,14 @@ SocketTable::~SocketTable() {
     // Straight to the heap: the pool may be gone already at this point of the exit.
     for (SocketState& s : states_) {
         delete s.ahead;
+        delete s.behind;
     }
 }
 
 void SocketTable::Forget(int fd) {
-    if (SocketState* s = Find(fd)) {
-        ReturnReadAhead(s->ahead);
+    if (SocketState* s = FindAny(fd)) {
+        ReturnBlock(s->ahead, BlockUse::kReadAhead);
+        ReturnBlock(s->behind, BlockUse::kWriteBehind);
         *s = SocketState{};
     }
 }

@@ -16,9 +16,12 @@ enum class Phase : std::uint8_t {
     kConnecting,  // a non-blocking connect is under way
     kConnected,
     kFailed,  // the connect failed; nothing more is reported
+    // Closed by the program while bytes it sent were still held (write_behind.h): the
+    // descriptor stays open until they are out. Not the program's socket any more.
+    kLingering,
 };
 
-struct ReadAhead;
+struct ByteBlock;
 
 struct SocketState {
     Phase phase = Phase::kClosed;
@@ -43,22 +46,32 @@ struct SocketState {
     bool peerClosed = false;  // the peer's close or reset has been seen
     bool closePosted = false;
     int closeError = 0;  // Winsock number carried by FD_CLOSE
-    // Reading ahead (read_ahead.h): set once a read filled the caller's buffer, cleared by
+    // Reading ahead (byte_block.h): set once a read filled the caller's buffer, cleared by
     // one that did not; the block holds bytes already taken from the kernel.
     bool streaming = false;
-    ReadAhead* ahead = nullptr;
+    ByteBlock* ahead = nullptr;
+    // Joined sends (write_behind.h): bytes the program sent that the kernel has not taken yet.
+    ByteBlock* behind = nullptr;
+    bool behindBlocked = false;  // the kernel refused the rest: it goes on the next write edge
+    std::uint32_t sendPass = 0;  // the pass of the last send (write_behind.h)
+    int sendError = 0;           // errno of a failed write of held bytes, for the next send
 };
 
 class SocketTable {
 public:
     SocketTable() = default;
-    // Frees the read-ahead blocks of sockets still open at exit.
+    // Frees the blocks of sockets still open at exit.
     ~SocketTable();
     SocketTable(const SocketTable&) = delete;
     SocketTable& operator=(const SocketTable&) = delete;
 
-    // The state of fd when it is a socket of ours, else nullptr.
+    // The state of fd when it is a socket the program holds, else nullptr.
     SocketState* Find(int fd) {
+        SocketState* s = FindAny(fd);
+        return s != nullptr && s->phase != Phase::kLingering ? s : nullptr;
+    }
+    // The same, lingering sockets included.
+    SocketState* FindAny(int fd) {
         if (fd < 0 || static_cast<std::size_t>(fd) >= states_.size()) {
             return nullptr;
         }
@@ -68,7 +81,7 @@ public:
     // Starts a fresh record for a descriptor just returned by socket or accept.
     SocketState& Open(int fd, Phase phase);
     void Forget(int fd);
-    // Descriptors of every open socket, for shutting the layer down.
+    // Descriptors of every open socket, lingering ones included, for shutting the layer down.
     std::vector<int> OpenDescriptors() const;
 
     static std::uint64_t Key(int fd, std::uint32_t generation) {

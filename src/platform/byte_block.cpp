@@ -1,4 +1,4 @@
-#include "platform/read_ahead.h"
+#include "platform/byte_block.h"
 
 #include <memory>
 #include <new>
@@ -9,43 +9,47 @@ namespace {
 
 // Enough for the sockets that stream at the same moment; beyond it blocks are freed.
 constexpr std::size_t kPooledBlocks = 32;
-// At most this many blocks hold bytes at once (16 MiB): with thousands of streaming sockets,
-// say all held back by a pause, the others simply read directly.
+// At most this many blocks of each use hold bytes at once (16 MiB): with thousands of
+// streaming sockets, say all held back by a pause, the others simply go to the kernel.
 constexpr int kBlocksInUse = 256;
 
-int inUse = 0;
+int inUse[2] = {0, 0};
+
+int& InUse(BlockUse use) {
+    return inUse[use == BlockUse::kReadAhead ? 0 : 1];
+}
 
 // Owns the spare blocks, so that they are freed at exit.
-std::vector<std::unique_ptr<ReadAhead>>& Pool() {
-    static std::vector<std::unique_ptr<ReadAhead>> pool;
+std::vector<std::unique_ptr<ByteBlock>>& Pool() {
+    static std::vector<std::unique_ptr<ByteBlock>> pool;
     return pool;
 }
 
 }  // namespace
 
-ReadAhead* TakeReadAhead() {
-    if (inUse >= kBlocksInUse) {
+ByteBlock* TakeBlock(BlockUse use) {
+    if (InUse(use) >= kBlocksInUse) {
         return nullptr;
     }
     auto& pool = Pool();
-    ReadAhead* block = nullptr;
+    ByteBlock* block = nullptr;
     if (!pool.empty()) {
         block = pool.back().release();
         pool.pop_back();
     } else {
-        block = new (std::nothrow) ReadAhead;
+        block = new (std::nothrow) ByteBlock;
     }
     if (block != nullptr) {
-        ++inUse;
+        ++InUse(use);
     }
     return block;
 }
 
-void ReturnReadAhead(ReadAhead* block) {
+void ReturnBlock(ByteBlock* block, BlockUse use) {
     if (block == nullptr) {
         return;
     }
-    --inUse;
+    --InUse(use);
     block->begin = 0;
     block->end = 0;
     auto& pool = Pool();

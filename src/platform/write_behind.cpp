@@ -101,6 +101,7 @@ void FinishLinger(int fd) {
 }  // namespace
 
 long SendJoined(int fd, SocketState& st, const char* buf, int len, int& error) {
+    len = len < 0 ? 0 : len;
     if (st.sendError != 0) {
         error = st.sendError;
         return -1;
@@ -130,7 +131,7 @@ long SendJoined(int fd, SocketState& st, const char* buf, int len, int& error) {
     // Straight to the kernel, behind what the block holds, in one call.
     const int held = block != nullptr ? block->Held() : 0;
     if (held == 0) {
-        return WriteTwo(fd, nullptr, 0, buf, len < 0 ? 0 : len, error);
+        return WriteTwo(fd, nullptr, 0, buf, len, error);
     }
     const ssize_t n = WriteTwo(fd, block->bytes + block->begin, held, buf, len, error);
     if (n < 0) {

@@ -95,7 +95,10 @@ void ReadAwayInput(int fd) {
     // Unread input turns a close into a reset (and the reset can overtake the bytes still on
     // their way to the peer), so what is waiting is read away first.
     static char sink[kDrainChunk];
-    for (int i = 0; i<kDrainReads&& ::recv(fd, sink, sizeof sink, MSG_DONTWAIT)> 0; ++i) {
+    for (int i = 0; i < kDrainReads; ++i) {
+        if (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) <= 0) {
+            break;
+        }
     }
 }
 

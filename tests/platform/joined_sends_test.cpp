@@ -108,19 +108,10 @@ int OpenDescriptorCount() {
     return count;
 }
 
-class JoinedSendsTest : public ::testing::Test {
+class JoinedSendsTest : public ListenerTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(WSAStartup(0x0101), 0);
-        listener_ = OpenListener(rec_, port_);
-        ASSERT_NE(listener_, INVALID_SOCKET);
-    }
     void TearDown() override {
-        for (int fd : raw_) {
-            ::close(fd);
-        }
-        WSACleanup();
-        DiscardMessages(&rec_);
+        ListenerTest::TearDown();
         DiscardMessages(&pass_);
     }
     SOCKET Accept(int& rawPeer, MessageTarget* target = nullptr) {
@@ -173,11 +164,7 @@ protected:
             timeoutMs);
     }
 
-    EventRecorder rec_;
     InPass pass_;
-    SOCKET listener_ = INVALID_SOCKET;
-    std::uint16_t port_ = 0;
-    std::vector<int> raw_;
 };
 
 TEST_F(JoinedSendsTest, SendsOfAPassArriveInOrderWithoutAnotherEvent) {

@@ -25,20 +25,8 @@ using corvane::test::WaitFor;
 constexpr long kClientMask = FD_READ | FD_WRITE | FD_CLOSE;
 constexpr long kServerMask = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 
-class SocketEventsTest : public ::testing::Test {
+class SocketEventsTest : public ListenerTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(WSAStartup(0x0101), 0);
-        listener_ = OpenListener(rec_, port_);
-        ASSERT_NE(listener_, INVALID_SOCKET);
-    }
-    void TearDown() override {
-        for (int fd : raw_) {
-            ::close(fd);
-        }
-        WSACleanup();
-        DiscardMessages(&rec_);
-    }
     // An outside client connected to the listener and the accepted socket of the layer.
     SOCKET AcceptFromRawClient(int& rawClient) {
         rawClient = RawConnect(port_);
@@ -66,11 +54,6 @@ protected:
         std::vector<char> buf(static_cast<std::size_t>(len));
         return recv(s, buf.data(), len, 0);
     }
-
-    EventRecorder rec_;
-    SOCKET listener_ = INVALID_SOCKET;
-    std::uint16_t port_ = 0;
-    std::vector<int> raw_;
 };
 
 TEST_F(SocketEventsTest, ConnectCompletesWithConnectThenWriteOnBothEnds) {

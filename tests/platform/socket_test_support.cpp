@@ -111,4 +111,18 @@ SOCKET AcceptRegistered(EventRecorder& recorder, SOCKET listener, long mask) {
     return s;
 }
 
+void ListenerTest::SetUp() {
+    ASSERT_EQ(WSAStartup(0x0101), 0);
+    listener_ = OpenListener(rec_, port_);
+    ASSERT_NE(listener_, INVALID_SOCKET);
+}
+
+void ListenerTest::TearDown() {
+    for (int fd : raw_) {
+        ::close(fd);
+    }
+    WSACleanup();
+    DiscardMessages(&rec_);
+}
+
 }  // namespace corvane::platform::test

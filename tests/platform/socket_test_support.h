@@ -2,6 +2,8 @@
 // peers built from the layer's own calls or from raw POSIX calls (as an outside program).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <vector>
 
 #include "platform/winsock.h"
@@ -43,5 +45,18 @@ void RawReset(int fd);
 // Accepts (blocking until the listener's FD_ACCEPT has come) and registers the accepted
 // socket with the mask; INVALID_SOCKET on failure.
 SOCKET AcceptRegistered(EventRecorder& recorder, SOCKET listener, long mask);
+
+// A test with the layer started and a listener of its own registered with rec_. Raw
+// descriptors put in raw_ are closed at the end, before the layer is cleaned up.
+class ListenerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    EventRecorder rec_;
+    SOCKET listener_ = INVALID_SOCKET;
+    std::uint16_t port_ = 0;
+    std::vector<int> raw_;
+};
 
 }  // namespace corvane::platform::test

@@ -65,10 +65,8 @@ void Release(SocketState& st) {
 }
 
 void WriteJoined() {
-    // Swapped out first: writing never joins, but stays safe if a future caller did.
-    std::vector<std::uint64_t> joined;
-    joined.swap(Joined());
-    for (const std::uint64_t key : joined) {
+    // Writing held bytes never joins more, so the list does not change while it is walked.
+    for (const std::uint64_t key : Joined()) {
         const int fd = static_cast<int>(key & 0xFFFFFFFFu);
         SocketState* st = Sockets().Find(fd);
         if (st != nullptr && SocketTable::Key(fd, st->generation) == key && st->behind != nullptr &&
@@ -76,10 +74,7 @@ void WriteJoined() {
             WriteHeld(fd, *st);
         }
     }
-    joined.clear();
-    if (Joined().empty()) {
-        joined.swap(Joined());  // keeps the capacity
-    }
+    Joined().clear();
 }
 
 // Joined bytes never wait for a pass that does not come: the event loop writes them before

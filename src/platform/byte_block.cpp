@@ -9,7 +9,7 @@ namespace {
 
 // Enough for the sockets that stream at the same moment; beyond it blocks are freed.
 constexpr std::size_t kPooledBlocks = 32;
-// At most this many blocks of each use hold bytes at once (16 MiB): with thousands of
+// At most this many blocks of each use hold bytes at once (8 MiB): with thousands of
 // streaming sockets, say all held back by a pause, the others simply go to the kernel.
 constexpr int kBlocksInUse = 256;
 

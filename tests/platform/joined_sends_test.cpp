@@ -171,12 +171,12 @@ TEST_F(JoinedSendsTest, SendsOfAPassArriveInOrderWithoutAnotherEvent) {
     int peer = -1;
     SOCKET s = Accept(peer);
     ASSERT_NE(s, INVALID_SOCKET);
-    // Pieces that fill a block exactly, overflow it, and one larger than a block.
+    // Pieces that fill a 32 KiB block exactly, overflow it, and one larger than a block.
     const std::string bytes = Pattern(200000, 1);
     std::string taken;
     pass_.Run([&] {
         std::size_t at = 0;
-        for (std::size_t piece : {8192u, 8192u, 49152u, 8192u, 100u, 70000u, 56172u}) {
+        for (std::size_t piece : {8192u, 8192u, 16384u, 8192u, 100u, 70000u, 88940u}) {
             ASSERT_EQ(send(s, bytes.data() + at, static_cast<int>(piece), 0),
                       static_cast<int>(piece));
             at += piece;

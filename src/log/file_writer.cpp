@@ -24,9 +24,14 @@ std::unique_ptr<char[]> FileWriter::Submit(std::unique_ptr<char[]> buffer, std::
     }
     std::unique_lock<std::mutex> lock(mutex_);
     if (used > 0) {
-        changed_.wait(lock, [this] { return pending_.size() < kBuffersInFlight; });
+        roomMade_.wait(lock, [this] { return pending_.size() < kBuffersInFlight; });
         pending_.push_back({std::move(buffer), used});
-        changed_.notify_all();
+        // A writer that has buffers to write looks for more before it sleeps: only an idle
+        // one is woken, which keeps the wake-ups (each a system call on both threads) to
+        // one per burst rather than one per buffer.
+        if (pending_.size() == 1) {
+            handedOver_.notify_one();
+        }
     } else if (buffer) {
         return buffer;
     }
@@ -47,7 +52,7 @@ void FileWriter::Close() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
-            changed_.notify_all();
+            handedOver_.notify_one();
         }
         thread_.join();
     }
@@ -57,20 +62,26 @@ void FileWriter::Close() {
 
 void FileWriter::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
+    std::deque<Job> batch;
     for (;;) {
-        changed_.wait(lock, [this] { return !pending_.empty() || stopping_; });
+        handedOver_.wait(lock, [this] { return !pending_.empty() || stopping_; });
         if (pending_.empty()) {
             return;  // stopping, and everything handed over is written
         }
-        Job job = std::move(pending_.front());
-        pending_.pop_front();
-        changed_.notify_all();  // room for one more hand-over
+        // Everything waiting is taken at once, in order, and written without the lock.
+        batch.swap(pending_);
+        roomMade_.notify_one();
         lock.unlock();
-        (void)std::fwrite(job.buffer.get(), 1, job.used, file_);
-        lock.lock();
-        if (spare_.size() < 2) {
-            spare_.push_back(std::move(job.buffer));
+        for (const Job& job : batch) {
+            (void)std::fwrite(job.buffer.get(), 1, job.used, file_);
         }
+        lock.lock();
+        for (Job& job : batch) {
+            if (spare_.size() < kSpareBuffers) {
+                spare_.push_back(std::move(job.buffer));
+            }
+        }
+        batch.clear();
     }
 }
 

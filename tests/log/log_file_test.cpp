@@ -177,7 +177,7 @@ TEST(HtmlDump, BlanksBecomeNbspRuns) {
 // line here starts with a letter, so the blank rule does not depend on where texts begin).
 TEST(HtmlWriterLarge, LongTextMatchesLineByLine) {
     std::string whole;
-    for (int i = 0; i < 9000; ++i) {
+    for (int i = 0; i < 30000; ++i) {
         whole += "x" + std::string(static_cast<std::size_t>(i % 5), ' ') + "<y>&z\r\n";
     }
     TempLogName once("once.htm");
@@ -197,7 +197,7 @@ TEST(HtmlWriterLarge, LongTextMatchesLineByLine) {
     const std::string written = once.Contents();
     EXPECT_EQ(written, lines.Contents());
     EXPECT_NE(written.find("x &nbsp;&nbsp;&nbsp;&lt;y&gt;&amp;z<br />\r\n"), std::string::npos);
-    EXPECT_GT(written.size(), 3 * 65536u);
+    EXPECT_GT(written.size(), 3 * FileWriter::kBufferBytes);
 }
 
 TEST_F(HtmlWriter, NoSpanMeansNoClosingSpan) {
@@ -217,7 +217,7 @@ TEST(LogFile, ReopeningEmptiesAndLargeTextsArriveWhole) {
         file.WriteLogText(line, LogKind::Data);
         expected += line;
     }
-    const std::string huge(200000, 'h');  // more than the writer's buffer at once
+    const std::string huge(FileWriter::kBufferBytes * 3 / 2, 'h');  // more than a buffer at once
     file.WriteLogText(huge, LogKind::Data);
     expected += huge;
     file.CloseLogFile();

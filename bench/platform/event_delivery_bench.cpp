@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/epoll_dispatcher.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
 
@@ -204,7 +205,7 @@ int main(int argc, char** argv) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
-    corvane::platform::UseUnixEventLoop();
+    corvane::platform::UseEpollEventLoop();
     QCoreApplication app(argc, argv);
     corvane::platform::WSAStartup(0x0101);
     benchmark::Initialize(&argc, argv);

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "log/traffic_log.h"
-#include "platform/messages.h"
+#include "platform/epoll_dispatcher.h"
 #include "platform/winsock.h"
 #include "relay/relay_engine.h"
 #include "relay/relay_view.h"
@@ -49,7 +49,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
     using namespace corvane;
-    platform::UseUnixEventLoop();
+    platform::UseEpollEventLoop();
     QCoreApplication app(argc, argv);
     if (argc < 4) {
         return Usage();

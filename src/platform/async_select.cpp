@@ -1,6 +1,8 @@
-// Socket events as messages. One edge-triggered epoll set holds every registered socket and
-// is watched by one QSocketNotifier, so the work per wake-up is proportional to the sockets
-// that became ready, not to the sockets that are open. The edges are turned into Winsock's
+// Socket events as messages. One edge-triggered epoll set holds every registered socket, so
+// the work per wake-up is proportional to the sockets that became ready, not to the sockets
+// that are open. Under the program's own event loop (epoll_dispatcher.h) the set is the
+// loop's, which hands the events over as it waits; under Qt's loop the set is our own and is
+// watched by one QSocketNotifier. The edges are turned into Winsock's
 // one-shot events: each event is posted once and re-enabled only by the call that consumes
 // it (recv for FD_READ, accept for FD_ACCEPT, a send that would block for FD_WRITE).
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <cerrno>
 
 #include "platform/byte_block.h"
+#include "platform/epoll_dispatcher.h"
 #include "platform/message_queue.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
@@ -25,6 +28,7 @@ namespace detail {
 namespace {
 
 constexpr int kEventsPerWake = 512;
+// Rounds of one wake-up under Qt's loop; the program's own loop has the same limit.
 constexpr int kRoundsPerWake = 4;
 constexpr std::uint32_t kWatchedEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
 
@@ -32,11 +36,28 @@ class Readiness {
 public:
     // False when the epoll set or its notifier cannot be made (no application object).
     bool Ensure() {
+        if (sharing_ && loop_.isNull()) {
+            // The loop whose set this was is gone, and its set with it.
+            sharing_ = false;
+            epoll_ = -1;
+        }
         if (epoll_ < 0) {
+            if (EpollEventDispatcher* loop = EpollEventDispatcher::Current()) {
+                loop_ = loop;
+                sharing_ = true;
+                epoll_ = loop->EpollSet();
+                loop->SetSocketEventHandler([this](const epoll_event* events, int count) {
+                    return OnLoopEvents(events, count);
+                });
+                return true;
+            }
             epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
             if (epoll_ < 0) {
                 return false;
             }
+        }
+        if (sharing_) {
+            return true;
         }
         if (notifier_.isNull()) {
             QCoreApplication* app = QCoreApplication::instance();
@@ -57,7 +78,12 @@ public:
         ev.data.u64 = key;
         // Adding (or modifying) also reports what is ready already, so a socket registered
         // with data waiting or a connection pending gets its event.
-        return ::epoll_ctl(epoll_, again ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
+        if (again && ::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) == 0) {
+            return 0;
+        }
+        // Also when a socket registered before is not in this set: the loop whose set it was
+        // has been replaced.
+        return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev);
     }
 
     // Called after a socket is added to the set.
@@ -66,9 +92,14 @@ public:
 private:
     void Dispatch();
     int CollectEvents();
+    bool OnLoopEvents(const epoll_event* events, int count);
+    void HandleEvents(const epoll_event* events, int count);
 
     int epoll_ = -1;
     QPointer<QSocketNotifier> notifier_;
+    // Set when epoll_ belongs to the program's own loop.
+    bool sharing_ = false;
+    QPointer<EpollEventDispatcher> loop_;
     bool registeredInPass_ = false;
 };
 
@@ -184,6 +215,20 @@ int Readiness::CollectEvents() {
     // The events are handed over right after they are queued, in the same wake-up, instead
     // of in a pass scheduled through the event loop (which costs a wake-up of its own).
     HoldPassScheduling();
+    HandleEvents(events, n);
+    return n;
+}
+
+bool Readiness::OnLoopEvents(const epoll_event* events, int count) {
+    registeredInPass_ = false;
+    HoldPassScheduling();
+    HandleEvents(events, count);
+    RunPassNow();
+    // The loop looks again at once when sockets were registered, as Dispatch does.
+    return registeredInPass_;
+}
+
+void Readiness::HandleEvents(const epoll_event* events, int n) {
     for (int i = 0; i < n; ++i) {
         const std::uint64_t key = events[i].data.u64;
         const int fd = static_cast<int>(key & 0xFFFFFFFFu);
@@ -212,7 +257,6 @@ int Readiness::CollectEvents() {
                 break;
         }
     }
-    return n;
 }
 
 }  // namespace

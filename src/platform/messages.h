@@ -37,8 +37,9 @@ std::uintptr_t SetTimer(MessageTarget* target, std::uintptr_t id, UINT elapseMs)
 bool KillTimer(MessageTarget* target, std::uintptr_t id);
 
 // The idle hook: called each time the event loop has emptied its queue and is about to
-// wait. One hook at a time; an empty function removes it. Requires the UNIX event
-// dispatcher (QT_NO_GLIB=1 set before the application object exists, see UseUnixEventLoop).
+// wait. One hook at a time; an empty function removes it. Requires the program's own loop
+// (UseEpollEventLoop) or Qt's UNIX event dispatcher (QT_NO_GLIB=1 set before the application
+// object exists, see UseUnixEventLoop).
 void SetIdleHandler(std::function<void()> handler);
 // Sets QT_NO_GLIB so that the idle hook fires only when the queue is empty. Call first in
 // main(), before the Q*Application is created.

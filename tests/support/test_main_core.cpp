@@ -1,10 +1,10 @@
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
-#include "platform/messages.h"
+#include "platform/epoll_dispatcher.h"
 
 int main(int argc, char** argv) {
-    corvane::platform::UseUnixEventLoop();
+    corvane::platform::UseEpollEventLoop();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 
 #include "app/cli/cli_app.h"
-#include "platform/messages.h"
+#include "platform/epoll_dispatcher.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ void KeepStandardDescriptorsTaken() {
 
 int main(int argc, char* argv[]) {
     KeepStandardDescriptorsTaken();
-    corvane::platform::UseUnixEventLoop();
+    corvane::platform::UseEpollEventLoop();
     // A reader of standard output that goes away must not end the relay: the write then
     // fails with EPIPE and the output is dropped from then on.
     std::signal(SIGPIPE, SIG_IGN);

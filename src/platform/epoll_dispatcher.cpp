@@ -82,8 +82,7 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
     // wait below then does not block.
     const bool woken = woken_.exchange(false, std::memory_order_acq_rel);
     if (woken) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        DrainWakeUps();
     }
     QCoreApplication::sendPostedEvents();
     if (interrupted_.exchange(false, std::memory_order_acq_rel)) {
@@ -135,8 +134,12 @@ void EpollEventDispatcher::SortBatch(const epoll_event* events, int count,
         const std::uint32_t flags = events[i].events;
         if (IsSocketKey(key)) {
             sockets.push_back(events[i]);
-        } else if (static_cast<int>(key) != wakeFd_) {
-            // The wake-up descriptor is read at the start of the next pass (woken_ is set).
+        } else if (static_cast<int>(key) == wakeFd_) {
+            // Usually read already at the start of the pass; not when the write of a wake-up
+            // came after that read, and then the count left behind would keep the set ready
+            // and the loop from ever waiting. Whatever was posted is sent by the next pass.
+            DrainWakeUps();
+        } else {
             ready_.emplace_back(static_cast<int>(key), flags);
         }
     }
@@ -370,6 +373,11 @@ bool EpollEventDispatcher::SendDueTimers() {
         }
     }
     return !due.empty();
+}
+
+void EpollEventDispatcher::DrainWakeUps() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
 }
 
 void EpollEventDispatcher::wakeUp() {

@@ -69,6 +69,7 @@ private:
     };
 
     void Rewatch(int fd);
+    void DrainWakeUps();
     int WaitTimeout() const;
     bool SendDueTimers();
     // Notes the loop's own descriptors of a batch for activation and collects the sockets'.

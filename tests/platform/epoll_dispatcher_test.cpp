@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QObject>
@@ -176,6 +177,28 @@ TEST_F(EpollDispatcherTest, PostFromAnotherThreadWakesAWaitingLoop) {
     poster.join();
     EXPECT_TRUE(delivered);
     EXPECT_TRUE(limit.isActive()) << "woken by the post, not by the time limit";
+}
+
+TEST_F(EpollDispatcherTest, ManyPostsFromAnotherThreadAllArriveAndTheLoopThenSleeps) {
+    constexpr int kPosts = 20000;
+    int delivered = 0;
+    std::thread poster([&] {
+        for (int i = 0; i < kPosts; ++i) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [&] { ++delivered; }, Qt::QueuedConnection);
+        }
+    });
+    const bool all = WaitFor([&] { return delivered == kPosts; }, 20000);
+    poster.join();
+    ASSERT_TRUE(all) << delivered;
+    // Passes of the loop while nothing happens but WaitFor's 5 ms timer: a wake-up count left
+    // behind would make it spin through hundreds of thousands.
+    int passes = 0;
+    QObject counter;
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                     &counter, [&] { ++passes; });
+    RunEventLoopFor(100);
+    EXPECT_LT(passes, 1000);
 }
 
 TEST_F(EpollDispatcherTest, IdleMomentComesOnlyOnceAChainOfPostsHasRunOut) {

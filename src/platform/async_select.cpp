@@ -47,7 +47,7 @@ public:
                 sharing_ = true;
                 epoll_ = loop->EpollSet();
                 loop->SetSocketEventHandler([this](const epoll_event* events, int count) {
-                    return OnLoopEvents(events, count);
+                    return RunPass(events, count);
                 });
                 return true;
             }
@@ -91,8 +91,9 @@ public:
 
 private:
     void Dispatch();
-    int CollectEvents();
-    bool OnLoopEvents(const epoll_event* events, int count);
+    // Turns one batch of edges into messages and hands them over at once; true when the pass
+    // registered sockets, which are worth another look without waiting.
+    bool RunPass(const epoll_event* events, int count);
     void HandleEvents(const epoll_event* events, int count);
 
     int epoll_ = -1;
@@ -198,33 +199,23 @@ void Readiness::Dispatch() {
     // ready at once, the Client's first bytes waiting and a loopback connect complete: they
     // are collected in the same wake-up, a few rounds at most, rather than in the next one.
     for (int round = 0; round < kRoundsPerWake; ++round) {
-        registeredInPass_ = false;
-        const int collected = CollectEvents();
-        RunPassNow();  // also lifts the hold on scheduling that CollectEvents took
-        if (!registeredInPass_ || (collected == 0 && round > 0)) {
+        epoll_event events[kEventsPerWake];
+        // One batch per round: the notifier is level-triggered and fires again while more
+        // edges wait.
+        const int n = ::epoll_wait(epoll_, events, kEventsPerWake, 0);
+        if (!RunPass(events, n) || (n <= 0 && round > 0)) {
             return;
         }
     }
 }
 
-int Readiness::CollectEvents() {
-    epoll_event events[kEventsPerWake];
-    // One batch per round: the notifier is level-triggered and fires again while more
-    // edges wait.
-    const int n = ::epoll_wait(epoll_, events, kEventsPerWake, 0);
+bool Readiness::RunPass(const epoll_event* events, int count) {
+    registeredInPass_ = false;
     // The events are handed over right after they are queued, in the same wake-up, instead
     // of in a pass scheduled through the event loop (which costs a wake-up of its own).
     HoldPassScheduling();
-    HandleEvents(events, n);
-    return n;
-}
-
-bool Readiness::OnLoopEvents(const epoll_event* events, int count) {
-    registeredInPass_ = false;
-    HoldPassScheduling();
     HandleEvents(events, count);
-    RunPassNow();
-    // The loop looks again at once when sockets were registered, as Dispatch does.
+    RunPassNow();  // also lifts the hold on scheduling
     return registeredInPass_;
 }
 

@@ -146,7 +146,11 @@ void EpollEventDispatcher::SortBatch(const epoll_event* events, int count,
 }
 
 bool EpollEventDispatcher::HandleBatch(const epoll_event* events, int count, bool socketsAllowed) {
+    // The capacity of the last batch is reused (no allocation per wake-up); a loop nested in
+    // a handler finds scratch_ empty and grows its own.
     std::vector<epoll_event> sockets;
+    sockets.swap(scratch_);
+    sockets.clear();
     SortBatch(events, count, sockets);
     if (sockets.empty()) {
         return count > 0;
@@ -176,6 +180,9 @@ bool EpollEventDispatcher::DeliverSocketEvents(std::vector<epoll_event>& events)
             break;
         }
         again = socketHandler_(batch.data(), static_cast<int>(batch.size()));
+    }
+    if (batch.capacity() > scratch_.capacity()) {
+        scratch_.swap(batch);
     }
     return true;
 }

@@ -87,6 +87,7 @@ private:
     std::map<int, Watched> watched_;
     std::vector<std::pair<int, std::uint32_t>> ready_;  // notifiers' descriptors to activate
     std::vector<epoll_event> socketEvents_;             // held back while sockets are excluded
+    std::vector<epoll_event> scratch_;                  // room for the next batch's sockets
     std::map<int, Timer> timers_;
 };
 

@@ -78,10 +78,16 @@ private:
     bool HandleBatch(const epoll_event* events, int count, bool socketsAllowed);
     bool DeliverSocketEvents(std::vector<epoll_event>& events);
     bool ActivateNotifiers();
+    // Looks at the set without blocking, yielding in between, until something is ready or
+    // the spin's time is up; the number of events (0: nothing came).
+    int SpinForEvents(epoll_event* events);
 
     int epoll_ = -1;
     int wakeFd_ = -1;  // an eventfd
     std::atomic<bool> woken_{false};
+    // The last wait was followed by socket events: the next wait looks for a while first.
+    bool socketWorkBefore_ = false;
+    qint64 spinAgainAt_ = 0;  // until then, waits block at once (the processor was busy)
     std::atomic<bool> interrupted_{false};
     SocketEventHandler socketHandler_;
     std::map<int, Watched> watched_;

@@ -27,8 +27,12 @@ constexpr qint64 kNanosPerMs = 1'000'000;
 // processor is halted and woken by the host), a few microseconds on bare metal. Looking for
 // that long costs at most that much, once per quiet spell: an idle loop blocks at once.
 constexpr qint64 kSpinBeforeWaitNs = 50'000;
-// How long the loop blocks straight away once a spin found the processor busy with others.
-constexpr qint64 kNoSpinAfterBusyNs = 1000 * kNanosPerMs;
+// A yield that kept the processor away for this long went to a thread that did not block
+// soon: a busy processor, where yielding again would hold events back by whole time slices
+// (about 3 ms here), while a peer that shares the processor gives it back within a few hundred
+// microseconds. The loop then blocks straight away for a while.
+constexpr qint64 kBusyYieldNs = 1 * kNanosPerMs;
+constexpr qint64 kNoSpinAfterBusyNs = 100 * kNanosPerMs;
 
 // What Qt's own loop reports to each kind of notifier for a descriptor's poll flags.
 constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLHUP | EPOLLERR;
@@ -221,10 +225,7 @@ int EpollEventDispatcher::SpinForEvents(epoll_event* events) {
         ::sched_yield();
         const qint64 before = now;
         now = Now();
-        if (now - before > kSpinBeforeWaitNs) {
-            // Something else kept the processor for longer than a whole spin: it is busy,
-            // and yielding to it again would hold events back for its time slices, where a
-            // blocked wait is woken by them. No spins for a while.
+        if (now - before >= kBusyYieldNs) {
             spinAgainAt_ = now + kNoSpinAfterBusyNs;
         }
     }

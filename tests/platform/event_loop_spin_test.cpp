@@ -80,8 +80,11 @@ TEST_F(EventLoopSpinTest, EchoesThatArriveWhileTheLoopLooksAreAllDeliveredAndThe
         char buf[64];
         for (int echoed = 0; echoed < kRoundTrips && !stop.load();) {
             const ssize_t n = ::recv(client, buf, sizeof buf, 0);
-            if (n <= 0) {
-                continue;
+            if (n == 0) {
+                return;
+            }
+            if (n < 0) {
+                continue;  // the receive timeout: look at stop again
             }
             if (!RawWriteAll(client, buf, static_cast<std::size_t>(n))) {
                 return;

@@ -88,12 +88,14 @@ public:
 
     // Called after a socket is added to the set.
     void NoteRegistered() { registeredInPass_ = true; }
+    // Called after a send that took bytes.
+    void NoteSent() { sentInPass_ = true; }
 
 private:
     void Dispatch();
-    // Turns one batch of edges into messages and hands them over at once; true when the pass
-    // registered sockets, which are worth another look without waiting.
-    bool RunPass(const epoll_event* events, int count);
+    // Turns one batch of edges into messages and hands them over at once; says whether the
+    // pass registered sockets (worth another look without waiting) and whether it sent bytes.
+    EpollEventDispatcher::SocketPass RunPass(const epoll_event* events, int count);
     void HandleEvents(const epoll_event* events, int count);
 
     int epoll_ = -1;
@@ -102,6 +104,7 @@ private:
     bool sharing_ = false;
     QPointer<EpollEventDispatcher> loop_;
     bool registeredInPass_ = false;
+    bool sentInPass_ = false;
 };
 
 Readiness& Watcher() {
@@ -203,20 +206,21 @@ void Readiness::Dispatch() {
         // One batch per round: the notifier is level-triggered and fires again while more
         // edges wait.
         const int n = ::epoll_wait(epoll_, events, kEventsPerWake, 0);
-        if (!RunPass(events, n) || (n <= 0 && round > 0)) {
+        if (!RunPass(events, n).lookAgain || (n <= 0 && round > 0)) {
             return;
         }
     }
 }
 
-bool Readiness::RunPass(const epoll_event* events, int count) {
+EpollEventDispatcher::SocketPass Readiness::RunPass(const epoll_event* events, int count) {
     registeredInPass_ = false;
+    sentInPass_ = false;
     // The events are handed over right after they are queued, in the same wake-up, instead
     // of in a pass scheduled through the event loop (which costs a wake-up of its own).
     HoldPassScheduling();
     HandleEvents(events, count);
     RunPassNow();  // also lifts the hold on scheduling
-    return registeredInPass_;
+    return {registeredInPass_, sentInPass_};
 }
 
 void Readiness::HandleEvents(const epoll_event* events, int n) {
@@ -326,6 +330,9 @@ void NoteSend(SOCKET s, long result, int requested, int error) {
     }
     // A short send also asks for FD_WRITE: the next send would block, and an extra FD_WRITE
     // with nothing left to send costs the program nothing.
+    if (result > 0) {
+        Watcher().NoteSent();
+    }
     if ((result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) ||
         (result >= 0 && result < requested)) {
         st->writeArmed = true;

@@ -21,9 +21,9 @@ constexpr int kEventsPerWake = 512;
 // further looks at the set in the same wake-up (a Client accepted, its first bytes waiting).
 constexpr int kRoundsPerWake = 4;
 constexpr qint64 kNanosPerMs = 1'000'000;
-// How long the loop keeps looking at the set, after a pass that handled socket events, before
-// it blocks. The peers of a relay usually answer within tens of microseconds, and a wait that
-// has blocked costs about 30 us more before the thread runs again on a virtual machine (the
+// How long the loop keeps looking at the set, after a pass that sent bytes, before it blocks.
+// The peers of a relay usually answer within tens of microseconds, and a wait that has
+// blocked costs about 30 us more before the thread runs again on a virtual machine (the
 // processor is halted and woken by the host), a few microseconds on bare metal. Looking for
 // that long costs at most that much, once per quiet spell: an idle loop blocks at once.
 constexpr qint64 kSpinBeforeWaitNs = 50'000;
@@ -121,14 +121,14 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
 
     epoll_event events[kEventsPerWake];
     int n = 0;
-    if (timeout != 0 && socketWorkBefore_) {
+    if (timeout != 0 && answerLikely_) {
         n = SpinForEvents(events);
         timeout = n == 0 ? WaitTimeout() : 0;  // a timer may have come due meanwhile
     }
     if (n == 0) {
         n = ::epoll_wait(epoll_, events, kEventsPerWake, timeout);
     }
-    socketWorkBefore_ = false;
+    answerLikely_ = false;
     if (n > 0) {
         handled = HandleBatch(events, n, socketsAllowed) || handled;
     }
@@ -182,7 +182,6 @@ bool EpollEventDispatcher::HandleBatch(const epoll_event* events, int count, boo
         return true;
     }
     DeliverSocketEvents(sockets);
-    socketWorkBefore_ = true;
     return true;
 }
 
@@ -192,8 +191,9 @@ bool EpollEventDispatcher::DeliverSocketEvents(std::vector<epoll_event>& events)
     if (batch.empty() || !socketHandler_) {
         return false;
     }
-    bool again = socketHandler_(batch.data(), static_cast<int>(batch.size()));
-    for (int round = 1; again && round < kRoundsPerWake; ++round) {
+    SocketPass pass = socketHandler_(batch.data(), static_cast<int>(batch.size()));
+    answerLikely_ = answerLikely_ || pass.sent;
+    for (int round = 1; pass.lookAgain && round < kRoundsPerWake; ++round) {
         epoll_event more[kEventsPerWake];
         const int n = ::epoll_wait(epoll_, more, kEventsPerWake, 0);
         batch.clear();
@@ -201,7 +201,8 @@ bool EpollEventDispatcher::DeliverSocketEvents(std::vector<epoll_event>& events)
         if (batch.empty()) {
             break;
         }
-        again = socketHandler_(batch.data(), static_cast<int>(batch.size()));
+        pass = socketHandler_(batch.data(), static_cast<int>(batch.size()));
+        answerLikely_ = answerLikely_ || pass.sent;
     }
     if (batch.capacity() > scratch_.capacity()) {
         scratch_.swap(batch);

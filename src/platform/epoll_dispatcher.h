@@ -25,9 +25,16 @@ namespace corvane::platform {
 
 class EpollEventDispatcher final : public QAbstractEventDispatcher {
 public:
-    // Receives the events of the socket layer's sockets; true asks for one more look at the
-    // set without waiting (sockets were registered that are likely ready at once).
-    using SocketEventHandler = std::function<bool(const epoll_event* events, int count)>;
+    // What the socket layer did with one batch of its sockets' events.
+    struct SocketPass {
+        // Sockets were registered that are likely ready at once: one more look at the set
+        // without waiting.
+        bool lookAgain = false;
+        // Bytes went out, and their answer often comes within microseconds: the next wait
+        // looks at the set for a while before it blocks.
+        bool sent = false;
+    };
+    using SocketEventHandler = std::function<SocketPass(const epoll_event* events, int count)>;
 
     EpollEventDispatcher();
     ~EpollEventDispatcher() override;
@@ -85,8 +92,8 @@ private:
     int epoll_ = -1;
     int wakeFd_ = -1;  // an eventfd
     std::atomic<bool> woken_{false};
-    // The last wait was followed by socket events: the next wait looks for a while first.
-    bool socketWorkBefore_ = false;
+    // Bytes went out since the last wait: the next wait looks for a while first.
+    bool answerLikely_ = false;
     qint64 spinAgainAt_ = 0;  // until then, waits block at once (the processor was busy)
     std::atomic<bool> interrupted_{false};
     SocketEventHandler socketHandler_;

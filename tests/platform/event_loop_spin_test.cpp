@@ -1,5 +1,5 @@
-// The program's own loop keeps looking at the set for a short while after socket events
-// before it blocks: what arrives in that while is delivered like anything else, and a quiet
+// The program's own loop keeps looking at the set for a short while after a pass that sent
+// bytes before it blocks: what arrives in that while is delivered like anything else, and a quiet
 // loop still goes to sleep.
 #include <sys/socket.h>
 #include <time.h>

@@ -328,11 +328,11 @@ void NoteSend(SOCKET s, long result, int requested, int error) {
     if (st == nullptr) {
         return;
     }
-    // A short send also asks for FD_WRITE: the next send would block, and an extra FD_WRITE
-    // with nothing left to send costs the program nothing.
     if (result > 0) {
         Watcher().NoteSent();
     }
+    // A short send also asks for FD_WRITE: the next send would block, and an extra FD_WRITE
+    // with nothing left to send costs the program nothing.
     if ((result < 0 && (error == EAGAIN || error == EWOULDBLOCK)) ||
         (result >= 0 && result < requested)) {
         st->writeArmed = true;

@@ -46,4 +46,15 @@ add_custom_command(OUTPUT ${changelog}.gz
 add_custom_target(corvane_changelog ALL DEPENDS ${changelog}.gz)
 install(FILES ${changelog}.gz DESTINATION ${corvane_doc})
 
+# A stripped install (CPACK_STRIP_FILES) also drops the programs' .comment and .note
+# sections, as Debian strips programs.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program corvane corvane-cli)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
+
 include(CPack)

@@ -19,6 +19,9 @@ for tool in cmake cpack dpkg-buildflags dpkg-shlibdeps dpkg-deb rsvg-convert gzi
     { echo "package.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 done
 
+# From the source folder, so that the flags map its paths (-ffile-prefix-map) wherever the
+# script is started from.
+cd "$here"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 ldflags=$(dpkg-buildflags --get LDFLAGS)

@@ -12,3 +12,17 @@ function(corvane_library name)
     target_link_libraries(${name} INTERFACE ${ARGN})
   endif()
 endfunction()
+
+# corvane_man_page(NAME): man/NAME.1.in with the version and date filled in, compressed as
+# Debian keeps manual pages, and installed in share/man/man1.
+function(corvane_man_page name)
+  set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1.in ${page} @ONLY)
+  add_custom_command(OUTPUT ${page}.gz
+                     COMMAND gzip -9nfk ${page}
+                     DEPENDS ${page}
+                     COMMENT "Compressing the manual page ${name}.1"
+                     VERBATIM)
+  add_custom_target(${name}_man_page ALL DEPENDS ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()

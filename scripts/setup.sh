@@ -17,10 +17,12 @@ while [ $# -gt 0 ]; do
 done
 
 # Build, tests (Xvfb for the window, Chromium for the HTML Log File check, clang for the fuzz
-# targets) and the benchmarks' baselines (socat, xxd).
+# targets), the benchmarks' baselines (socat, xxd) and the Debian package (its icon pictures,
+# dpkg-shlibdeps, and the checks of scripts/package-check.sh).
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth fonts-liberation fonts-dejavu-core chromium clang libclang-rt-14-dev
-          python3 socat xxd)
+          python3 socat xxd librsvg2-bin dpkg-dev file lintian appstream desktop-file-utils
+          man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

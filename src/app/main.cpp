@@ -67,6 +67,13 @@ int RunWithoutDisplay(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // "--version" and "--help" are answered before Qt starts: they need no display.
+    if (const auto text =
+            corvane::control::AnswerInfoRequest(std::vector<std::string>(argv + 1, argv + argc),
+                                                "corvane", corvane::control::kHelpText)) {
+        std::fputs(text->c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     corvane::platform::UseUnixEventLoop();
     const bool noDisplay = NoDisplayAvailable(argc, argv);
     if (noDisplay) {
@@ -79,6 +86,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setOrganizationName(QStringLiteral("Halvard"));
+    QApplication::setDesktopFileName(QStringLiteral("org.halvard.Corvane"));
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         args.emplace_back(argv[i]);

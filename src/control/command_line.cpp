@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "corvane_version.h"
+
 namespace corvane::control {
 namespace {
 
@@ -32,6 +34,22 @@ const Entry* Lookup(const std::array<Entry, N>& table, std::string_view text) {
 }
 
 }  // namespace
+
+std::optional<std::string> AnswerInfoRequest(const std::vector<std::string>& args,
+                                             std::string_view program, std::string_view help) {
+    if (args.size() != 1) {
+        return std::nullopt;
+    }
+    if (args[0] == "--version") {
+        std::string line(program);
+        line += " " CORVANE_VERSION "\n";
+        return line;
+    }
+    if (args[0] == "--help") {
+        return std::string(help);
+    }
+    return std::nullopt;
+}
 
 CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Settings& settings) {
     if (args.empty()) {

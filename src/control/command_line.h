@@ -2,7 +2,9 @@
 // the stored settings. Pure: no Qt, no output; the caller shows the usage error.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "control/settings.h"
@@ -13,7 +15,31 @@ inline constexpr const char* kUsageText =
     "Usage: CORVANE <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly]";
 
+// What "corvane --help" prints: the usage, then a line per switch.
+inline constexpr const char* kHelpText =
+    "Usage: corvane [<remote host> <remote port> <local port>] [-file <log file>]\n"
+    "               [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto]\n"
+    "               [-hexonly]\n"
+    "Relays a local TCP port to a server and logs the traffic in a window. Without arguments\n"
+    "the settings of the last run are used.\n"
+    "\n"
+    "  -file <log file>  also write the log to this file (an HTML page when the name ends\n"
+    "                    in .htm or .html)\n"
+    "  -size <size>      the Log Buffer's size: 32KB, 128KB, 512KB, 2MB or Unlimited\n"
+    "  -detail <level>   what the Log Buffer shows: Low, Medium or High\n"
+    "  -auto             start relaying at once\n"
+    "  -hexonly          show all relayed data as a hexadecimal dump\n"
+    "  --help            show this text and exit\n"
+    "  --version         show the version and exit\n";
+
 enum class CommandLineResult { Ok, UsageError };
+
+// "--version" or "--help" as the only argument is answered with a text instead of a run:
+// "<program> <version>" and a line feed, or help as it stands. Any other command line,
+// these two among other arguments too, gives nullopt and is ParseCommandLine's.
+[[nodiscard]] std::optional<std::string> AnswerInfoRequest(const std::vector<std::string>& args,
+                                                           std::string_view program,
+                                                           std::string_view help);
 
 // Applies args, the arguments AFTER the program's own name, over settings:
 //   none: nothing changes;

@@ -4,12 +4,14 @@
 
 #include <QDialog>
 
+#include "corvane_version.h"
+
 class QLabel;
 class QPushButton;
 
 namespace corvane::ui {
 
-inline constexpr const char* kVersionText = "Version 2.80";
+inline constexpr const char* kVersionText = "Version " CORVANE_VERSION;
 inline constexpr const char* kPublisher = "Halvard Software";
 
 class TAboutBox final : public QDialog {

@@ -11,6 +11,7 @@
 
 #include "app/cli/cli_arguments.h"
 #include "cli_process.h"
+#include "corvane_version.h"
 
 namespace corvane::cli::test {
 namespace {
@@ -34,6 +35,8 @@ TEST(CliExitCodes, UsageErrorsPrintTheUsageAndExitWithTwo) {
         {"127.0.0.1", "80", "0", "-detail", "low"},
         {"127.0.0.1", "80", "0", "-file"},
         {"127.0.0.1", "80", "0", "extra"},
+        {"--version", "x"},
+        {"127.0.0.1", "80", "0", "--help"},
     };
     for (const auto& args : wrong) {
         const CliResult r = RunCli(args);
@@ -41,6 +44,20 @@ TEST(CliExitCodes, UsageErrorsPrintTheUsageAndExitWithTwo) {
         EXPECT_EQ(*r.exitCode, kExitUsage) << args.size();
         EXPECT_EQ(r.err, kUsage);
         EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(CliExitCodes, VersionAndHelpArePrintedOnStandardOutputAndExitWithZero) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"--version", std::string("corvane-cli ") + CORVANE_VERSION + "\n"},
+        {"--help", kCliHelpText},
+    };
+    for (const auto& [arg, text] : cases) {
+        const CliResult r = RunCli({arg});
+        ASSERT_TRUE(r.exitCode.has_value());
+        EXPECT_EQ(*r.exitCode, kExitOk) << arg;
+        EXPECT_EQ(r.out, text);
+        EXPECT_EQ(r.err, "");
     }
 }
 

@@ -1,7 +1,10 @@
 // The command line over the stored settings: the usage errors, repeats and the limits.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "control/command_line.h"
+#include "corvane_version.h"
 
 namespace corvane::control {
 namespace {
@@ -125,6 +128,26 @@ TEST(ParseCommandLine, TextsLongerThanTheEditBoxesAreCutWhenTaken) {
     EXPECT_EQ(s.RemotePort, "1234567");
     EXPECT_EQ(s.LocalPort, "-123456");
     EXPECT_EQ(s.LogFile, std::string(255, 'f'));
+}
+
+TEST(AnswerInfoRequest, OnlyVersionOrHelpAloneIsAnsweredAndTheRestIsTheCommandLines) {
+    const std::string version = std::string("prog ") + CORVANE_VERSION + "\n";
+    const std::pair<Args, std::optional<std::string>> cases[] = {
+        {{"--version"}, version},
+        {{"--help"}, "the help\n"},
+        {{}, std::nullopt},
+        {{"-version"}, std::nullopt},
+        {{"--Version"}, std::nullopt},
+        {{"-help"}, std::nullopt},
+        {{"--version", "x"}, std::nullopt},
+        {{"--help", "--version"}, std::nullopt},
+        {{"h", "80", "0", "--help"}, std::nullopt},
+    };
+    for (const auto& [args, answer] : cases) {
+        EXPECT_EQ(AnswerInfoRequest(args, "prog", "the help\n"), answer)
+            << (args.empty() ? "(none)" : args.front()) << " of " << args.size();
+    }
+    EXPECT_EQ(std::string(CORVANE_VERSION).find_first_not_of("0123456789."), std::string::npos);
 }
 
 TEST(CutToLimit, NeverSplitsAUtf8Character) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "control/command_line.h"
+#include "corvane_version.h"
 
 #ifdef CORVANE_PROGRAM
 
@@ -26,6 +27,7 @@ struct Outcome {
     bool ended = false;
     QProcess::ExitStatus status = QProcess::CrashExit;
     int code = -1;
+    std::string out;
     std::string err;
 };
 
@@ -61,6 +63,7 @@ protected:
         }
         outcome.status = process.exitStatus();
         outcome.code = process.exitCode();
+        outcome.out = process.readAllStandardOutput().toStdString();
         outcome.err = process.readAllStandardError().toStdString();
         return outcome;
     }
@@ -84,6 +87,23 @@ TEST_F(NoDisplayTest, AUsageErrorIsPrintedAndEndsWithZero) {
         EXPECT_EQ(outcome.code, 0) << outcome.err;
         EXPECT_NE(outcome.err.find(std::string(control::kUsageText) + ".\n"), std::string::npos)
             << outcome.err;
+        EXPECT_TRUE(NothingStored());
+    }
+}
+
+TEST_F(NoDisplayTest, VersionAndHelpArePrintedOnStandardOutputAndEndWithZero) {
+    const std::pair<QString, std::string> cases[] = {
+        {QStringLiteral("--version"), std::string("corvane ") + CORVANE_VERSION + "\n"},
+        {QStringLiteral("--help"), control::kHelpText},
+    };
+    for (const auto& [arg, text] : cases) {
+        SCOPED_TRACE(arg.toStdString());
+        const Outcome outcome = Run({arg});
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(outcome.status, QProcess::NormalExit) << outcome.err;
+        EXPECT_EQ(outcome.code, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, text);
+        EXPECT_EQ(outcome.err, "");
         EXPECT_TRUE(NothingStored());
     }
 }

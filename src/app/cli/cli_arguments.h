@@ -14,6 +14,27 @@ inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly]";
 
+// What "corvane-cli --help" prints: the usage, then a line per switch.
+inline constexpr const char* kCliHelpText =
+    "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>]\n"
+    "                   [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High]\n"
+    "                   [-auto] [-hexonly]\n"
+    "Relays a local TCP port to a server at once and logs the traffic on standard output.\n"
+    "\n"
+    "  -file <log file>  also write the whole log to this file (an HTML page when the name\n"
+    "                    ends in .htm or .html)\n"
+    "  -size <size>      the most text kept waiting for standard output: 32KB (default),\n"
+    "                    128KB, 512KB, 2MB or Unlimited\n"
+    "  -detail <level>   what standard output shows: Low, Medium or High (default)\n"
+    "  -auto             accepted as the window takes it; changes nothing\n"
+    "  -hexonly          show all relayed data as a hexadecimal dump\n"
+    "  --help            show this text and exit\n"
+    "  --version         show the version and exit\n"
+    "\n"
+    "Keys on a terminal: p pause, r resume, z reset the counts, q stop and exit.\n"
+    "Exit status: 0 stopped by the user, 1 the relay could not begin or stopped by itself,\n"
+    "2 a wrong command line.\n";
+
 // Exit codes of the program.
 constexpr int kExitOk = 0;       // stopped by the user (q, SIGINT, SIGTERM)
 constexpr int kExitFailure = 1;  // Start rejected, relay could not begin or stopped itself

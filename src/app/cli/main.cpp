@@ -2,12 +2,15 @@
 #include <fcntl.h>
 
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <QCoreApplication>
 
 #include "app/cli/cli_app.h"
+#include "app/cli/cli_arguments.h"
+#include "control/command_line.h"
 #include "platform/epoll_dispatcher.h"
 
 namespace {
@@ -26,6 +29,12 @@ void KeepStandardDescriptorsTaken() {
 
 int main(int argc, char* argv[]) {
     KeepStandardDescriptorsTaken();
+    if (const auto text =
+            corvane::control::AnswerInfoRequest(std::vector<std::string>(argv + 1, argv + argc),
+                                                "corvane-cli", corvane::cli::kCliHelpText)) {
+        std::fputs(text->c_str(), stdout);
+        return std::fflush(stdout) == 0 ? corvane::cli::kExitOk : corvane::cli::kExitFailure;
+    }
     corvane::platform::UseEpollEventLoop();
     // A reader of standard output that goes away must not end the relay: the write then
     // fails with EPIPE and the output is dropped from then on.

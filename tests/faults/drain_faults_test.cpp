@@ -2,8 +2,6 @@
 // that neither read nor close, and numbers that must not come back while the Connection logs.
 #include <sys/socket.h>
 
-#include <algorithm>
-
 #include "fault_support.h"
 #include "support/event_loop_wait.h"
 

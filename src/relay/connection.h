@@ -14,7 +14,9 @@ constexpr std::int32_t kDumpHex = 0;
 constexpr std::int32_t kDumpText = 1;
 
 // A Connection whose one side has ended keeps delivering what it holds for the other side
-// before it closes, so that an answer followed at once by a close is not cut short.
+// before it closes, so that an answer followed at once by a close is not cut short. The ended
+// side's socket stays open (its input read and dropped) until then, so that its number is not
+// handed to a new Client while this Connection still logs under it.
 enum class Draining : std::uint8_t {
     None,
     ToServer,  // the Client has gone; the Client-to-Server bytes still go out
@@ -33,13 +35,18 @@ struct Connection {
     std::int32_t httpRequestSeen = 0;
 
     // The number that prefixes its log lines: the client socket's value, kept here because
-    // the client socket may be closed while the last bytes still go to the Server.
+    // the client socket is closed before the Connection's last line is logged.
     int number = 0;
     // A direction whose Channel went above the high-water mark stops reading its source; the
     // flag says that one read is owed once it has drained below half.
     bool clientReadHeld = false;
     bool serverReadHeld = false;
     Draining draining = Draining::None;
+    // While draining: the neighbours in the engine's list of draining Connections (the drain
+    // timer looks at those only), and when the drain last moved bytes (steady clock, ms).
+    Connection* drainNext = nullptr;
+    Connection* drainPrevious = nullptr;
+    std::int64_t drainMovedMs = 0;
 };
 
 }  // namespace corvane::relay

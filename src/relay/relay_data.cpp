@@ -44,7 +44,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
         return DiscardWhileDraining(c, c.clientSocket);
     }
     if (c.draining == Draining::ToServer) {
-        return 0;  // the client socket is closed already
+        return DiscardFromEndedSide(c.clientSocket);
     }
     Channel& channel = c.clientToServer;
     if (!force && channel.length > HighWaterMark) {
@@ -108,7 +108,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
         return DiscardWhileDraining(c, c.serverSocket);
     }
     if (c.draining == Draining::ToClient) {
-        return 0;  // the server socket is closed already
+        return DiscardFromEndedSide(c.serverSocket);
     }
     Channel& channel = c.serverToClient;
     if (!force && channel.length > HighWaterMark) {

@@ -23,6 +23,8 @@ void RelayEngine::HandleMessage(platform::UINT msg, platform::WPARAM wParam,
         OnSocketMessage(wParam, lParam);
     } else if (msg == platform::WM_TIMER && wParam == kAcceptRetryTimer) {
         OnAcceptRetryTimer();
+    } else if (msg == platform::WM_TIMER && wParam == kDrainTimer) {
+        OnDrainTimer();
     }
 }
 
@@ -184,12 +186,18 @@ void RelayEngine::CloseServerSocket(Connection& c) {
 }
 
 void RelayEngine::RemoveConnection(Connection& c) {
+    if (c.draining != Draining::None) {
+        EndDraining(c);
+    }
     connections_.Remove(&c);  // the record is freed here
     AddCount(Counter::Connections, connectionCount_, -1);
 }
 
 void RelayEngine::CloseEverythingQuietly() {
     platform::KillTimer(this, kAcceptRetryTimer);
+    platform::KillTimer(this, kDrainTimer);
+    drainTimerSet_ = false;
+    drainingHead_ = nullptr;
     CancelLocalLookup();
     if (remoteLookupRequest_ != 0) {
         platform::WSACancelAsyncRequest(remoteLookupRequest_);

@@ -24,6 +24,12 @@ constexpr std::int32_t kDefaultHighWaterMark = 1 << 20;
 // The timer on the engine that retries accepting after the descriptors ran out.
 constexpr std::uintptr_t kAcceptRetryTimer = 2;
 
+// A drain that moves no byte for this long ends its Connection as the final attempt would:
+// a peer that neither reads nor closes must not hold a Connection open until Stop.
+constexpr std::int32_t kDefaultDrainTimeoutMs = 30000;
+// The timer on the engine that ends stalled drains; it runs only while some Connection drains.
+constexpr std::uintptr_t kDrainTimer = 3;
+
 class RelayEngine final : public platform::MessageTarget {
 public:
     RelayEngine(log::TrafficLog& log, RelayView& view);
@@ -32,7 +38,8 @@ public:
     RelayEngine(const RelayEngine&) = delete;
     RelayEngine& operator=(const RelayEngine&) = delete;
 
-    // WM_APP goes to OnSocketMessage; WM_TIMER of kAcceptRetryTimer retries accepting.
+    // WM_APP goes to OnSocketMessage; WM_TIMER of kAcceptRetryTimer retries accepting, that of
+    // kDrainTimer ends the drains that stalled.
     void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
                        platform::LPARAM lParam) override;
 
@@ -42,6 +49,8 @@ public:
     std::uint32_t HexOnly = 0;  // read when a Client is accepted
     // Tunable for tests and benchmarks; kDefaultHighWaterMark otherwise.
     std::int32_t HighWaterMark = kDefaultHighWaterMark;
+    // Tunable for tests; kDefaultDrainTimeoutMs otherwise. Read whenever the drain timer is set.
+    std::int32_t DrainTimeoutMs = kDefaultDrainTimeoutMs;
     // The Remote Host and Remote Port texts as typed: the values of the rewritten "Host: "
     // line, used whole whatever their length.
     void SetRemoteTexts(std::string host, std::string port);
@@ -104,7 +113,8 @@ public:
     void OnSocketClose(Connection& c, platform::SOCKET s, int error);
     // The Client side has ended (error: its socket error, or 0). What is pending for the
     // Server still goes out, on write notifications when it cannot all go at once; then the
-    // Server is closed and the Connection removed. Before the connect completed, at once.
+    // Server is closed and the Connection removed (also once DrainTimeoutMs pass without a
+    // byte going out). Before the connect completed, at once.
     void DisconnectServer(Connection& c, int error);
     // The Server side has ended: the same towards the Client.
     void DisconnectClient(Connection& c, int error);
@@ -126,6 +136,11 @@ private:
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
+    int DiscardFromEndedSide(platform::SOCKET s);
+    void BeginDraining(Connection& c, Draining side);
+    void EndDraining(Connection& c);
+    void SetDrainTimer(std::int64_t delayMs);
+    void OnDrainTimer();
     void FinishDisconnectServer(Connection& c);
     void FinishDisconnectClient(Connection& c);
     void EndConnecting(Connection& c);
@@ -169,6 +184,10 @@ private:
     bool acceptHeldBack_ = false;
     bool acceptFailureLogged_ = false;
     unsigned acceptRetryMs_ = 0;
+
+    // The draining Connections, newest first, and whether kDrainTimer is set.
+    Connection* drainingHead_ = nullptr;
+    bool drainTimerSet_ = false;
 };
 
 }  // namespace corvane::relay

@@ -131,9 +131,6 @@ void RelayEngine::AcceptClient() {
         }
         return;
     }
-    acceptFailureLogged_ = false;
-    acceptRetryMs_ = 0;
-
     const int number = s;
     char line[64];
     std::snprintf(line, sizeof line, "Client connected; %s:%u", platform::inet_ntoa(peer.address),
@@ -158,11 +155,21 @@ void RelayEngine::AcceptClient() {
     c->clientSocket = s;
     c->number = number;
     if (!ConnectToServer(*c)) {
+        const int error = platform::WSAGetLastError();
         platform::closesocket(s);
         c->clientSocket = INVALID_SOCKET;
         log_.LogConnectionMessage(number, "Disconnected from Client");
+        if (error == platform::WSAEMFILE || error == platform::WSAENOBUFS) {
+            // No descriptor for the Server's side: the next waiting Client would be accepted
+            // only to be dropped the same way. Hold back as after a failed accept; this
+            // Client's lines have logged the episode.
+            acceptFailureLogged_ = true;
+            HoldBackAccepting();
+        }
         return;  // the record and its storage go with c
     }
+    acceptFailureLogged_ = false;
+    acceptRetryMs_ = 0;
     c->DumpMode = HexOnly != 0 ? kDumpHex : kDumpUndecided;
     c->httpRequestSeen = 0;
     connections_.PutAtHead(std::move(c));

@@ -3,20 +3,36 @@
 //
 // When one side ends, what is still held for the other side is delivered first: the
 // Connection stays in the list, "draining", and write notifications send the rest. It closes
-// with the usual lines once everything has gone, the remaining side fails or closes, or Stop.
+// with the usual lines once everything has gone, the remaining side fails or closes, no byte
+// has gone out for DrainTimeoutMs, or Stop. Both sockets stay open until then; what either
+// peer sends meanwhile is read and dropped.
+#include <algorithm>
+#include <chrono>
+
 #include "log/traffic_log.h"
 #include "relay/relay_engine.h"
 #include "relay/socket_error_text.h"
 
 namespace corvane::relay {
 
+namespace {
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
 void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
-    if (c.draining == Draining::ToClient) {
-        FinishDisconnectClient(c);  // the Client left before it had everything
-        return;
-    }
-    if (c.draining == Draining::ToServer) {
-        FinishDisconnectServer(c);
+    if (c.draining != Draining::None) {
+        // The ended side's close (or reset) was met already; only the remaining side's counts.
+        if (c.draining == Draining::ToClient && s == c.clientSocket) {
+            FinishDisconnectClient(c);  // the Client left before it had everything
+        } else if (c.draining == Draining::ToServer && s == c.serverSocket) {
+            FinishDisconnectServer(c);
+        }
         return;
     }
     // The one last read takes bytes that came with the close, even above the high-water mark.
@@ -41,9 +57,9 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
     if (error != 0) {
         log_.LogConnectionInform(c.number, SocketErrorText(error));
     }
-    CloseClientSocket(c);
     if (!c.connected) {
         // No connection to the Server was ever made: what the Client sent goes nowhere.
+        CloseClientSocket(c);
         AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
         CloseServerSocket(c);
         c.clientToServer.Release();
@@ -52,19 +68,86 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
     }
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
     c.serverToClient.Release();
-    c.draining = Draining::ToServer;
-    DrainToServer(c);
+    BeginDraining(c, Draining::ToServer);
+    // The Server's read may have been held at the high-water mark, and a read that is never
+    // made is never announced again: read it now, which also re-arms its read notification.
+    if (DrainToServer(c) >= 0 && !Paused()) {
+        DiscardWhileDraining(c, c.serverSocket);
+    }
 }
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
-    CloseServerSocket(c);
     if (error != 0) {
         log_.LogConnectionInform(c.number, SocketErrorText(error));
     }
-    c.draining = Draining::ToClient;
-    DrainToClient(c);
+    BeginDraining(c, Draining::ToClient);
+    if (DrainToClient(c) >= 0 && !Paused()) {
+        DiscardWhileDraining(c, c.clientSocket);
+    }
+}
+
+void RelayEngine::BeginDraining(Connection& c, Draining side) {
+    c.draining = side;
+    c.drainMovedMs = NowMs();
+    c.drainPrevious = nullptr;
+    c.drainNext = drainingHead_;
+    if (drainingHead_ != nullptr) {
+        drainingHead_->drainPrevious = &c;
+    }
+    drainingHead_ = &c;
+    if (!drainTimerSet_) {
+        SetDrainTimer(DrainTimeoutMs);
+    }
+}
+
+void RelayEngine::EndDraining(Connection& c) {
+    if (c.drainNext != nullptr) {
+        c.drainNext->drainPrevious = c.drainPrevious;
+    }
+    if (c.drainPrevious != nullptr) {
+        c.drainPrevious->drainNext = c.drainNext;
+    } else {
+        drainingHead_ = c.drainNext;
+    }
+    c.drainNext = nullptr;
+    c.drainPrevious = nullptr;
+    if (drainingHead_ == nullptr && drainTimerSet_) {
+        platform::KillTimer(this, kDrainTimer);
+        drainTimerSet_ = false;
+    }
+}
+
+void RelayEngine::SetDrainTimer(std::int64_t delayMs) {
+    platform::SetTimer(this, kDrainTimer,
+                       static_cast<platform::UINT>(std::max<std::int64_t>(delayMs, 1)));
+    drainTimerSet_ = true;
+}
+
+// Ends the drains that moved nothing for DrainTimeoutMs, as their final attempt would end
+// them, and sets the timer for the next one that could stall. The work is in proportion to
+// the draining Connections only.
+void RelayEngine::OnDrainTimer() {
+    platform::KillTimer(this, kDrainTimer);
+    drainTimerSet_ = false;
+    const std::int64_t now = NowMs();
+    std::int64_t nextMs = DrainTimeoutMs;
+    Connection* next = nullptr;
+    for (Connection* c = drainingHead_; c != nullptr; c = next) {
+        next = c->drainNext;  // ending c unlinks it
+        const std::int64_t idle = now - c->drainMovedMs;
+        if (idle < DrainTimeoutMs) {
+            nextMs = std::min(nextMs, DrainTimeoutMs - idle);
+        } else if (c->draining == Draining::ToServer) {
+            FinishDisconnectServer(*c);
+        } else {
+            FinishDisconnectClient(*c);
+        }
+    }
+    if (drainingHead_ != nullptr) {
+        SetDrainTimer(nextMs);
+    }
 }
 
 int RelayEngine::DrainToServer(Connection& c) {
@@ -73,6 +156,7 @@ int RelayEngine::DrainToServer(Connection& c) {
     if (sent > 0) {
         AddCount(Counter::CSTransferred, csTransferred_, sent);
         AddCount(Counter::CSBuffered, csBuffered_, -sent);
+        c.drainMovedMs = NowMs();
     }
     if (sent < 0 || channel.length == 0) {
         FinishDisconnectServer(c);  // a failure here is not logged; the rest is dropped
@@ -87,6 +171,7 @@ int RelayEngine::DrainToClient(Connection& c) {
     if (sent > 0) {
         AddCount(Counter::SCTransferred, scTransferred_, sent);
         AddCount(Counter::SCBuffered, scBuffered_, -sent);
+        c.drainMovedMs = NowMs();
     }
     if (sent < 0 || channel.length == 0) {
         FinishDisconnectClient(c);
@@ -118,6 +203,7 @@ void RelayEngine::FinishDisconnectServer(Connection& c) {
         DiscardInput(c.serverSocket);
     }
     CloseServerSocket(c);
+    CloseClientSocket(c);
     c.clientToServer.Release();
     RemoveConnection(c);
 }
@@ -129,6 +215,7 @@ void RelayEngine::FinishDisconnectClient(Connection& c) {
         DiscardInput(c.clientSocket);
     }
     CloseClientSocket(c);
+    CloseServerSocket(c);
     log_.LogConnectionMessage(c.number, "Disconnected from Client");
     RemoveConnection(c);
 }
@@ -150,6 +237,14 @@ int RelayEngine::DiscardWhileDraining(Connection& c, platform::SOCKET s) {
     return -1;
 }
 
+// What the side that has ended still sends (or the end it meets again) changes nothing: its
+// socket is only kept open, and read so that its input does not pile up, until the end.
+int RelayEngine::DiscardFromEndedSide(platform::SOCKET s) {
+    char scrap[4096];
+    platform::recv(s, scrap, static_cast<int>(sizeof scrap), 0);
+    return 0;
+}
+
 void RelayEngine::StopRelay() {
     log_.SetPaused(false);
     log_.CatchUpView();
@@ -164,6 +259,9 @@ void RelayEngine::StopRelay() {
         log_.LogMessage("Local Port closed");
     }
     platform::KillTimer(this, kAcceptRetryTimer);
+    platform::KillTimer(this, kDrainTimer);
+    drainTimerSet_ = false;
+    drainingHead_ = nullptr;  // the Connections go below
     acceptHeldBack_ = false;
     acceptFailureLogged_ = false;
     acceptRetryMs_ = 0;

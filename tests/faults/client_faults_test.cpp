@@ -197,5 +197,67 @@ TEST_F(ClientFaultTest, NoDescriptorForTheServerSideEndsThatClientOnly) {
     EXPECT_EQ(OpenDescriptors(), running) << DescriptorList();
 }
 
+TEST_F(ClientFaultTest, NoDescriptorForTheServerSideHoldsAcceptingBackAsAFailedAcceptDoes) {
+    ASSERT_EQ(StartToServer(), control::StartResult::Started);
+    WarmUp();
+    const int running = OpenDescriptors();
+    const int dropped = Keep(NewSocket());
+    const int waiting = Keep(NewSocket());
+    ASSERT_GE(waiting, 0);
+    int n = -1;
+    {
+        DescriptorLimit limit(1);
+        ASSERT_TRUE(limit.Ok());
+        ASSERT_TRUE(ConnectLater(dropped, LocalPort()));
+        std::string got;
+        ASSERT_TRUE(WaitClosed(dropped, got));
+        n = LastConnectionNumber();
+        // The shortage goes on (even accept fails now): its episode has been logged already.
+        DescriptorLimit none(0);
+        ASSERT_TRUE(none.Ok());
+        ASSERT_TRUE(ConnectLater(waiting, LocalPort()));
+        RunEventLoopFor(200);
+        EXPECT_EQ(
+            ViewLines(),
+            (Lines{Numbered(n, ClientConnected(dropped)), Numbered(n, "Connecting to Server"),
+                   Numbered(n, "Too many open files"), Numbered(n, "Disconnected from Client")}));
+        EXPECT_EQ(control_->Engine().ConnectionCount(), 0);
+    }
+    const int server = Keep(Accept(serverListen_, 10000));
+    ASSERT_GE(server, 0);
+    ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 1; }));
+    ExpectRelays(waiting, server);
+    Drop(waiting);
+    Drop(server);
+    ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
+    ExpectIdleCounters();
+    Drop(dropped);
+    EXPECT_EQ(OpenDescriptors(), running) << DescriptorList();
+}
+
+TEST_F(ClientFaultTest, StopWhileAcceptingIsHeldBackThenStartAcceptsAgain) {
+    ASSERT_EQ(StartToServer(), control::StartResult::Started);
+    WarmUp();
+    const int waiting = Keep(NewSocket());
+    ASSERT_GE(waiting, 0);
+    {
+        DescriptorLimit limit(0);
+        ASSERT_TRUE(limit.Ok());
+        ASSERT_TRUE(ConnectLater(waiting, LocalPort()));
+        ASSERT_TRUE(WaitFor([&] { return HasLine(ViewLines(), "Too many open files"); }));
+        control_->Stop();
+    }
+    ASSERT_EQ(StartToServer(), control::StartResult::Started);
+    int client = -1;
+    int server = -1;
+    int n = -1;
+    ASSERT_TRUE(ConnectThrough(client, server, n));
+    ExpectRelays(client, server);
+    Drop(client);
+    Drop(server);
+    ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
+    ExpectIdleCounters();
+}
+
 }  // namespace
 }  // namespace corvane::faults

@@ -1,7 +1,9 @@
 // Relaying between real loopback peers: the bytes, the counters, closes, resets and pauses.
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "platform/memory.h"
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
 
@@ -222,6 +224,82 @@ TEST_F(RelayDataTest, ConnectionCompletingDuringPauseSendsWhatWasHeld) {
     std::string got;
     ASSERT_TRUE(ReceivePeer(lateServer, got, 12, 10000));
     EXPECT_EQ(got, "before pause");
+}
+
+// Memory that runs out for a Client's Channel, for splitting a read into lines or for the
+// rewritten Host line ends only that Connection (what it had read still goes to the Server)
+// and leaves the Buffered counters equal to what the Channels hold.
+TEST_F(RelayDataTest, MemoryShortageEndsOnlyItsConnectionWithTheCountersRight) {
+    struct Case {
+        const char* what;
+        std::size_t failFrom;  // allocations of at least this size fail
+        std::string host;
+        std::string data;  // empty: the Client's Channel gets no storage
+        Lines_ ending;
+    };
+    const Case cases[] = {
+        {"accept", kChannelInitialSize, "", "", {"Out of memory", "Disconnected from Client"}},
+        {"split",
+         6000,
+         "",
+         std::string(6000, 's') + "\r\n",
+         {"Connecting to Server", "Connected to Server", "Out of memory",
+          "Disconnected from Server"}},
+        {"rewrite",
+         7000,
+         std::string(7000, 'h'),
+         "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n",
+         {"Connecting to Server", "Connected to Server", "Out of memory",
+          "Disconnected from Server"}},
+    };
+    struct Restore {
+        ~Restore() { platform::SetAllocationFailure({}); }
+    } restore;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        engine->SetRemoteTexts(k.host, "80");
+        const std::int64_t transferred = engine->CSTransferred();
+        int c = -1;
+        int s = -1;
+        Lines();
+        logView.Clear();  // a number may come back from the case before
+        if (k.data.empty()) {
+            platform::SetAllocationFailure([&](std::size_t size) { return size >= k.failFrom; });
+            c = ConnectPeer(engine->LocalPortNumber);
+            peers.push_back(c);
+        } else {
+            ASSERT_TRUE(ConnectThrough(c, s));
+            platform::SetAllocationFailure([&](std::size_t size) { return size >= k.failFrom; });
+            ASSERT_TRUE(SendPeer(c, k.data));
+        }
+        std::string got;
+        ASSERT_TRUE(WaitPeerClosed(c, got));
+        if (s >= 0) {
+            ASSERT_TRUE(WaitPeerClosed(s, got));
+        }
+        platform::SetAllocationFailure({});
+        EXPECT_EQ(got, k.data);
+        ASSERT_TRUE(WaitFor([&] { return engine->ConnectionCount() == 1; }));
+        const Lines_ lines = Lines();
+        const std::string connected =
+            ": Client connected; 127.0.0.1:" + std::to_string(LocalPortOf(c));
+        const auto at = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(connected) != std::string::npos;
+        });
+        ASSERT_NE(at, lines.end());
+        Lines_ mine = LinesOf(std::stoi(*at));
+        mine.erase(mine.begin());
+        EXPECT_EQ(mine, k.ending);
+        EXPECT_EQ(engine->CSTransferred() - transferred, static_cast<std::int64_t>(k.data.size()));
+        EXPECT_EQ(engine->CSBuffered(), 0);
+        EXPECT_EQ(engine->SCBuffered(), 0);
+        EXPECT_TRUE(Consistent());
+    }
+    // The fixture's own Connection went on throughout.
+    ASSERT_TRUE(SendPeer(client, "still"));
+    std::string got;
+    ASSERT_TRUE(ReceivePeer(server, got, 5));
+    EXPECT_EQ(got, "still");
 }
 
 }  // namespace

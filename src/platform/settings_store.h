@@ -3,8 +3,10 @@
 // semantics; reads fail when the value is absent or does not fit the size given.
 #pragma once
 
+#include <QVariantMap>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QSettings;
@@ -34,7 +36,16 @@ public:
     void Close();
 
 private:
+    bool Contains(const char* name) const;
+    QVariant Value(const char* name) const;
+    // Before the first write to a file that had lines running on: the store takes the
+    // values that could be read in place of its own reading.
+    void BeginWriting();
+
     std::unique_ptr<QSettings> settings_;
+    // Set when a line of the file runs on into the next ones: the values that can be read,
+    // which then answer every query.
+    std::optional<QVariantMap> readable_;
 };
 
 }  // namespace corvane::platform

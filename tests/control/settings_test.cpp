@@ -1,6 +1,8 @@
 // The settings over a temporary store: defaults, read sizes, snapping, and the round trip.
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include "control/settings.h"
@@ -84,6 +86,32 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     EXPECT_EQ(in.WindowWidth, 800);
     EXPECT_EQ(in.WindowHeight, 600);
     EXPECT_EQ(in.AutoStart, 0);  // never stored
+}
+
+TEST_F(SettingsTest, ALineThatRunsOnCostsOnlyItsOwnValue) {
+    // An open double quote, or a backslash at the end, would join the lines after it.
+    for (const char* broken : {"Local%20Port=\"x", "Local%20Port=x\\"}) {
+        corvane::test::TemporarySettings store;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).path()));
+        {
+            QFile file(store.FilePath());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nRemote%20Host=before\n" + QByteArray(broken) +
+                       "\nRemote%20Port=81\nBuffer%20Size=100000\n");
+        }
+        for (int run = 0; run < 2; ++run) {  // as read, and as read back after a save
+            Settings s;
+            {
+                platform::SettingsKey key;
+                LoadSettings(key, s);
+                SaveSettings(key, s);
+            }
+            EXPECT_EQ(s.RemoteHost, "before") << broken;
+            EXPECT_EQ(s.RemotePort, "81") << broken;
+            EXPECT_EQ(s.LocalPort, "") << broken;
+            EXPECT_EQ(s.BufferSize, 100000) << broken;
+        }
+    }
 }
 
 TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {

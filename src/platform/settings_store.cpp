@@ -147,11 +147,13 @@ bool SettingsKey::QueryString(const char* name, std::size_t bufferSize, std::str
     if (!IsOpen() || !Contains(name)) {
         return false;
     }
-    const QByteArray text = TextOf(Value(name)).toUtf8();
+    // Characters as the edit boxes count them (UTF-16 units), not the bytes of UTF-8.
+    const QString text = TextOf(Value(name));
     if (static_cast<std::size_t>(text.size()) + 1 > bufferSize) {
         return false;
     }
-    value.assign(text.constData(), static_cast<std::size_t>(text.size()));
+    const QByteArray bytes = text.toUtf8();
+    value.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     return true;
 }
 

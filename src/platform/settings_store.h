@@ -25,8 +25,9 @@ public:
 
     // A 4-byte number; false when absent or not a 32-bit number.
     bool QueryDword(const char* name, std::uint32_t& value) const;
-    // A string read into a buffer of bufferSize bytes: false when absent or when its
-    // length plus the terminating zero exceeds bufferSize.
+    // A string read into a buffer of bufferSize characters (UTF-16 units, as an edit box
+    // counts them): false when absent or when its length plus the terminating zero exceeds
+    // bufferSize. The value comes back in UTF-8.
     bool QueryString(const char* name, std::size_t bufferSize, std::string& value) const;
 
     void SetDword(const char* name, std::uint32_t value);

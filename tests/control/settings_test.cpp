@@ -140,6 +140,40 @@ TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {
     EXPECT_EQ(s.LogFile, std::string(255, 'f'));
 }
 
+TEST_F(SettingsTest, TextsCountCharactersAsTheEditBoxesDo) {
+    const auto times = [](int n, const std::string& piece) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            text += piece;
+        }
+        return text;
+    };
+    const std::string e = "\xC3\xA9";             // U+00E9, two bytes, one character
+    const std::string face = "\xF0\x9F\x98\x80";  // U+1F600, four bytes, counted two
+    const struct {
+        std::string Settings::*field;
+        std::string saved;
+        std::string read;
+    } cases[] = {
+        {&Settings::LogFile, times(254, e) + "\xE2\x82\xAC", times(254, e) + "\xE2\x82\xAC"},
+        {&Settings::LogFile, times(256, e), times(255, e)},
+        {&Settings::RemoteHost, std::string(62, 'h') + face, std::string(62, 'h')},
+        {&Settings::RemotePort, times(7, e), times(7, e)},
+    };
+    for (const auto& c : cases) {
+        Settings out;
+        out.*c.field = c.saved;
+        {
+            platform::SettingsKey key;
+            SaveSettings(key, out);
+        }
+        Settings in;
+        platform::SettingsKey key;
+        LoadSettings(key, in);
+        EXPECT_EQ(in.*c.field, c.read);
+    }
+}
+
 TEST_F(SettingsTest, NumbersAreTakenAsTheir32Bits) {
     {
         platform::SettingsKey key;

@@ -1,4 +1,4 @@
-// The per-user settings store (the registry on the old platform): QSettings in native
+// The per-user settings store, standing in for the per-user registry: QSettings in native
 // format, organisation "Halvard", application "Corvane". A key is opened with create
 // semantics; reads fail when the value is absent or does not fit the size given.
 #pragma once

@@ -49,9 +49,29 @@ bool NoDisplayAvailable(int argc, char* argv[]) {
     return true;
 }
 
+// True when Qt would take its default platform, xcb: nothing names a platform in the
+// environment or among Qt's options, and the session is not a Wayland one (where Qt tries
+// Wayland first). When xcb cannot open its display, Qt aborts.
+bool DefaultX11Platform(int argc, char* argv[]) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        qgetenv("XDG_SESSION_TYPE") == QByteArrayLiteral("wayland")) {
+        return false;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strncmp(arg, "--", 2) == 0) {
+            ++arg;
+        }
+        if (std::strcmp(arg, "-platform") == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Without a display the command line is still checked, so that a usage error reads the
-// same everywhere; there is no window to show otherwise.
-int RunWithoutDisplay(const std::vector<std::string>& args) {
+// same everywhere; there is no window to show otherwise. `reason` says why there is none.
+int RunWithoutDisplay(const std::vector<std::string>& args, const char* reason) {
     corvane::control::Settings scratch;  // nothing is loaded or stored
     if (corvane::control::ParseCommandLine(args, scratch) ==
         corvane::control::CommandLineResult::UsageError) {
@@ -59,8 +79,9 @@ int RunWithoutDisplay(const std::vector<std::string>& args) {
         return 0;
     }
     std::fprintf(stderr,
-                 "corvane: no display is available (DISPLAY, WAYLAND_DISPLAY and "
-                 "QT_QPA_PLATFORM are unset); use corvane-cli to relay without a window.\n");
+                 "corvane: no display is available (%s); use corvane-cli to relay without a "
+                 "window.\n",
+                 reason);
     return 1;
 }
 
@@ -76,10 +97,15 @@ int main(int argc, char* argv[]) {
     }
     corvane::platform::UseUnixEventLoop();
     const bool noDisplay = NoDisplayAvailable(argc, argv);
+    // A display named but not there: xcb fails, and the platform that needs no display
+    // takes its place instead of Qt's abort.
+    const bool fallBack = !noDisplay && DefaultX11Platform(argc, argv);
     if (noDisplay) {
         // A platform that needs no display, so that the application object can still take
         // Qt's own options out of the command line exactly as it always does.
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("minimal"));
+    } else if (fallBack) {
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("xcb;minimal"));
     }
     // Qt takes its own options (-platform, -display, ...) out of argc/argv here; the rest
     // follows the program's grammar.
@@ -92,7 +118,13 @@ int main(int argc, char* argv[]) {
         args.emplace_back(argv[i]);
     }
     if (noDisplay) {
-        return RunWithoutDisplay(args);
+        return RunWithoutDisplay(args, "DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset");
+    }
+    if (fallBack) {
+        qunsetenv("QT_QPA_PLATFORM");  // what the program starts sees the environment it had
+        if (QGuiApplication::platformName() == QStringLiteral("minimal")) {
+            return RunWithoutDisplay(args, "the display cannot be opened");
+        }
     }
 
     try {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "control/command_error.h"
+#include "control/settings.h"
 
 namespace corvane::control {
 
@@ -42,6 +43,11 @@ public:
 
     // MenuItemHexOnly's check mark.
     virtual void CheckHexOnly(bool on) = 0;
+    // The window's outer size as read from the store, applied at once to the still hidden
+    // window: the width when loaded.WidthRead, the height when loaded.HeightRead. It comes
+    // before the socket layer starts, whose failure closes the window, and that close
+    // saves the window's size. A view without a window has nothing to do.
+    virtual void ApplyStoredSize(const LoadedSettings& /*loaded*/, const Settings& /*settings*/) {}
     // Closes the main window the way its own close does (the close question, then
     // RelayControl::OnClose); a window that was never shown ends the program.
     virtual void CloseWindow() = 0;

@@ -42,6 +42,7 @@ StartupResult RelayControl::Initialise(const std::vector<std::string>& args) {
 void RelayControl::LoadStoredSettings() {
     platform::SettingsKey key;
     loaded_ = LoadSettings(key, settings_);
+    view_.ApplyStoredSize(loaded_, settings_);
 }
 
 CommandLineResult RelayControl::ApplyCommandLine(const std::vector<std::string>& args) {

@@ -5,7 +5,7 @@
 // Start-up, as the window calls it while it is still hidden:
 //     RelayControl control(view, relayView, &logView, &menuView);
 //     if (control.Initialise(arguments) == StartupResult::UsageError) -> show kUsageText, end
-//     (apply LoadResult().WidthRead/HeightRead with StartSettings().WindowWidth/Height)
+//     (the stored size reaches the window through ControlView::ApplyStoredSize)
 //     InstallSignalClose(); show the window; call OnIdle() whenever the event loop has
 //     emptied its queue.
 // Closing: the window's close query calls CloseQuery(), its close calls OnClose(w, h).
@@ -74,7 +74,8 @@ public:
     // error stops here: nothing started, nothing to be written), ApplySettings, StartSockets.
     // args are the arguments after the program's name.
     StartupResult Initialise(const std::vector<std::string>& args);
-    // LoadSettings from the user's store ("Halvard", "Corvane").
+    // LoadSettings from the user's store ("Halvard", "Corvane"), then the size that was
+    // read to the view's window (ControlView::ApplyStoredSize).
     void LoadStoredSettings();
     CommandLineResult ApplyCommandLine(const std::vector<std::string>& args);
     // Gives the log its Buffer Size and Detail, the engine Hex Only, the edit boxes their

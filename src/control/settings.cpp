@@ -5,7 +5,8 @@
 namespace corvane::control {
 namespace {
 
-// The read sizes: a string fits when its length plus the terminating zero does.
+// The read sizes in characters: a string fits when its length plus the terminating zero
+// does.
 constexpr std::size_t kRemoteHostReadSize = 64;
 constexpr std::size_t kPortReadSize = 8;
 constexpr std::size_t kLogFileReadSize = 256;
@@ -28,16 +29,43 @@ void ReadText(platform::SettingsKey& key, const char* name, std::size_t size, st
 
 }  // namespace
 
+namespace {
+
+// A character begins at every byte that is not a UTF-8 continuation byte; one of four bytes
+// lies beyond U+FFFF and counts two, as in the edit boxes.
+bool BeginsCharacter(unsigned char byte) {
+    return (byte & 0xC0) != 0x80;
+}
+
+std::size_t Weight(unsigned char lead) {
+    return lead >= 0xF0 ? 2 : 1;
+}
+
+}  // namespace
+
+std::size_t CharacterCount(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (i == 0 || BeginsCharacter(byte)) {
+            count += Weight(byte);
+        }
+    }
+    return count;
+}
+
 std::string CutToLimit(std::string text, std::size_t limit) {
-    if (text.size() <= limit) {
-        return text;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (i == 0 || BeginsCharacter(byte)) {
+            count += Weight(byte);
+            if (count > limit) {
+                text.resize(i);  // the whole character goes
+                break;
+            }
+        }
     }
-    std::size_t end = limit;
-    // Back off over UTF-8 continuation bytes so that no character is split.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
     return text;
 }
 

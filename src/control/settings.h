@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace corvane::platform {
 class SettingsKey;
@@ -48,8 +49,8 @@ struct LoadedSettings {
 };
 
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
-// "Remote Host" (64 bytes), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
-// "Hex Only" (4). A value that is absent or does not fit its size counts as absent: Buffer
+// "Remote Host" (64 characters), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
+// "Hex Only" (4 bytes). A value that is absent or does not fit its size counts as absent: Buffer
 // Size then becomes 32768, Detail 2, Hex Only 0, and every other field keeps what it held.
 // A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
@@ -59,7 +60,12 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 // limit). Nothing is written when the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
-// The text cut to at most limit bytes, never in the middle of a UTF-8 sequence.
+// The characters of a UTF-8 text counted as the edit boxes count them: one each, and two
+// for a character beyond U+FFFF (a surrogate pair in the box).
+std::size_t CharacterCount(std::string_view text);
+
+// The text cut to at most limit characters (counted as CharacterCount does), never in the
+// middle of one.
 std::string CutToLimit(std::string text, std::size_t limit);
 
 }  // namespace corvane::control

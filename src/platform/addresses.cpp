@@ -35,7 +35,7 @@ std::uint32_t(ntohl)(std::uint32_t v) {
 }
 
 std::uint32_t inet_addr(const char* cp) {
-    // The C library's parser takes the same forms as the old platform's (one to four parts,
+    // The C library's parser takes the forms of Winsock's inet_addr (one to four parts,
     // decimal, octal or hex) and gives INADDR_NONE for 255.255.255.255 as well.
     return cp == nullptr ? INADDR_NONE_ : static_cast<std::uint32_t>(::inet_addr(cp));
 }

@@ -1,8 +1,10 @@
 #include "platform/settings_store.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QVariant>
 #include <limits>
 
@@ -22,11 +24,96 @@ QString TextOf(const QVariant& v) {
     return v.toString();
 }
 
+// True when the line does not end where it ends in the file: a double quote left open, or a
+// backslash as its last character, makes the store's reader take the next line as part of
+// the value, and so on until the quote closes, which can swallow every later value. After a
+// ';' outside quotes the rest of the line is a comment.
+bool RunsOn(const QByteArray& line) {
+    bool inQuotes = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char ch = line[i];
+        if (ch == '\\') {
+            if (++i == line.size()) {
+                return true;
+            }
+        } else if (ch == '"') {
+            inQuotes = !inQuotes;
+        } else if (ch == ';' && !inQuotes) {
+            return false;
+        }
+    }
+    return inQuotes;
+}
+
+// The values of the file at `path` that can be read, when a line of it runs on (see
+// RunsOn): the file without those lines, read by the store's own reader. Nothing when no
+// line runs on, and then the store's reading of the file stands as it is.
+std::optional<QVariantMap> ReadableValues(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QByteArray text = file.readAll();
+    QByteArray kept;
+    bool dropped = false;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
+            ++end;
+        }
+        const QByteArray line = text.mid(start, end - start);
+        if (RunsOn(line)) {
+            dropped = true;
+        } else {
+            kept.append(line).append('\n');
+        }
+        start = end + 1;
+    }
+    if (!dropped) {
+        return std::nullopt;
+    }
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(kept) != kept.size() || !copy.flush()) {
+        return std::nullopt;
+    }
+    // On Linux the native format is this same reader.
+    const QSettings reader(copy.fileName(), QSettings::IniFormat);
+    QVariantMap values;
+    for (const QString& name : reader.allKeys()) {
+        values.insert(name, reader.value(name));
+    }
+    return values;
+}
+
 }  // namespace
 
 SettingsKey::SettingsKey()
     : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Halvard"), QStringLiteral("Corvane"))) {
+    if (IsOpen()) {
+        readable_ = ReadableValues(settings_->fileName());
+    }
+}
+
+bool SettingsKey::Contains(const char* name) const {
+    return readable_ ? readable_->contains(Name(name)) : settings_->contains(Name(name));
+}
+
+QVariant SettingsKey::Value(const char* name) const {
+    return readable_ ? readable_->value(Name(name)) : settings_->value(Name(name));
+}
+
+void SettingsKey::BeginWriting() {
+    if (!readable_) {
+        return;
+    }
+    // The file is written whole from what could be read; the lines that ran on go.
+    settings_->clear();
+    for (auto it = readable_->cbegin(); it != readable_->cend(); ++it) {
+        settings_->setValue(it.key(), it.value());
+    }
+    readable_.reset();
 }
 
 SettingsKey::~SettingsKey() {
@@ -42,11 +129,11 @@ bool SettingsKey::IsOpen() const {
 }
 
 bool SettingsKey::QueryDword(const char* name, std::uint32_t& value) const {
-    if (!IsOpen() || !settings_->contains(Name(name))) {
+    if (!IsOpen() || !Contains(name)) {
         return false;
     }
     bool ok = false;
-    const qlonglong n = TextOf(settings_->value(Name(name))).trimmed().toLongLong(&ok);
+    const qlonglong n = TextOf(Value(name)).trimmed().toLongLong(&ok);
     // Four bytes hold either reading of the number: -1 and 4294967295 are the same value.
     if (!ok || n < std::numeric_limits<std::int32_t>::min() ||
         n > std::numeric_limits<std::uint32_t>::max()) {
@@ -57,25 +144,29 @@ bool SettingsKey::QueryDword(const char* name, std::uint32_t& value) const {
 }
 
 bool SettingsKey::QueryString(const char* name, std::size_t bufferSize, std::string& value) const {
-    if (!IsOpen() || !settings_->contains(Name(name))) {
+    if (!IsOpen() || !Contains(name)) {
         return false;
     }
-    const QByteArray text = TextOf(settings_->value(Name(name))).toUtf8();
+    // Characters as the edit boxes count them (UTF-16 units), not the bytes of UTF-8.
+    const QString text = TextOf(Value(name));
     if (static_cast<std::size_t>(text.size()) + 1 > bufferSize) {
         return false;
     }
-    value.assign(text.constData(), static_cast<std::size_t>(text.size()));
+    const QByteArray bytes = text.toUtf8();
+    value.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     return true;
 }
 
 void SettingsKey::SetDword(const char* name, std::uint32_t value) {
     if (IsOpen()) {
+        BeginWriting();
         settings_->setValue(Name(name), static_cast<qulonglong>(value));
     }
 }
 
 void SettingsKey::SetString(const char* name, const std::string& value) {
     if (IsOpen()) {
+        BeginWriting();
         settings_->setValue(Name(name),
                             QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
     }

@@ -1,5 +1,5 @@
 // Window timers over QTimer. A tick is delivered straight to its target as WM_TIMER; it does
-// not wait in the message queue, as a timer of the old platform was not a queued message.
+// not wait in the message queue, since a window timer's message is never a queued one.
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>

@@ -1,6 +1,7 @@
 // The event loop's idle moment. Under the UNIX event dispatcher aboutToBlock is emitted only
-// when no event is waiting, which is the moment the old platform called its idle handler;
-// under glib it is emitted on every pass and is no idle signal, hence UseUnixEventLoop.
+// when no event is waiting, which is the moment the application's idle handler runs (its
+// message queue has just been emptied); under glib it is emitted on every pass and is no idle
+// signal, hence UseUnixEventLoop.
 #include <QAbstractEventDispatcher>
 #include <QByteArray>
 #include <QCoreApplication>

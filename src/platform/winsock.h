@@ -96,8 +96,8 @@ void WSASetLastError(int error);
 int ErrorFromErrno(int errnoValue);
 
 SOCKET socket(int af, int type, int protocol);
-// Binding allows a port whose earlier connections linger in TIME_WAIT (as the old platform
-// did); a port that another socket listens on still fails with WSAEADDRINUSE.
+// Binding allows a port whose earlier connections linger in TIME_WAIT (Winsock's rule); a
+// port that another socket listens on still fails with WSAEADDRINUSE.
 int bind(SOCKET s, const SocketAddress& name);
 int listen(SOCKET s, int backlog);
 int getsockname(SOCKET s, SocketAddress& name);

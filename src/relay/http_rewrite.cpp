@@ -12,6 +12,7 @@ namespace {
 constexpr std::string_view kHttpVersion = "HTTP/1.";
 constexpr std::string_view kHostHeader = "Host: ";
 constexpr std::string_view kProxyConnectionHeader = "Proxy-Connection: ";
+constexpr std::string_view kLineEnd = "\r\n";
 
 bool BeginsWith(const log::LogEntry& line, std::string_view prefix) {
     return line.View().substr(0, prefix.size()) == prefix;
@@ -50,10 +51,14 @@ int RewriteHttpRequest(log::TrafficLog& log, log::LogChain& lines, Channel& chan
     log::LogEntry* beforeHost = nullptr;
     int hostIndex = 0;
     bool proxyConnection = false;
+    // The header ends at its first empty line; a Host line after it belongs to the body.
+    bool inHeader = true;
     int index = 1;
     for (log::LogEntry *previous = lines.head, *line = lines.head->next; line != nullptr;
          previous = line, line = line->next, ++index) {
-        if (BeginsWith(*line, kHostHeader)) {
+        if (line->View() == kLineEnd) {
+            inHeader = false;
+        } else if (inHeader && BeginsWith(*line, kHostHeader)) {
             hostLine = line;  // the last one counts
             beforeHost = previous;
             hostIndex = index;

@@ -17,9 +17,11 @@ namespace corvane::relay {
 // the last bytes of the Channel, split into `lines` (each stored with CR LF).
 // - httpRequestSeen becomes 1 when the first line ends in "HTTP/1." and one more character,
 //   else 0 (and nothing else happens).
-// - A request with a "Proxy-Connection: " line, or without a "Host: " line, is left alone.
-// - Otherwise the last "Host: " line becomes "Host: <host>:<port>" (the texts whole, of any
-//   length), in purple in the list and in the bytes, the Channel made roomier when needed.
+// - A request with a "Proxy-Connection: " line anywhere, or without a "Host: " line in its
+//   header (the lines before the first empty one), is left alone; a body is never changed.
+// - Otherwise the header's last "Host: " line becomes "Host: <host>:<port>" (the texts whole,
+//   of any length), in purple in the list and in the bytes, the Channel made roomier when
+//   needed.
 //   A Host line whose stored text is not the chunk's bytes at that line (it ended in a bare
 //   LF, or was the incomplete last line) is left alone, list and bytes alike.
 // Returns the chunk's new length, or -2 when memory for the new line or the room cannot be

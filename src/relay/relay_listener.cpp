@@ -64,7 +64,7 @@ bool RelayEngine::OpenLocalPort() {
     } else if (platform::bind(s, {platform::INADDR_ANY_, platform::htons(LocalPortNumber)}) != 0) {
         error = platform::WSAGetLastError();
     } else if (platform::listen(s, SOMAXCONN) != 0) {
-        // The old platform's backlog of 5 turned Clients away under any burst.
+        // The longest backlog: one of 5 would turn Clients away under any burst.
         error = platform::WSAGetLastError();
     } else if (LocalPortNumber == 0 && platform::getsockname(s, bound) != 0) {
         error = platform::WSAGetLastError();

@@ -1,5 +1,6 @@
 #include "ui/about_box.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
@@ -11,6 +12,9 @@
 namespace corvane::ui {
 
 namespace {
+
+// The room for the home page address: as wide as the bevels above and below it.
+constexpr int kAddressWidth = 191;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
     auto* label = new QLabel(text, parent);  // owned by its parent
@@ -61,7 +65,13 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 
     MakeBevel(this, QFrame::HLine, QFrame::Sunken, QRect(80, 50, 191, 6));
     Label3 = MakeLabel(this, "Label3", QString::fromLatin1(kPublisher), 80, 65);
-    Label4 = MakeLabel(this, "Label4", QString::fromLatin1(kHomePageUrl), 80, 80);
+    // A file URL can be long: the middle gives way so that it stays on the box, and the
+    // whole address is the label's tooltip.
+    const QString address = HomePageUrl().toString();
+    Label4 = MakeLabel(this, "Label4", address, 80, 80);
+    Label4->setText(Label4->fontMetrics().elidedText(address, Qt::ElideMiddle, kAddressWidth));
+    Label4->setToolTip(address);
+    Label4->adjustSize();
     MakeBevel(this, QFrame::HLine, QFrame::Sunken, QRect(80, 95, 191, 6));
 
     OKButton = new QPushButton(QStringLiteral("Close"), this);

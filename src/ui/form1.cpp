@@ -46,12 +46,6 @@ control::StartupResult TForm1::StartUp(const std::vector<std::string>& args) {
         platform::SetIdleHandler({});
         return result;
     }
-    const control::LoadedSettings& loaded = control_->LoadResult();
-    if (loaded.WidthRead || loaded.HeightRead) {
-        const control::Settings& s = control_->StartSettings();
-        resize(loaded.WidthRead ? s.WindowWidth : width(),
-               loaded.HeightRead ? s.WindowHeight : height());
-    }
     if (result == control::StartupResult::Ready) {
         control_->InstallSignalClose();
     }
@@ -112,6 +106,14 @@ bool TForm1::AskCloseQuestion() {
 
 void TForm1::CheckHexOnly(bool on) {
     MenuItemHexOnly->setChecked(on);
+}
+
+void TForm1::ApplyStoredSize(const control::LoadedSettings& loaded,
+                             const control::Settings& settings) {
+    if (loaded.WidthRead || loaded.HeightRead) {
+        resize(loaded.WidthRead ? settings.WindowWidth : width(),
+               loaded.HeightRead ? settings.WindowHeight : height());
+    }
 }
 
 void TForm1::CloseWindow() {

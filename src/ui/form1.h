@@ -79,6 +79,8 @@ public:
     void ShowSocketError(std::string_view text) override;
     bool AskCloseQuestion() override;
     void CheckHexOnly(bool on) override;
+    void ApplyStoredSize(const control::LoadedSettings& loaded,
+                         const control::Settings& settings) override;
     void CloseWindow() override;
 
     void ShowCounter(relay::Counter counter, std::string_view text) override;

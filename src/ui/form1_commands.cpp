@@ -175,12 +175,20 @@ void TForm1::Browse() {
     }
 }
 
+namespace {
+
+void ShowHelpFileMissing(QWidget* parent) {
+    QMessageBox::critical(
+        parent, QStringLiteral("Corvane"),
+        QStringLiteral("Cannot find the help file %1.").arg(QString::fromLatin1(kHelpFileName)));
+}
+
+}  // namespace
+
 void TForm1::ShowHelpContents() {
     const QString path = FindHelpFile();
     if (path.isEmpty()) {
-        QMessageBox::critical(this, QStringLiteral("Corvane"),
-                              QStringLiteral("Cannot find the help file %1.")
-                                  .arg(QString::fromLatin1(kHelpFileName)));
+        ShowHelpFileMissing(this);
         return;
     }
     if (helpViewer_ == nullptr) {
@@ -194,8 +202,13 @@ void TForm1::ShowHelpContents() {
 }
 
 void TForm1::OpenHomePage() {
+    const QUrl url = HomePageUrl();
+    if (url.isEmpty()) {
+        ShowHelpFileMissing(this);
+        return;
+    }
     // Neither waited for nor checked.
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePageUrl)));
+    QDesktopServices::openUrl(url);
 }
 
 void TForm1::ShowAboutBox() {

@@ -20,7 +20,7 @@ constexpr int kStartTimeoutMs = 20000;
 // A port that was free a moment ago (bound to 0, then released).
 std::uint16_t FreePort() {
     std::uint16_t port = 0;
-    RawClose(RawListen(port));
+    ClosePeer(ListenPeer(port));
     return port;
 }
 
@@ -63,7 +63,7 @@ protected:
 
 TEST_F(WindowProgramTest, AutoStartRelaysAndSigtermLeavesACompleteLogAndTheSettings) {
     std::uint16_t serverPort = 0;
-    const int server = RawListen(serverPort);
+    const int server = ListenPeer(serverPort);
     ASSERT_GE(server, 0);
     const std::uint16_t localPort = FreePort();
     const std::string log = (dir_.path() + QStringLiteral("/x.htm")).toStdString();
@@ -74,30 +74,30 @@ TEST_F(WindowProgramTest, AutoStartRelaysAndSigtermLeavesACompleteLogAndTheSetti
     int client = -1;
     ASSERT_TRUE(corvane::test::WaitFor(
         [&] {
-            client = RawConnect(localPort);
+            client = ConnectedPeer(localPort);
             return client >= 0 || process_.state() == QProcess::NotRunning;
         },
         kStartTimeoutMs));
     ASSERT_GE(client, 0) << process_.readAllStandardError().toStdString();
-    const int serverEnd = RawAccept(server, kStartTimeoutMs);
+    const int serverEnd = AcceptPeer(server, kStartTimeoutMs);
     ASSERT_GE(serverEnd, 0);
 
     const std::string request = "hello <relay>\r\n";
-    ASSERT_TRUE(RawSend(client, request));
+    ASSERT_TRUE(SendPeer(client, request));
     std::string atServer;
-    ASSERT_TRUE(RawReceive(serverEnd, atServer, request.size(), kStartTimeoutMs));
+    ASSERT_TRUE(ReceivePeer(serverEnd, atServer, request.size(), kStartTimeoutMs));
     EXPECT_EQ(atServer, request);
-    ASSERT_TRUE(RawSend(serverEnd, "answer\r\n"));
+    ASSERT_TRUE(SendPeer(serverEnd, "answer\r\n"));
     std::string atClient;
-    ASSERT_TRUE(RawReceive(client, atClient, 8, kStartTimeoutMs));
+    ASSERT_TRUE(ReceivePeer(client, atClient, 8, kStartTimeoutMs));
     EXPECT_EQ(atClient, "answer\r\n");
 
     ASSERT_TRUE(TerminateAndWait());
     EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process_.exitCode(), 0);
-    RawClose(client);
-    RawClose(serverEnd);
-    RawClose(server);
+    ClosePeer(client);
+    ClosePeer(serverEnd);
+    ClosePeer(server);
 
     const std::string html = ReadFile(log);
     EXPECT_EQ(html.rfind("<html>\r\n<head>\r\n", 0), 0u) << html;
@@ -132,14 +132,14 @@ TEST_F(WindowProgramTest, QtsOwnOptionsAreTakenFirstAndSigintClosesLikeSigterm) 
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     process_.setProcessEnvironment(env);
     std::uint16_t serverPort = 0;
-    const int server = RawListen(serverPort);
+    const int server = ListenPeer(serverPort);
     const std::uint16_t localPort = FreePort();
     Start({"-platform", "offscreen", "127.0.0.1", std::to_string(serverPort),
            std::to_string(localPort), "-auto"});
     int client = -1;
     ASSERT_TRUE(corvane::test::WaitFor(
         [&] {
-            client = RawConnect(localPort);
+            client = ConnectedPeer(localPort);
             return client >= 0 || process_.state() == QProcess::NotRunning;
         },
         kStartTimeoutMs));
@@ -148,8 +148,8 @@ TEST_F(WindowProgramTest, QtsOwnOptionsAreTakenFirstAndSigintClosesLikeSigterm) 
     ASSERT_TRUE(process_.waitForFinished(kStartTimeoutMs));
     EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process_.exitCode(), 0);
-    RawClose(client);
-    RawClose(server);
+    ClosePeer(client);
+    ClosePeer(server);
     QSettings stored(StoreFile(), QSettings::IniFormat);
     EXPECT_EQ(stored.value(QStringLiteral("Local Port")).toString(), QString::number(localPort));
 }

@@ -150,11 +150,13 @@ TEST(AnswerInfoRequest, OnlyVersionOrHelpAloneIsAnsweredAndTheRestIsTheCommandLi
     EXPECT_EQ(std::string(CORVANE_VERSION).find_first_not_of("0123456789."), std::string::npos);
 }
 
-TEST(CutToLimit, NeverSplitsAUtf8Character) {
-    // 62 ASCII bytes then "é" (2 bytes): 64 bytes, cut to 63 must drop the whole "é".
-    const std::string text = std::string(62, 'a') + "\xC3\xA9";
-    EXPECT_EQ(CutToLimit(text, 63), std::string(62, 'a'));
-    EXPECT_EQ(CutToLimit(text, 64), text);
+TEST(CutToLimit, CountsCharactersAndNeverSplitsOne) {
+    // 62 ASCII characters then "é" (2 bytes, one character) and U+1F600 (4 bytes, counted two
+    // as in an edit box): 63 characters keep the "é", 64 cannot take half of the last one.
+    const std::string text = std::string(62, 'a') + "\xC3\xA9" + "\xF0\x9F\x98\x80";
+    EXPECT_EQ(CutToLimit(text, 63), std::string(62, 'a') + "\xC3\xA9");
+    EXPECT_EQ(CutToLimit(text, 64), std::string(62, 'a') + "\xC3\xA9");
+    EXPECT_EQ(CutToLimit(text, 65), text);
     EXPECT_EQ(CutToLimit("short", 63), "short");
 }
 

@@ -16,15 +16,15 @@ TEST_F(ControlTest, PauseHoldsTheDataAndResumeRelaysWhatArrivedMeanwhile) {
     EXPECT_TRUE(control_->Paused());
     EXPECT_EQ(view_.pausedShown, std::vector<bool>{true});
 
-    ASSERT_TRUE(RawSend(client_, "sent while paused"));
+    ASSERT_TRUE(SendPeer(client_, "sent while paused"));
     std::string got;
-    EXPECT_FALSE(RawReceive(serverEnd_, got, 1, 300)) << "nothing may be read while paused";
+    EXPECT_FALSE(ReceivePeer(serverEnd_, got, 1, 300)) << "nothing may be read while paused";
     EXPECT_EQ(Shown(Counter::CSTransferred), "0");
 
     control_->Resume();
     EXPECT_FALSE(control_->Paused());
     EXPECT_EQ(view_.pausedShown, (std::vector<bool>{true, false}));
-    EXPECT_TRUE(RawReceive(serverEnd_, got, 17));
+    EXPECT_TRUE(ReceivePeer(serverEnd_, got, 17));
     EXPECT_EQ(got, "sent while paused");
     EXPECT_EQ(Shown(Counter::CSTransferred), "17");
     EXPECT_TRUE(control_->Running());
@@ -44,12 +44,12 @@ TEST_F(ControlTest, ResumeShowsTheLinesHeldBackWhilePaused) {
 
 TEST_F(ControlTest, ResetWhilePausedZeroesTransferredOnly) {
     ASSERT_TRUE(StartWithPeers());
-    ASSERT_TRUE(RawSend(client_, "abc"));
+    ASSERT_TRUE(SendPeer(client_, "abc"));
     std::string got;
-    ASSERT_TRUE(RawReceive(serverEnd_, got, 3));
-    ASSERT_TRUE(RawSend(serverEnd_, "answer"));
+    ASSERT_TRUE(ReceivePeer(serverEnd_, got, 3));
+    ASSERT_TRUE(SendPeer(serverEnd_, "answer"));
     got.clear();
-    ASSERT_TRUE(RawReceive(client_, got, 6));
+    ASSERT_TRUE(ReceivePeer(client_, got, 6));
     ASSERT_EQ(Shown(Counter::CSTransferred), "3");
     ASSERT_EQ(Shown(Counter::SCTransferred), "6");
 
@@ -66,9 +66,9 @@ TEST_F(ControlTest, ResetWhilePausedZeroesTransferredOnly) {
 
 TEST_F(ControlTest, StopWhilePausedClearsPausedAndKeepsTransferred) {
     ASSERT_TRUE(StartWithPeers());
-    ASSERT_TRUE(RawSend(client_, "abcd"));
+    ASSERT_TRUE(SendPeer(client_, "abcd"));
     std::string got;
-    ASSERT_TRUE(RawReceive(serverEnd_, got, 4));
+    ASSERT_TRUE(ReceivePeer(serverEnd_, got, 4));
     control_->Pause();
     control_->Stop();
     EXPECT_FALSE(control_->Paused());
@@ -106,9 +106,9 @@ TEST_F(ControlTest, AnsweringNoKeepsTheRelayGoingAndLogsNothing) {
     EXPECT_TRUE(control_->Running());
     EXPECT_FALSE(control_->Log().HasPending());
     EXPECT_EQ(logView_.text, before);
-    ASSERT_TRUE(RawSend(client_, "still"));
+    ASSERT_TRUE(SendPeer(client_, "still"));
     std::string got;
-    EXPECT_TRUE(RawReceive(serverEnd_, got, 5));
+    EXPECT_TRUE(ReceivePeer(serverEnd_, got, 5));
 }
 
 TEST_F(ControlTest, AnsweringYesStopsLikeStopAndTheCloseSavesTheSettings) {

@@ -12,9 +12,9 @@ void ControlTest::SetUp() {
 
 void ControlTest::TearDown() {
     control_.reset();
-    RawClose(client_);
-    RawClose(serverEnd_);
-    RawClose(server_);
+    ClosePeer(client_);
+    ClosePeer(serverEnd_);
+    ClosePeer(server_);
 }
 
 void ControlTest::SetTexts(const std::string& host, const std::string& remotePort,
@@ -31,13 +31,13 @@ std::string ControlTest::PathOf(const char* name) const {
 
 bool ControlTest::StartWithPeers(const std::string& logFile) {
     std::uint16_t serverPort = 0;
-    server_ = RawListen(serverPort);
+    server_ = ListenPeer(serverPort);
     EXPECT_GE(server_, 0);
     SetTexts("127.0.0.1", std::to_string(serverPort), "", logFile);
     EXPECT_EQ(control_->Start(), StartResult::Started);
-    client_ = RawConnect(control_->Engine().LocalPortNumber);
+    client_ = ConnectedPeer(control_->Engine().LocalPortNumber);
     EXPECT_GE(client_, 0);
-    serverEnd_ = RawAccept(server_);
+    serverEnd_ = AcceptPeer(server_);
     EXPECT_GE(serverEnd_, 0);
     const bool connected = corvane::test::WaitFor([&] {
         const relay::Connection* c = control_->Engine().ConnectionList();

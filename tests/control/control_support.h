@@ -1,6 +1,6 @@
-// Recording views for the relay control, loopback peers built from raw POSIX calls (the
-// Clients and Servers of the tests are outside programs to the relay), and a fixture that
-// points the settings store at a temporary directory.
+// Recording views for the relay control, the loopback peers of tests/support (the Clients
+// and Servers of the tests are outside programs to the relay), and a fixture that points the
+// settings store at a temporary directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include "control/control_view.h"
 #include "log/log_view.h"
 #include "relay/relay_view.h"
+#include "support/loopback_peers.h"
+#include "support/recording_log_view.h"
 #include "support/temporary_settings.h"
 
 namespace corvane::control::test {
@@ -55,20 +57,7 @@ public:
     std::vector<bool> runningStates;
 };
 
-class FakeLogView final : public log::LogView {
-public:
-    std::int64_t TextLength() const override { return static_cast<std::int64_t>(text.size()); }
-    void DeleteFirstLine() override;
-    void AppendRun(std::string_view run, log::Colour) override { text.append(run); }
-    void ScrollCaretIntoView() override {}
-    void Clear() override {
-        text.clear();
-        ++clears;
-    }
-
-    std::string text;
-    int clears = 0;
-};
+using FakeLogView = corvane::test::RecordingLogView;  // tests/support/recording_log_view.h
 
 class FakeLogMenu final : public log::LogMenuView {
 public:
@@ -91,22 +80,9 @@ protected:
     QTemporaryDir dir_;
 };
 
-// --- Loopback peers ---------------------------------------------------------------------------
-
-// A non-blocking listening socket on 127.0.0.1 with an ephemeral port (host byte order);
-// -1 on failure.
-int RawListen(std::uint16_t& port);
-// A listening socket on 127.0.0.1:port, or -1 when that port is taken.
-int RawListenOn(std::uint16_t port);
-// Accepts one connection, running the event loop meanwhile; -1 when none came in time.
-int RawAccept(int listener, int timeoutMs = 5000);
-// A client connected to 127.0.0.1:port (the connect itself is blocking; the kernel completes
-// it from the backlog), then non-blocking; -1 on failure.
-int RawConnect(std::uint16_t port);
-bool RawSend(int fd, std::string_view data);
-// Reads into `into` until it holds at least count bytes, running the event loop meanwhile.
-bool RawReceive(int fd, std::string& into, std::size_t count, int timeoutMs = 5000);
-void RawClose(int fd);
+// --- Loopback peers ----------------------------------------------------------------------
+// ListenPeer, ConnectedPeer, SendPeer, ReceivePeer, ... of tests/support/loopback_peers.h.
+using namespace corvane::test;
 
 // The whole content of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -1,6 +1,8 @@
 // The settings over a temporary store: defaults, read sizes, snapping, and the round trip.
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include "control/settings.h"
@@ -86,6 +88,32 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     EXPECT_EQ(in.AutoStart, 0);  // never stored
 }
 
+TEST_F(SettingsTest, ALineThatRunsOnCostsOnlyItsOwnValue) {
+    // An open double quote, or a backslash at the end, would join the lines after it.
+    for (const char* broken : {"Local%20Port=\"x", "Local%20Port=x\\"}) {
+        corvane::test::TemporarySettings store;
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(store.FilePath()).path()));
+        {
+            QFile file(store.FilePath());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("[General]\nRemote%20Host=before\n" + QByteArray(broken) +
+                       "\nRemote%20Port=81\nBuffer%20Size=100000\n");
+        }
+        for (int run = 0; run < 2; ++run) {  // as read, and as read back after a save
+            Settings s;
+            {
+                platform::SettingsKey key;
+                LoadSettings(key, s);
+                SaveSettings(key, s);
+            }
+            EXPECT_EQ(s.RemoteHost, "before") << broken;
+            EXPECT_EQ(s.RemotePort, "81") << broken;
+            EXPECT_EQ(s.LocalPort, "") << broken;
+            EXPECT_EQ(s.BufferSize, 100000) << broken;
+        }
+    }
+}
+
 TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {
     {
         platform::SettingsKey key;
@@ -110,6 +138,40 @@ TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {
     LoadSettings(key, s);
     EXPECT_EQ(s.RemoteHost, std::string(63, 'h'));
     EXPECT_EQ(s.LogFile, std::string(255, 'f'));
+}
+
+TEST_F(SettingsTest, TextsCountCharactersAsTheEditBoxesDo) {
+    const auto times = [](int n, const std::string& piece) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            text += piece;
+        }
+        return text;
+    };
+    const std::string e = "\xC3\xA9";             // U+00E9, two bytes, one character
+    const std::string face = "\xF0\x9F\x98\x80";  // U+1F600, four bytes, counted two
+    const struct {
+        std::string Settings::*field;
+        std::string saved;
+        std::string read;
+    } cases[] = {
+        {&Settings::LogFile, times(254, e) + "\xE2\x82\xAC", times(254, e) + "\xE2\x82\xAC"},
+        {&Settings::LogFile, times(256, e), times(255, e)},
+        {&Settings::RemoteHost, std::string(62, 'h') + face, std::string(62, 'h')},
+        {&Settings::RemotePort, times(7, e), times(7, e)},
+    };
+    for (const auto& c : cases) {
+        Settings out;
+        out.*c.field = c.saved;
+        {
+            platform::SettingsKey key;
+            SaveSettings(key, out);
+        }
+        Settings in;
+        platform::SettingsKey key;
+        LoadSettings(key, in);
+        EXPECT_EQ(in.*c.field, c.read);
+    }
 }
 
 TEST_F(SettingsTest, NumbersAreTakenAsTheir32Bits) {

@@ -61,26 +61,26 @@ TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) 
 }
 
 TEST_F(ControlTest, RemotePort70000ReachesPort4464) {
-    const int server = RawListenOn(4464);
+    const int server = ListenPeerOn(4464);
     SetTexts("127.0.0.1", "70000", "");
     ASSERT_EQ(control_->Start(), StartResult::Started);
     EXPECT_EQ(control_->Engine().RemotePortNumber, 4464);
     if (server < 0) {
         GTEST_SKIP() << "127.0.0.1:4464 is taken here; only the stored port number was checked";
     }
-    const int client = RawConnect(control_->Engine().LocalPortNumber);
-    const int accepted = RawAccept(server);
+    const int client = ConnectedPeer(control_->Engine().LocalPortNumber);
+    const int accepted = AcceptPeer(server);
     EXPECT_GE(accepted, 0) << "the relay did not connect to port 4464";
     control_->Stop();
-    RawClose(accepted);
-    RawClose(client);
-    RawClose(server);
+    ClosePeer(accepted);
+    ClosePeer(client);
+    ClosePeer(server);
 }
 
 TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
     // A Server that takes the connection, so that the Client's Connection stays open.
     std::uint16_t serverPort = 0;
-    const int server = RawListen(serverPort);
+    const int server = ListenPeer(serverPort);
     ASSERT_GE(server, 0);
     for (const char* local : {"", "0"}) {
         SCOPED_TRACE(local);
@@ -89,14 +89,14 @@ TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
         ASSERT_EQ(control_->Start(), StartResult::Started);
         const std::uint16_t bound = control_->Engine().LocalPortNumber;
         EXPECT_NE(bound, 0);
-        const int client = RawConnect(bound);
+        const int client = ConnectedPeer(bound);
         EXPECT_GE(client, 0);
         EXPECT_TRUE(corvane::test::WaitFor([&] { return Shown(Counter::Connections) == "1"; }));
-        const int accepted = RawAccept(server);
+        const int accepted = AcceptPeer(server);
         EXPECT_GE(accepted, 0);
         control_->Stop();
-        RawClose(accepted);
-        RawClose(client);
+        ClosePeer(accepted);
+        ClosePeer(client);
         const std::string text = ReadFile(log);
         EXPECT_NE(text.find("Local Port (" + std::to_string(bound) +
                             ") opened\r\n"
@@ -104,7 +104,7 @@ TEST_F(ControlTest, EmptyOrZeroLocalPortListensOnAPortThePlatformChose) {
                   std::string::npos)
             << text;
     }
-    RawClose(server);
+    ClosePeer(server);
 }
 
 TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {
@@ -117,9 +117,9 @@ TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {
     EXPECT_TRUE(control_->Log().File().IsOpen());
     EXPECT_TRUE(control_->Log().File().IsHtml());
 
-    ASSERT_TRUE(RawSend(client_, "hello"));
+    ASSERT_TRUE(SendPeer(client_, "hello"));
     std::string got;
-    EXPECT_TRUE(RawReceive(serverEnd_, got, 5));
+    EXPECT_TRUE(ReceivePeer(serverEnd_, got, 5));
     EXPECT_EQ(got, "hello");
 
     control_->Stop();
@@ -139,9 +139,9 @@ TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {
 TEST_F(ControlTest, ASecondStartEmptiesTheLogFileTheViewAndTheTransferredCounters) {
     const std::string log = PathOf("again.txt");
     ASSERT_TRUE(StartWithPeers(log));
-    ASSERT_TRUE(RawSend(client_, "first"));
+    ASSERT_TRUE(SendPeer(client_, "first"));
     std::string got;
-    ASSERT_TRUE(RawReceive(serverEnd_, got, 5));
+    ASSERT_TRUE(ReceivePeer(serverEnd_, got, 5));
     control_->Stop();
     ASSERT_EQ(Shown(Counter::CSTransferred), "5");
 
@@ -157,12 +157,12 @@ TEST_F(ControlTest, ASecondStartEmptiesTheLogFileTheViewAndTheTransferredCounter
 
 TEST_F(ControlTest, ALocalPortInUseStaysStoppedAndLeavesACompleteLogFile) {
     std::uint16_t taken = 0;
-    const int blocker = RawListen(taken);
+    const int blocker = ListenPeer(taken);
     ASSERT_GE(blocker, 0);
     const std::string log = PathOf("failed.htm");
     SetTexts("127.0.0.1", "9", std::to_string(taken), log);
     EXPECT_EQ(control_->Start(), StartResult::NotBegun);
-    RawClose(blocker);
+    ClosePeer(blocker);
     EXPECT_TRUE(view_.errors.empty());  // the reasons are in the log, no message box
     EXPECT_TRUE(relayView_.runningStates.empty());
     EXPECT_FALSE(control_->Running());

@@ -95,7 +95,7 @@ TEST_F(ClientFaultTest, ClientThatNeverReadsHoldsTheServerBackInBoundedMemory) {
     int n = -1;
     ASSERT_TRUE(ConnectThrough(client, server, n, 4096));
     const std::string flood = Pattern(64 << 20, 4);
-    EXPECT_FALSE(Send(server, flood, 3000));
+    EXPECT_FALSE(SendPeer(server, flood, 3000));
     const std::int32_t held = control_->Engine().SCBuffered();
     EXPECT_GT(held, 0);
     EXPECT_LE(held, 2 * control_->Engine().HighWaterMark);
@@ -113,7 +113,7 @@ TEST_F(ClientFaultTest, ClientThatNeverReadsHoldsTheServerBackInBoundedMemory) {
     const std::string connected = ClientConnected(client);
     Drop(client);
     std::string rest;
-    ASSERT_TRUE(WaitClosed(server, rest, 10000));
+    ASSERT_TRUE(WaitPeerClosed(server, rest, 10000));
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 1; }));
     EXPECT_EQ(control_->Engine().SCBuffered(), 0);
     const Lines lines = LinesOf(n);
@@ -150,7 +150,7 @@ TEST_F(ClientFaultTest, NoDescriptorForAcceptingHoldsClientsBackUntilOneIsFree) 
         EXPECT_EQ(control_->Engine().ConnectionCount(), 0);
     }
     // With descriptors free again the waiting Client is served.
-    const int server = Keep(Accept(serverListen_, 10000));
+    const int server = Keep(AcceptPeer(serverListen_, 10000));
     ASSERT_GE(server, 0);
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 1; }));
     ExpectRelays(waiting, server);
@@ -181,7 +181,7 @@ TEST_F(ClientFaultTest, NoDescriptorForTheServerSideEndsThatClientOnly) {
         ASSERT_TRUE(ConnectLater(late, LocalPort()));
         std::string got;
         bool reset = false;
-        ASSERT_TRUE(WaitClosed(late, got, 5000, &reset));
+        ASSERT_TRUE(WaitPeerClosed(late, got, 5000, &reset));
         n = LastConnectionNumber();
         ASSERT_NE(n, first);
     }

@@ -1,5 +1,6 @@
 #include "fault_support.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,11 +29,6 @@ void RecordingRelayView::ShowCounter(relay::Counter counter, std::string_view te
     labels[static_cast<int>(counter)] = std::string(text);
 }
 
-void RecordingLogView::DeleteFirstLine() {
-    const std::size_t end = text.find("\r\n");
-    text.erase(0, end == std::string::npos ? text.size() : end + 2);
-}
-
 // --- Fixture ----------------------------------------------------------------------------------
 
 void FaultTest::SetUp() {
@@ -45,7 +41,7 @@ void FaultTest::SetUp() {
     // The socket layer without the local look-up, whose answer would open descriptors of
     // its own in the middle of a case.
     ASSERT_EQ(platform::WSAStartup(0x0101), 0);
-    serverListen_ = Listen(serverPort_);
+    serverListen_ = ListenPeer(serverPort_);
     ASSERT_GE(serverListen_, 0);
 }
 
@@ -123,11 +119,11 @@ int FaultTest::LastConnectionNumber() {
 }
 
 bool FaultTest::ConnectThrough(int& client, int& server, int& number, int clientReceiveBuffer) {
-    client = Keep(Connect(LocalPort(), clientReceiveBuffer));
+    client = Keep(ConnectPeer(LocalPort(), clientReceiveBuffer));
     if (client < 0) {
         return false;
     }
-    server = Keep(Accept(serverListen_));
+    server = Keep(AcceptPeer(serverListen_));
     if (server < 0) {
         return false;
     }
@@ -153,7 +149,7 @@ void FaultTest::Drop(int fd, bool reset) {
     }
     peers_.erase(at);
     if (reset) {
-        ResetAndClose(fd);
+        ResetPeer(fd);
     } else {
         ::close(fd);
     }
@@ -174,6 +170,71 @@ std::string FaultTest::ReadFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+// --- What the cases measure ----------------------------------------------------------------
+
+std::string ClientConnected(int fd) {
+    return "Client connected; 127.0.0.1:" + std::to_string(corvane::test::LocalPortOf(fd));
+}
+
+int OpenDescriptors() {
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    ::closedir(dir);
+    return count - 1;  // the directory's own descriptor
+}
+
+void ExpectRelays(int client, int server) {
+    ASSERT_TRUE(SendPeer(client, "ping"));
+    std::string got;
+    ASSERT_TRUE(ReceivePeer(server, got, 4));
+    EXPECT_EQ(got, "ping");
+    ASSERT_TRUE(SendPeer(server, "pong"));
+    got.clear();
+    ASSERT_TRUE(ReceivePeer(client, got, 4));
+    EXPECT_EQ(got, "pong");
+}
+
+std::string DescriptorList() {
+    std::string list;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return list;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        char target[256] = {};
+        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+        list += std::string(entry->d_name) + " -> " + (n > 0 ? target : "?") + "\n";
+    }
+    ::closedir(dir);
+    return list;
+}
+
+std::string Pattern(std::size_t n, unsigned seed) {
+    std::string bytes(n, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (char& c : bytes) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+std::string Numbered(int number, std::string_view text) {
+    return std::to_string(number) + ": " + std::string(text);
 }
 
 }  // namespace corvane::faults

@@ -16,6 +16,8 @@
 #include "control/relay_control.h"
 #include "log/log_view.h"
 #include "relay/relay_view.h"
+#include "support/loopback_peers.h"
+#include "support/recording_log_view.h"
 
 namespace corvane::faults {
 
@@ -46,41 +48,13 @@ public:
     std::vector<bool> states;
 };
 
-// Keeps the whole text (the log's Buffer Size is set to no limit by the fixture).
-class RecordingLogView final : public log::LogView {
-public:
-    std::int64_t TextLength() const override { return static_cast<std::int64_t>(text.size()); }
-    void DeleteFirstLine() override;
-    void AppendRun(std::string_view run, log::Colour) override { text.append(run); }
-    void ScrollCaretIntoView() override {}
-    void Clear() override { text.clear(); }
-
-    std::string text;
-};
-
 using Lines = std::vector<std::string>;
 
 // --- Raw peers ------------------------------------------------------------------------------
-// Every wait runs the event loop, so the relay in this process moves meanwhile.
+// Every wait runs the event loop, so the relay in this process moves meanwhile
+// (ListenPeer, ConnectPeer, SendPeer, ... of tests/support/loopback_peers.h).
+using namespace corvane::test;
 
-// A non-blocking listener on 127.0.0.1 with an ephemeral port (host byte order); -1 on failure.
-int Listen(std::uint16_t& port);
-// One accepted connection (non-blocking), or -1 when none came within timeoutMs.
-int Accept(int listener, int timeoutMs = 5000);
-// A non-blocking connect to 127.0.0.1:port, completing in the background; -1 on failure.
-// receiveBuffer > 0 sets SO_RCVBUF before the connect, so that the window stays small.
-int Connect(std::uint16_t port, int receiveBuffer = 0);
-bool Send(int fd, std::string_view data, int timeoutMs = 5000);
-// Reads until `into` holds at least n bytes.
-bool Receive(int fd, std::string& into, std::size_t n, int timeoutMs = 5000);
-// Reads until end of stream or reset; everything read is appended to `into`. reset (when
-// given) tells which of the two it was.
-bool WaitClosed(int fd, std::string& into, int timeoutMs = 5000, bool* reset = nullptr);
-// Closes with RST instead of FIN.
-void ResetAndClose(int fd);
-void SetReceiveBuffer(int fd, int bytes);
-// A port on 127.0.0.1 where nothing listens.
-std::uint16_t RefusingPort();
 // "Client connected; 127.0.0.1:<port>" for the Client's end fd.
 std::string ClientConnected(int fd);
 // A short exchange between a connected Client and its Server gets through both ways.
@@ -131,7 +105,7 @@ protected:
     QTemporaryDir dir_;
     RecordingControlView view_;
     RecordingRelayView relayView_;
-    RecordingLogView logView_;
+    RecordingLogView logView_;  // the whole text: the log's Buffer Size has no limit
     std::unique_ptr<control::RelayControl> control_;
     int serverListen_ = -1;
     std::uint16_t serverPort_ = 0;

@@ -27,7 +27,7 @@ TEST_F(PauseFaultTest, ClientResetDuringAPauseEndsTheConnectionAtResume) {
     EXPECT_EQ(control_->Engine().ConnectionCount(), 1);
     control_->Resume();
     std::string rest;
-    ASSERT_TRUE(WaitClosed(server, rest, 5000));
+    ASSERT_TRUE(WaitPeerClosed(server, rest, 5000));
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
     const Lines lines = LinesOf(n);
     ASSERT_GE(lines.size(), 4u);
@@ -51,7 +51,7 @@ TEST_F(PauseFaultTest, ServerResetDuringAPauseEndsTheConnectionAtResume) {
     EXPECT_EQ(control_->Engine().ConnectionCount(), 1);
     control_->Resume();
     std::string rest;
-    ASSERT_TRUE(WaitClosed(client, rest, 5000));
+    ASSERT_TRUE(WaitPeerClosed(client, rest, 5000));
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
     const Lines lines = LinesOf(n);
     ASSERT_GE(lines.size(), 4u);
@@ -94,12 +94,12 @@ protected:
         const int ender = GetParam() ? client : server;
         const int other = GetParam() ? server : client;
         control_->Pause();
-        EXPECT_TRUE(Send(ender, "last words"));
+        EXPECT_TRUE(SendPeer(ender, "last words"));
         RunEventLoopFor(50);
         Drop(ender, reset);
         RunEventLoopFor(100);
         control_->Resume();
-        const bool closed = WaitClosed(other, got, 5000);
+        const bool closed = WaitPeerClosed(other, got, 5000);
         return WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }) && closed;
     }
 };

@@ -18,11 +18,11 @@ TEST_F(ServerFaultTest, RefusingServerEndsTheConnectionAndTheLogFileHasEveryLine
     ASSERT_EQ(StartRelay("127.0.0.1", std::to_string(RefusingPort()), logFile),
               control::StartResult::Started);
     const int running = OpenDescriptors();
-    const int client = Keep(Connect(LocalPort()));
+    const int client = Keep(ConnectPeer(LocalPort()));
     ASSERT_GE(client, 0);
     std::string got;
     bool reset = true;
-    ASSERT_TRUE(WaitClosed(client, got, 5000, &reset));
+    ASSERT_TRUE(WaitPeerClosed(client, got, 5000, &reset));
     EXPECT_TRUE(got.empty());
     EXPECT_FALSE(reset);
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
@@ -63,13 +63,13 @@ TEST_F(ServerFaultTest, ServerClosingMidTransferDeliversAllItSentAndEndsOnlyItsC
     int other = -1;
     ASSERT_TRUE(ConnectThrough(otherClient, otherServer, other));
     const std::string answer = Pattern(4 << 20, 1);
-    ASSERT_TRUE(Send(client, "request"));
+    ASSERT_TRUE(SendPeer(client, "request"));
     std::string request;
-    ASSERT_TRUE(Receive(server, request, 7));
-    ASSERT_TRUE(Send(server, answer, 20000));
+    ASSERT_TRUE(ReceivePeer(server, request, 7));
+    ASSERT_TRUE(SendPeer(server, answer, 20000));
     Drop(server);
     std::string got;
-    ASSERT_TRUE(WaitClosed(client, got, 30000));
+    ASSERT_TRUE(WaitPeerClosed(client, got, 30000));
     EXPECT_EQ(got.size(), answer.size());
     EXPECT_TRUE(got == answer);
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 1; }));
@@ -96,11 +96,11 @@ TEST_F(ServerFaultTest, ServerResettingMidTransferEndsTheConnectionWithTheResetT
     // The Client reads nothing yet, so the relay holds part of the answer at the reset.
     ASSERT_TRUE(ConnectThrough(client, server, n, 4096));
     const std::string answer = Pattern(16 << 20, 2);
-    Send(server, answer, 2000);
+    SendPeer(server, answer, 2000);
     ASSERT_GT(control_->Engine().SCBuffered(), 0);
     Drop(server, true);
     std::string got;
-    ASSERT_TRUE(WaitClosed(client, got, 20000));
+    ASSERT_TRUE(WaitPeerClosed(client, got, 20000));
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 0; }));
     // Whatever reached the Client is the start of the answer, unchanged.
     EXPECT_LE(got.size(), answer.size());
@@ -124,7 +124,7 @@ TEST_F(ServerFaultTest, ServerThatNeverReadsHoldsTheClientBackInBoundedMemory) {
     const std::string flood = Pattern(64 << 20, 3);
     // The flood cannot all go out: the Server takes nothing, the relay stops reading at its
     // mark and the kernel's buffers fill.
-    EXPECT_FALSE(Send(client, flood, 3000));
+    EXPECT_FALSE(SendPeer(client, flood, 3000));
     const std::int32_t held = control_->Engine().CSBuffered();
     EXPECT_GT(held, 0);
     EXPECT_LE(held, 2 * control_->Engine().HighWaterMark);

@@ -23,12 +23,12 @@ TEST_F(StartFaultTest, LogFileOnAFullDeviceLeavesRelayingAndTheLogBufferGoingUnr
     // Enough to fill the Log File's buffer many times over.
     const std::string bytes = Pattern(1 << 20, 5);
     std::string got;
-    ASSERT_TRUE(Send(client, bytes, 20000));
-    ASSERT_TRUE(Receive(server, got, bytes.size(), 20000));
+    ASSERT_TRUE(SendPeer(client, bytes, 20000));
+    ASSERT_TRUE(ReceivePeer(server, got, bytes.size(), 20000));
     EXPECT_TRUE(got == bytes);
     got.clear();
-    ASSERT_TRUE(Send(server, bytes, 20000));
-    ASSERT_TRUE(Receive(client, got, bytes.size(), 20000));
+    ASSERT_TRUE(SendPeer(server, bytes, 20000));
+    ASSERT_TRUE(ReceivePeer(client, got, bytes.size(), 20000));
     EXPECT_TRUE(got == bytes);
     const std::string connected = ClientConnected(client);
     Drop(client);

@@ -46,11 +46,11 @@ TEST_F(StopUnderLoadTest, AThousandConnectionsMidTransferAllCloseNewestFirst) {
     std::vector<int> servers;
     for (int group = 0; group < kConnections / kGroup; ++group) {
         for (int i = 0; i < kGroup; ++i) {
-            clients.push_back(Keep(Connect(LocalPort(), 4096)));
+            clients.push_back(Keep(ConnectPeer(LocalPort(), 4096)));
             ASSERT_GE(clients.back(), 0);
         }
         while (static_cast<int>(servers.size()) < (group + 1) * kGroup) {
-            const int fd = Keep(Accept(serverListen_));
+            const int fd = Keep(AcceptPeer(serverListen_));
             ASSERT_GE(fd, 0) << "accepted " << servers.size();
             servers.push_back(fd);
         }
@@ -110,7 +110,7 @@ TEST_F(StopUnderLoadTest, AThousandConnectionsMidTransferAllCloseNewestFirst) {
     int ended = 0;
     for (int fd : peers_) {
         std::string rest;
-        ended += WaitClosed(fd, rest, 5000) ? 1 : 0;
+        ended += WaitPeerClosed(fd, rest, 5000) ? 1 : 0;
     }
     EXPECT_EQ(ended, 2 * kConnections);
     for (int fd : std::vector<int>(peers_)) {

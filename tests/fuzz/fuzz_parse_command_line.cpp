@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/command_line.h"
+#include "control/settings.h"
 #include "fuzz_support.h"
 
 namespace corvane::fuzz {
@@ -15,21 +16,23 @@ namespace {
 
 using control::Settings;
 
-// The text as it must be taken: at most `limit` bytes, the cut moved back so that it never
-// lands inside a UTF-8 sequence.
+// The text as it must be taken: at most `limit` characters (as CharacterCount counts them),
+// the cut never inside one.
 void CheckCut(const std::string& taken, const std::string& given, std::size_t limit) {
-    FUZZ_CHECK(taken.size() <= limit);
+    FUZZ_CHECK(control::CharacterCount(taken) <= limit);
     FUZZ_CHECK_EQ(given.substr(0, taken.size()), taken);
-    if (given.size() <= limit) {
+    if (control::CharacterCount(given) <= limit) {
         FUZZ_CHECK_EQ(taken, given);
         return;
     }
-    // Cut: the byte after the cut begins a character, and only continuation bytes were
-    // dropped between the cut and the limit.
+    // Cut: the byte after the cut begins a character, and that whole character would not
+    // have fitted.
     FUZZ_CHECK((static_cast<unsigned char>(given[taken.size()]) & 0xC0) != 0x80 || taken.empty());
-    for (std::size_t i = taken.size() + 1; i <= limit; ++i) {
-        FUZZ_CHECK((static_cast<unsigned char>(given[i]) & 0xC0) == 0x80);
+    std::size_t next = taken.size() + 1;
+    while (next < given.size() && (static_cast<unsigned char>(given[next]) & 0xC0) == 0x80) {
+        ++next;
     }
+    FUZZ_CHECK(control::CharacterCount(given.substr(0, next)) > limit);
 }
 
 // The usage text read word by word: the switches' values, or no value on a usage error.

@@ -1,8 +1,8 @@
 // RewriteHttpRequest over any all-text chunk and Remote Host and Remote Port texts of any
-// length: the request flag follows the first line; only the last "Host: " line changes, in
-// the bytes and in the list alike, and only when it stands in the bytes as stored; the bytes
-// before the chunk stay; a shortage of memory (for the new line or for the room) changes
-// nothing at all.
+// length: the request flag follows the first line; only the last "Host: " line of the header
+// (before the first empty line) changes, in the bytes and in the list alike, and only when it
+// stands in the bytes as stored; the bytes before the chunk stay; a shortage of memory (for
+// the new line or for the room) changes nothing at all.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -43,8 +43,11 @@ Expectation Expect(const std::vector<std::string>& lines, std::string_view chunk
     }
     bool proxy = false;
     bool found = false;
+    bool header = true;  // up to the first empty line
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        if (BeginsWith(lines[i], "Host: ")) {
+        if (lines[i] == "\r\n") {
+            header = false;
+        } else if (header && BeginsWith(lines[i], "Host: ")) {
             e.hostIndex = i;
             found = true;
         } else if (BeginsWith(lines[i], "Proxy-Connection: ")) {

@@ -58,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform::SettingsKey key;
         loaded = control::LoadSettings(key, read);
     }
-    FUZZ_CHECK(read.RemoteHost.size() <= control::kRemoteHostLimit);
-    FUZZ_CHECK(read.RemotePort.size() <= control::kRemotePortLimit);
-    FUZZ_CHECK(read.LocalPort.size() <= control::kLocalPortLimit);
-    FUZZ_CHECK(read.LogFile.size() <= control::kLogFileLimit);
+    FUZZ_CHECK(control::CharacterCount(read.RemoteHost) <= control::kRemoteHostLimit);
+    FUZZ_CHECK(control::CharacterCount(read.RemotePort) <= control::kRemotePortLimit);
+    FUZZ_CHECK(control::CharacterCount(read.LocalPort) <= control::kLocalPortLimit);
+    FUZZ_CHECK(control::CharacterCount(read.LogFile) <= control::kLogFileLimit);
     if (!loaded.KeyOpened) {
         CheckSame(read, Settings{});
     }

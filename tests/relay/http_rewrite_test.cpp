@@ -128,6 +128,28 @@ TEST_F(HttpRewriteTest, TheLastOfTwoHostLinesIsReplaced) {
     EXPECT_EQ(ColourOf(3), log::kPurple);
 }
 
+TEST_F(HttpRewriteTest, HostLinesInTheBodyAreNotHeaders) {
+    const std::string head = "POST /form HTTP/1.1\r\n";
+    const std::string body = "\r\nHost: in-the-body\r\n";
+    const struct {
+        std::string header;
+        std::string rewritten;
+    } cases[] = {
+        {"Host: a:1\r\nContent-Length: 19\r\n", "Host: h:2\r\nContent-Length: 19\r\n"},
+        {"Content-Length: 19\r\n", "Content-Length: 19\r\n"},
+    };
+    for (const auto& c : cases) {
+        log::FreeChain(lines);
+        channel.Release();
+        const std::string chunk = head + c.header + body;
+        const std::string expected = head + c.rewritten + body;
+        EXPECT_EQ(Rewrite(chunk, "h", "2"), static_cast<int>(expected.size()));
+        EXPECT_EQ(seen, 1);
+        EXPECT_EQ(Bytes(), expected);
+        EXPECT_EQ(Texts().back(), "Host: in-the-body\r\n");
+    }
+}
+
 TEST_F(HttpRewriteTest, ForwardedHostWithTheSameValueIsNotTheHostLine) {
     const std::string chunk = "GET / HTTP/1.1\r\nX-Forwarded-Host: a:1\r\nHost: a:1\r\n\r\n";
     EXPECT_EQ(Rewrite(chunk, "bb", "22"), static_cast<int>(chunk.size()) + 2);

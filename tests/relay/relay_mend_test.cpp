@@ -1,5 +1,5 @@
-// Faults of the original design that the relay mends: answers cut short at a close,
-// unbounded buffering, and spinning when descriptors run out.
+// The relay's mends: no answer cut short at a close, no unbounded buffering, and no
+// spinning when descriptors run out.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>

@@ -1,13 +1,7 @@
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
@@ -24,149 +18,6 @@ void RecordingRelayView::ShowCounter(Counter counter, std::string_view text) {
 std::string RecordingRelayView::Label(Counter counter) const {
     const auto it = labels.find(counter);
     return it == labels.end() ? std::string("0") : it->second;
-}
-
-void RecordingLogView::DeleteFirstLine() {
-    const auto end = text.find("\r\n");
-    text.erase(0, end == std::string::npos ? text.size() : end + 2);
-    if (!lines.empty()) {
-        lines.erase(lines.begin());
-    }
-}
-
-void RecordingLogView::AppendRun(std::string_view run, log::Colour colour) {
-    text.append(run);
-    std::size_t start = 0;
-    while (start < run.size()) {
-        const auto end = run.find("\r\n", start);
-        const auto stop = end == std::string_view::npos ? run.size() : end;
-        lines.emplace_back(std::string(run.substr(start, stop - start)), colour);
-        start = stop + 2;
-    }
-}
-
-namespace {
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(port);
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sin;
-}
-
-void MakeNonBlocking(int fd) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
-}  // namespace
-
-int ListenPeer(std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin = Loopback(0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-        ::listen(fd, SOMAXCONN) != 0) {
-        return -1;
-    }
-    socklen_t len = sizeof sin;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
-    port = ntohs(sin.sin_port);
-    MakeNonBlocking(fd);
-    return fd;
-}
-
-int AcceptPeer(int listenFd, int timeoutMs) {
-    int fd = -1;
-    WaitFor(
-        [&] {
-            fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            return fd >= 0;
-        },
-        timeoutMs);
-    return fd;
-}
-
-int ConnectPeer(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in sin = Loopback(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 && errno != EINPROGRESS) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendPeer(int fd, std::string_view data, int timeoutMs) {
-    std::size_t sent = 0;
-    return WaitFor(
-        [&] {
-            while (sent < data.size()) {
-                const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) {
-                    return false;
-                }
-                sent += static_cast<std::size_t>(n);
-            }
-            return true;
-        },
-        timeoutMs);
-}
-
-bool ReceivePeer(int fd, std::string& into, std::size_t n, int timeoutMs) {
-    char buf[65536];
-    return WaitFor(
-        [&] {
-            while (into.size() < n) {
-                const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
-                if (got <= 0) {
-                    return false;
-                }
-                into.append(buf, static_cast<std::size_t>(got));
-            }
-            return true;
-        },
-        timeoutMs);
-}
-
-bool WaitPeerClosed(int fd, std::string& into, int timeoutMs) {
-    char buf[65536];
-    return WaitFor(
-        [&] {
-            for (;;) {
-                const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
-                if (got == 0) {
-                    return true;
-                }
-                if (got < 0) {
-                    return errno != EAGAIN && errno != EWOULDBLOCK;  // a reset ends it too
-                }
-                into.append(buf, static_cast<std::size_t>(got));
-            }
-        },
-        timeoutMs);
-}
-
-void ClosePeer(int fd) {
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
-
-void ResetPeer(int fd) {
-    linger l{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    ::close(fd);
-}
-
-void SetReceiveBuffer(int fd, int bytes) {
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-}
-
-std::uint16_t RefusingPort() {
-    std::uint16_t port = 0;
-    const int fd = ListenPeer(port);
-    ::close(fd);
-    return port;
 }
 
 void RelayFixture::SetUp() {
@@ -297,20 +148,9 @@ bool RelayFixture::Consistent() const {
 
 namespace corvane::relay::test {
 
-std::uint16_t LocalPortOf(int fd) {
-    sockaddr_in sin{};
-    socklen_t len = sizeof sin;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
-    return ntohs(sin.sin_port);
-}
-
 StuckServer::StuckServer() {
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin = Loopback(0);
-    ::bind(listenFd, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
-    ::listen(listenFd, 0);  // room for one connection that is not accepted
+    listenFd = corvane::test::ListenPeerOn(0, 0);  // room for one connection not accepted
     port = LocalPortOf(listenFd);
-    MakeNonBlocking(listenFd);
     filler = ConnectPeer(port);
     // The filler is established (and queued) once the connect has finished.
     pollfd p{filler, POLLOUT, 0};

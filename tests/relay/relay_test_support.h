@@ -16,6 +16,8 @@
 #include "log/traffic_log.h"
 #include "relay/relay_engine.h"
 #include "relay/relay_view.h"
+#include "support/loopback_peers.h"
+#include "support/recording_log_view.h"
 
 namespace corvane::relay::test {
 
@@ -35,36 +37,20 @@ public:
     std::vector<bool> runningStates;
 };
 
-class RecordingLogView : public log::LogView {
-public:
-    virtual ~RecordingLogView() = default;
-    std::int64_t TextLength() const override { return static_cast<std::int64_t>(text.size()); }
-    void DeleteFirstLine() override;
-    void AppendRun(std::string_view run, log::Colour colour) override;
-    void ScrollCaretIntoView() override {}
-    void Clear() override {
-        text.clear();
-        lines.clear();
-    }
-
-    std::string text;
-    std::vector<std::pair<std::string, log::Colour>> lines;  // without CR LF
-};
+using corvane::test::RecordingLogView;  // tests/support/recording_log_view.h
 
 // --- Raw POSIX peers on 127.0.0.1, non-blocking, pumped with the event loop --------------
-int ListenPeer(std::uint16_t& port);  // port in host byte order
-int AcceptPeer(int listenFd, int timeoutMs = 5000);
-int ConnectPeer(std::uint16_t port);  // the connect completes in the background
-bool SendPeer(int fd, std::string_view data, int timeoutMs = 5000);
-// Reads until `into` holds at least n bytes.
-bool ReceivePeer(int fd, std::string& into, std::size_t n, int timeoutMs = 5000);
-// Reads until the peer's close; everything read is appended to `into`.
-bool WaitPeerClosed(int fd, std::string& into, int timeoutMs = 5000);
-void ClosePeer(int fd);
-void ResetPeer(int fd);  // closes with RST instead of FIN
-void SetReceiveBuffer(int fd, int bytes);
-// A port on 127.0.0.1 that refuses: it was bound and closed again.
-std::uint16_t RefusingPort();
+// (tests/support/loopback_peers.h, shared with the other test programs)
+using corvane::test::AcceptPeer;
+using corvane::test::ClosePeer;
+using corvane::test::ConnectPeer;
+using corvane::test::ListenPeer;
+using corvane::test::ReceivePeer;
+using corvane::test::RefusingPort;
+using corvane::test::ResetPeer;
+using corvane::test::SendPeer;
+using corvane::test::SetReceiveBuffer;
+using corvane::test::WaitPeerClosed;
 
 class RelayFixture : public ::testing::Test {
 protected:
@@ -100,8 +86,7 @@ protected:
 
 namespace corvane::relay::test {
 
-// The local port of a raw peer, in host byte order.
-std::uint16_t LocalPortOf(int fd);
+using corvane::test::LocalPortOf;
 // A listener whose accept queue is full: a connect to it stays under way (its SYN is
 // dropped) until Admit() takes the queued connection, after which the retried SYN gets in.
 class StuckServer {

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -100,7 +101,8 @@ TEST_F(DialogsTest, BrowseRefusesAReadOnlyFile) {
 
 TEST_F(DialogsTest, AboutBoxShowsItsLinesAndCloses) {
     ShowAndActivate();
-    QString caption, name, version, publisher, address;
+    QString caption, name, version, publisher, address, fullAddress;
+    QRect addressPlace;
     QSize size;
     QRect close;
     bool isDefault = false;
@@ -113,6 +115,8 @@ TEST_F(DialogsTest, AboutBoxShowsItsLinesAndCloses) {
         version = box->Label2->text();
         publisher = box->Label3->text();
         address = box->Label4->text();
+        fullAddress = box->Label4->toolTip();
+        addressPlace = box->Label4->geometry();
         close = box->OKButton->geometry();
         isDefault = box->OKButton->isDefault();
         EXPECT_FALSE(box->Image1->pixmap().isNull());
@@ -125,7 +129,11 @@ TEST_F(DialogsTest, AboutBoxShowsItsLinesAndCloses) {
     EXPECT_EQ(name.toStdString(), "Corvane");
     EXPECT_EQ(version.toStdString(), "Version 2.80");
     EXPECT_EQ(publisher.toStdString(), "Halvard Software");
-    EXPECT_EQ(address.toStdString(), kHomePageUrl);
+    // The address stays on the box: its middle gives way, the whole of it is the tooltip.
+    EXPECT_EQ(fullAddress, HomePageUrl().toString());
+    EXPECT_TRUE(address.startsWith(QStringLiteral("file:///")));
+    EXPECT_TRUE(address.endsWith(QStringLiteral("CORVANE.HLP")));
+    EXPECT_LE(addressPlace.right(), 275);
     EXPECT_EQ(close, QRect(206, 150, 75, 25));
     EXPECT_TRUE(isDefault);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -162,13 +170,18 @@ public Q_SLOTS:
     void Open(const QUrl& url) { opened.append(url); }
 };
 
-TEST_F(DialogsTest, HomePageOpensTheAddressOnce) {
+TEST_F(DialogsTest, HomePageOpensTheInstalledHelpOnce) {
     UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "Open");
     Form().MenuItemHomePage->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     ASSERT_EQ(catcher.opened.size(), 1);
-    EXPECT_EQ(catcher.opened[0].toString().toStdString(), kHomePageUrl);
+    const QUrl opened = catcher.opened[0];
+    EXPECT_TRUE(opened.isLocalFile()) << opened.toString().toStdString();
+    EXPECT_TRUE(QFileInfo(opened.toLocalFile()).isFile()) << opened.toString().toStdString();
+    EXPECT_EQ(opened, QUrl::fromLocalFile(FindHelpFile()));
 }
 
 }  // namespace

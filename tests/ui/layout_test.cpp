@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "form_support.h"
+#include "platform/winsock.h"
 #include "ui/hints.h"
 #include "ui/log_buffer_view.h"
 
@@ -221,6 +223,28 @@ TEST(WindowSize, StoredSizeIsAppliedAndTheCloseSavesIt) {
     QSettings store(QStringLiteral("Halvard"), QStringLiteral("Corvane"));
     EXPECT_EQ(store.value(QStringLiteral("Width")).toInt(), 720);
     EXPECT_EQ(store.value(QStringLiteral("Height")).toInt(), 500);
+}
+
+TEST(WindowSize, AFailedSocketStartSavesTheStoredSize) {
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    {
+        QSettings store(QStringLiteral("Halvard"), QStringLiteral("Corvane"));
+        store.setValue(QStringLiteral("Width"), 700);
+        store.setValue(QStringLiteral("Height"), 480);
+    }
+    const auto box = AnswerMessageBox(QMessageBox::Ok);
+    platform::SetStartupFailure(platform::WSASYSNOTREADY);
+    {
+        TForm1 form;
+        EXPECT_EQ(form.StartUp({}), control::StartupResult::SocketsFailed);
+    }
+    platform::SetStartupFailure(0);
+    CancelAnswers();
+    EXPECT_TRUE(box->seen);
+    QSettings store(QStringLiteral("Halvard"), QStringLiteral("Corvane"));
+    EXPECT_EQ(store.value(QStringLiteral("Width")).toInt(), 700);
+    EXPECT_EQ(store.value(QStringLiteral("Height")).toInt(), 480);
 }
 
 TEST(StartUp, UsageErrorLeavesTheWindowUnshownAndNothingStored) {

@@ -1,6 +1,7 @@
-// The window program started where there is no display at all: the command line is still
-// checked (a usage error reads as everywhere, exit code 0), otherwise it says that no window
-// can be shown and ends with 1; it never aborts and never touches the settings.
+// The window program started where there is no display at all, or where the display named
+// cannot be opened: the command line is still checked (a usage error reads as everywhere,
+// exit code 0), otherwise it says that no window can be shown and ends with 1; it never
+// aborts and never touches the settings.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -37,20 +38,24 @@ protected:
 
     QString ConfigHome() const { return dir_.filePath(QStringLiteral("config")); }
 
-    // The environment of a machine without any display.
-    QProcessEnvironment Environment() const {
+    // The environment of a machine without any display, or with DISPLAY set to `display`.
+    QProcessEnvironment Environment(const QString& display = {}) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE"}) {
             env.remove(QString::fromLatin1(name));
+        }
+        if (!display.isEmpty()) {
+            env.insert(QStringLiteral("DISPLAY"), display);
         }
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), ConfigHome());
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.path());
         return env;
     }
 
-    Outcome Run(const QStringList& args) {
+    Outcome Run(const QStringList& args, const QString& display = {}) {
         QProcess process;
-        process.setProcessEnvironment(Environment());
+        process.setProcessEnvironment(Environment(display));
         process.start(QStringLiteral(CORVANE_PROGRAM), args);
         Outcome outcome;
         if (!process.waitForStarted(kEndTimeoutMs)) {
@@ -124,6 +129,36 @@ TEST_F(NoDisplayTest, AGoodCommandLineSaysThereIsNoDisplayAndEndsWithOne) {
         EXPECT_NE(outcome.err.find("no display is available"), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("corvane-cli"), std::string::npos) << outcome.err;
         EXPECT_EQ(outcome.err.find("Usage:"), std::string::npos) << outcome.err;
+        EXPECT_TRUE(NothingStored());
+    }
+}
+
+TEST_F(NoDisplayTest, ADisplayThatCannotBeOpenedCountsAsNone) {
+    // A display number without an X server's socket.
+    int number = 9000;
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))) {
+        ++number;
+    }
+    const QString display = QStringLiteral(":%1").arg(number);
+    const struct {
+        QStringList args;
+        int code;
+        std::string says;
+    } cases[] = {
+        {{QStringLiteral("127.0.0.1"), QStringLiteral("80")},
+         0,
+         std::string(control::kUsageText) + ".\n"},
+        {{QStringLiteral("127.0.0.1"), QStringLiteral("80"), QStringLiteral("0")},
+         1,
+         "corvane-cli"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const Outcome outcome = Run(c.args, display);
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(outcome.status, QProcess::NormalExit) << outcome.err;
+        EXPECT_EQ(outcome.code, c.code) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
         EXPECT_TRUE(NothingStored());
     }
 }

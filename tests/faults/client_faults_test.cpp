@@ -210,7 +210,7 @@ TEST_F(ClientFaultTest, NoDescriptorForTheServerSideHoldsAcceptingBackAsAFailedA
         ASSERT_TRUE(limit.Ok());
         ASSERT_TRUE(ConnectLater(dropped, LocalPort()));
         std::string got;
-        ASSERT_TRUE(WaitClosed(dropped, got));
+        ASSERT_TRUE(WaitPeerClosed(dropped, got));
         n = LastConnectionNumber();
         // The shortage goes on (even accept fails now): its episode has been logged already.
         DescriptorLimit none(0);
@@ -223,7 +223,7 @@ TEST_F(ClientFaultTest, NoDescriptorForTheServerSideHoldsAcceptingBackAsAFailedA
                    Numbered(n, "Too many open files"), Numbered(n, "Disconnected from Client")}));
         EXPECT_EQ(control_->Engine().ConnectionCount(), 0);
     }
-    const int server = Keep(Accept(serverListen_, 10000));
+    const int server = Keep(AcceptPeer(serverListen_, 10000));
     ASSERT_GE(server, 0);
     ASSERT_TRUE(WaitFor([&] { return control_->Engine().ConnectionCount() == 1; }));
     ExpectRelays(waiting, server);

@@ -118,8 +118,8 @@ TEST_F(DrainFaultTest, NumberOfAClientWhoseRequestStillDrainsIsNotGivenToTheNext
     const std::string connected = ClientConnected(client);
     // More than the kernel's buffers on the way to the Server take while it reads nothing.
     const std::string request = Pattern(16 << 20, 6);
-    ASSERT_TRUE(Send(client, request, 20000));
-    ASSERT_TRUE(Send(server, Pattern(1 << 20, 7), 20000));  // the Client reads none of it
+    ASSERT_TRUE(SendPeer(client, request, 20000));
+    ASSERT_TRUE(SendPeer(server, Pattern(1 << 20, 7), 20000));  // the Client reads none of it
     ASSERT_TRUE(WaitFor([&] {
         return Engine().CSBuffered() > 0 && Engine().CSBuffered() + Engine().CSTransferred() ==
                                                 static_cast<std::int64_t>(request.size());
@@ -139,7 +139,7 @@ TEST_F(DrainFaultTest, NumberOfAClientWhoseRequestStillDrainsIsNotGivenToTheNext
     EXPECT_EQ(Engine().ConnectionCount(), 2);
 
     std::string got;
-    ASSERT_TRUE(WaitClosed(server, got, 30000));
+    ASSERT_TRUE(WaitPeerClosed(server, got, 30000));
     EXPECT_EQ(got.size(), request.size());
     EXPECT_TRUE(got == request);
     ASSERT_TRUE(WaitFor([&] { return Engine().ConnectionCount() == 1; }));

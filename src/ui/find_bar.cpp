@@ -37,7 +37,7 @@ TFindBar::TFindBar(QWidget* parent, QPlainTextEdit* view) : QWidget(parent), vie
     auto* label = new QLabel(QStringLiteral("Fi&nd:"), this);
     EditFind = new QLineEdit(this);
     EditFind->setObjectName(QStringLiteral("EditFind"));
-    EditFind->setMinimumWidth(160);
+    EditFind->setMinimumWidth(120);
     label->setBuddy(EditFind);
     ButtonFindNext = MakeButton(this, "ButtonFindNext", QStringLiteral("Next"),
                                 QStringLiteral("Find the next match (F3, Enter)"));
@@ -47,6 +47,8 @@ TFindBar::TFindBar(QWidget* parent, QPlainTextEdit* view) : QWidget(parent), vie
     CheckBoxMatchCase->setObjectName(QStringLiteral("CheckBoxMatchCase"));
     LabelFindStatus = new QLabel(this);
     LabelFindStatus->setObjectName(QStringLiteral("LabelFindStatus"));
+    // The bar must fit the window's design width: the status never widens it.
+    LabelFindStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     ButtonFindClose = MakeButton(this, "ButtonFindClose", QStringLiteral("Close"),
                                  QStringLiteral("Close the find bar (Escape)"));
     row->addWidget(label);

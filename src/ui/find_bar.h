@@ -15,8 +15,8 @@ class QToolButton;
 namespace corvane::ui {
 
 inline constexpr const char* kFindNotFound = "Not found";
-inline constexpr const char* kFindWrappedToTop = "Passed the end, continued from the top";
-inline constexpr const char* kFindWrappedToEnd = "Passed the top, continued from the end";
+inline constexpr const char* kFindWrappedToTop = "Continued from the top";
+inline constexpr const char* kFindWrappedToEnd = "Continued from the end";
 
 class TFindBar final : public QWidget {
     Q_OBJECT

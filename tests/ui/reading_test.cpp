@@ -126,6 +126,8 @@ TEST_F(ReadingTest, FindWrapsAndFindsInBothDirections) {
                   0);
         EXPECT_EQ(selection.block().blockNumber(), step.line);
         EXPECT_EQ(bar.LabelFindStatus->text(), step.status);
+        EXPECT_LE(bar.minimumSizeHint().width(), control::kDesignWidth)
+            << "the bar fits the design width";
     }
     EXPECT_FALSE(Form().Control().Running()) << "Enter in the find bar does not press Start";
 

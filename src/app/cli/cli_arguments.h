@@ -12,13 +12,14 @@ namespace corvane::cli {
 
 inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
-    "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly]";
+    "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
+    "[-time]";
 
 // What "corvane-cli --help" prints: the usage, then a line per switch.
 inline constexpr const char* kCliHelpText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>]\n"
     "                   [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High]\n"
-    "                   [-auto] [-hexonly]\n"
+    "                   [-auto] [-hexonly] [-time]\n"
     "Relays a local TCP port to a server at once and logs the traffic on standard output.\n"
     "\n"
     "  -file <log file>  also write the whole log to this file (an HTML page when the name\n"
@@ -28,6 +29,7 @@ inline constexpr const char* kCliHelpText =
     "  -detail <level>   what standard output shows: Low, Medium or High (default)\n"
     "  -auto             accepted as the window takes it; changes nothing\n"
     "  -hexonly          show all relayed data as a hexadecimal dump\n"
+    "  -time             begin every message line with the time of its event\n"
     "  --help            show this text and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -42,8 +44,8 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 
 // True when args (the arguments after the program's name) follow the grammar; settings then
 // hold the defaults (Buffer Size 32768, Detail High, Hex Only off) with the command line
-// applied. Fewer than three arguments is a usage error, unlike the window's empty command
-// line. No stored settings are read.
+// applied (every option off unless its switch is given). Fewer than three arguments is a usage
+// error, unlike the window's empty command line. No stored settings are read.
 [[nodiscard]] bool ParseCliArguments(const std::vector<std::string>& args,
                                      control::Settings& settings);
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QTest>
 
 #include <string>
 
@@ -246,6 +247,23 @@ TEST(LogFile, ManyBuffersOnTheirWayKeepTheirOrderAndAreAllWrittenAtClose) {
     EXPECT_TRUE(first.Contents() == expected) << "the first file is not whole or out of order";
     file.CloseLogFile();
     EXPECT_EQ(second.Contents(), "second run\r\n");
+}
+
+// What a quiet relay has logged reaches the file while it stays open, for another process
+// (here a reader of its own) to follow; the flush timer hands the buffer over.
+TEST(LogFile, BufferedLinesReachTheFileSoonWhileItStaysOpen) {
+    TempLogName name("quiet.htm");
+    LogFile file;
+    ASSERT_TRUE(file.OpenLogFile(name.Path()));
+    file.WriteLogText("one quiet line\r\n", LogKind::Message);
+    const std::string expected = kHeader + CrLf({"<span class=\"tsmsg\">one quiet line<br />"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return name.Contents() == expected; }, 5000))
+        << name.Contents().size() << " bytes on disk";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !file.FlushTimerRunning(); }, 5000));
+    file.WriteLogText("and one more\r\n", LogKind::Message);  // starts it again
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return name.Contents() == expected + CrLf({"and one more<br />"}); }, 5000));
+    EXPECT_TRUE(file.IsOpen());
 }
 
 TEST(LogFile, UnopenableNameFails) {

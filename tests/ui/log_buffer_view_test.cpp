@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QTcpSocket>
 #include <QTextBlock>
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "form_support.h"
@@ -149,6 +151,29 @@ TEST_F(LogBufferTest, ARunLongerThanTheCapIsShownWhole) {
     EXPECT_EQ(Form().Memo1->document()->blockCount(), 1);
 }
 
+// A tick moves run after run into the view, each in its colour, until the queue is empty or
+// its budget is spent (here a clock that advances 8 ms at each reading: three runs).
+TEST_F(LogBufferTest, ATickMovesRunsUntilTheQueueIsEmptyOrTheBudgetIsSpent) {
+    auto readings = std::make_shared<int>(0);
+    Log().TickClock = [readings] {
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(8 * (*readings)++));
+    };
+    for (int i = 0; i < 5; ++i) {
+        Log().AppendLogLine(("line " + std::to_string(i)).c_str(),
+                            i % 2 ? log::LogKind::Data : log::LogKind::Message, -1, 0);
+    }
+    Log().OnLogTimer();
+    EXPECT_EQ(Form().Memo1->toPlainText().toStdString(), "line 0\nline 1\nline 2");
+    EXPECT_TRUE(Log().LogTimerRunning());
+    Log().OnLogTimer();
+    EXPECT_EQ(Form().Memo1->document()->blockCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Form().Memo1->ColourOfLine(i), i % 2 ? kBlack : kNavy) << i;
+    }
+    EXPECT_FALSE(Log().HasPending());
+    EXPECT_FALSE(Log().LogTimerRunning());
+}
+
 TEST_F(LogBufferTest, SizeMenusTrimAndCheckTogether) {
     Form().MMenuItemUnlimited->trigger();
     EXPECT_TRUE(Form().MenuItemUnlimited->isChecked());
@@ -204,7 +229,7 @@ TEST_F(LogBufferTest, RelayedHttpRequestShowsEachRunInItsColour) {
     std::unique_ptr<QTcpSocket> peer(server_.nextPendingConnection());
     client.write("GET / HTTP/1.0\r\nHost: example.org\r\nAccept: */*\r\n\r\n");
     const QString host = QStringLiteral("Host: 127.0.0.1:%1").arg(server_.serverPort());
-    // One run per 200 ms tick: header, lines before the Host line, the Host line, the rest.
+    // Four runs: header, lines before the Host line, the Host line, the rest.
     ASSERT_TRUE(
         WaitFor([&] { return Form().Memo1->toPlainText().contains(QStringLiteral("Accept: */*")); },
                 10000));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "log/text_lines.h"
@@ -93,6 +94,18 @@ TEST_F(LogBuffer, TrimsWholeLinesFromTheTopBeforeInserting) {
     EXPECT_EQ(view.deletions, 3);
     EXPECT_EQ(view.text.size(), 31700u + 1000u);
     EXPECT_EQ(view.runs.back().text.size(), 1000u);
+}
+
+// At exactly BufferSize nothing goes; one character more costs the first line.
+TEST_F(LogBuffer, MakeRoomAtTheExactFit) {
+    log.BufferSize = 100;
+    for (const auto& [needed, deletions, kept] :
+         {std::tuple{40, 0, 60}, std::tuple{41, 1, 40}, std::tuple{61, 2, 0}}) {
+        view.text = LineOf(20) + "\r\n" + LineOf(40) + "\r\n";  // 20 + 40 characters
+        view.deletions = 0;
+        EXPECT_EQ(log.MakeRoom(needed), kept) << needed;
+        EXPECT_EQ(view.deletions, deletions) << needed;
+    }
 }
 
 TEST_F(LogBuffer, RunLongerThanTheCapEmptiesTheViewAndGoesInWhole) {

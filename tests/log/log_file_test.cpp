@@ -15,18 +15,16 @@ using testing::CrLf;
 using testing::TempLogName;
 
 TEST(IsHtmlLogName, NameTable) {
-    EXPECT_TRUE(IsHtmlLogName("LOG.HTM"));
-    EXPECT_TRUE(IsHtmlLogName("Log.Html"));
-    EXPECT_TRUE(IsHtmlLogName("C:\\logs\\x.htm"));
-    EXPECT_TRUE(IsHtmlLogName("/var/log/x.html"));
-    EXPECT_TRUE(IsHtmlLogName("C:.htm"));  // a drive colon ends the directory part
-    EXPECT_FALSE(IsHtmlLogName("x.htm.txt"));
-    EXPECT_FALSE(IsHtmlLogName("x.htmx"));
-    EXPECT_FALSE(IsHtmlLogName("x"));
-    EXPECT_FALSE(IsHtmlLogName("x."));
-    EXPECT_FALSE(IsHtmlLogName("C:\\dir.htm\\x"));
-    EXPECT_FALSE(IsHtmlLogName("/dir.html/x"));
-    EXPECT_FALSE(IsHtmlLogName(""));
+    // "C:.htm": a drive colon ends the directory part; only the last full stop of the last
+    // component counts.
+    for (const char* name : {"LOG.HTM", "Log.Html", "C:\\logs\\x.htm", "/var/log/x.html", "C:.htm",
+                             "a.b.htm", "x.y.HTML", "dir.v2\\x.htm"}) {
+        EXPECT_TRUE(IsHtmlLogName(name)) << name;
+    }
+    for (const char* name : {"x.htm.txt", "a.htm.b", "x.htmx", "x", "x.", "C:\\dir.htm\\x",
+                             "/dir.html/x", "dir.v2/x.txt", "dir.v2/x", ""}) {
+        EXPECT_FALSE(IsHtmlLogName(name)) << name;
+    }
 }
 
 const std::string kHeader = CrLf({

@@ -91,19 +91,13 @@ std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     if (view_ == nullptr) {
         return 0;
     }
-    std::int64_t held = view_->TextLength();
-    if (BufferSize < 0) {
+    const std::int64_t held = view_->TextLength();
+    if (BufferSize < 0 || held + length <= BufferSize) {
         return held;
     }
-    while (held > 0 && held + length > BufferSize) {
-        view_->DeleteFirstLine();
-        const std::int64_t after = view_->TextLength();
-        if (after >= held) {
-            break;  // a view that cannot shrink must not hang the program
-        }
-        held = after;
-    }
-    return held;
+    // While the length is above 0 and length plus needed is above BufferSize: the first line
+    // goes.
+    return view_->DeleteFirstLinesDownTo(BufferSize - length);
 }
 
 bool TrafficLog::MoveRunsForOneTick() {

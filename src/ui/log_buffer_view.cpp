@@ -54,6 +54,39 @@ void TLogBufferView::DeleteFirstLine() {
     length_ = removed > length_ ? 0 : length_ - removed;
 }
 
+std::int64_t TLogBufferView::DeleteFirstLinesDownTo(std::int64_t keep) {
+    // The lines that go, counted as DeleteFirstLine counts them: each with its two-character
+    // line end, the last line's only while it is pending.
+    QTextDocument* doc = document();
+    QTextBlock block = doc->firstBlock();
+    std::int64_t held = length_;
+    bool all = false;
+    while (held > 0 && held > keep && block.isValid()) {
+        const bool last = !block.next().isValid();
+        std::int64_t removed = block.length() - 1;
+        if (!last || lineEndPending_) {
+            removed += 2;
+        }
+        held = removed > held ? 0 : held - removed;
+        block = block.next();
+        all = last;
+    }
+    if (held == length_) {
+        return held;
+    }
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::Start);
+    if (all) {
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        lineEndPending_ = false;
+    } else {
+        cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+    length_ = held;
+    return held;
+}
+
 void TLogBufferView::AppendRun(std::string_view text, log::Colour colour) {
     QString shown;
     shown.reserve(static_cast<qsizetype>(text.size()) + 1);

@@ -43,6 +43,21 @@ TEST(LogBufferView, CountsLineEndsAsTwoAndKeepsOneBlockPerLine) {
     EXPECT_EQ(view.TextLength(), 7);
 }
 
+TEST(LogBufferView, DeletingDownToALengthTakesWholeLinesInOneEdit) {
+    TLogBufferView view;
+    view.AppendRun("aa\r\nbbb\r\ncccc\r\n", kNavy);
+    int edits = 0;
+    QObject::connect(view.document(), &QTextDocument::contentsChange, [&] { ++edits; });
+    EXPECT_EQ(view.DeleteFirstLinesDownTo(10), 6);  // 4 + 5 go, 6 stay
+    EXPECT_EQ(edits, 1);
+    EXPECT_EQ(view.toPlainText().toStdString(), "cccc");
+    EXPECT_EQ(view.DeleteFirstLinesDownTo(6), 6);
+    EXPECT_EQ(view.DeleteFirstLinesDownTo(-1), 0);  // the last line with its pending line end
+    view.AppendRun("x\r\n", kRed);
+    EXPECT_EQ(view.document()->blockCount(), 1);
+    EXPECT_EQ(view.TextLength(), 3);
+}
+
 TEST(LogBufferView, ARunWithoutLineEndIsContinuedByTheNext) {
     TLogBufferView view;
     view.AppendRun("GET / HT", kBlack);

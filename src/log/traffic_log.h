@@ -32,7 +32,8 @@ constexpr std::int32_t kUnlimited = -1;
 
 // PendingLog holds at most this many characters (plus the head entry, whose last lines may
 // still show) while BufferSize is a cap: what the largest cap shows, so that raising the cap
-// while lines wait shows what an unbounded queue would. At Unlimited it holds this much more.
+// while lines wait shows what an unbounded queue would. At Unlimited the bound is
+// kPendingBoundUnlimited. The oldest entries go first; the Log File has every line.
 constexpr std::int64_t kPendingBound = kBufferSize2MB;
 constexpr std::int64_t kPendingBoundUnlimited = 16 * 1024 * 1024;
 

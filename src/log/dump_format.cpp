@@ -68,7 +68,9 @@ void WriteChars(const unsigned char* bytes, char* out) {
 #endif
 }
 
-void FormatFullLineScalar(const unsigned char* bytes, int offset, char* out) {
+}  // namespace
+
+void FormatFullDumpLineScalar(const unsigned char* bytes, int offset, char* out) {
     WriteOffset(offset, out);
     for (int i = 0; i < kDumpBytesPerLine; ++i) {
         std::memcpy(out + HexColumn(i), kHex[bytes[i]].data(), 4);
@@ -76,6 +78,8 @@ void FormatFullLineScalar(const unsigned char* bytes, int offset, char* out) {
     out[kDumpCharColumn - 1] = ' ';
     WriteChars(bytes, out + kDumpCharColumn);
 }
+
+namespace {
 
 #if defined(__x86_64__)
 // The same line with byte shuffles: all sixteen hex pairs are looked up at once, then
@@ -114,12 +118,12 @@ __attribute__((target("ssse3"))) void FormatFullLineShuffled(const unsigned char
 void FormatFullLine(const unsigned char* bytes, int offset, char* out) {
     using Formatter = void (*)(const unsigned char*, int, char*);
     static const Formatter format =
-        __builtin_cpu_supports("ssse3") ? FormatFullLineShuffled : FormatFullLineScalar;
+        __builtin_cpu_supports("ssse3") ? FormatFullLineShuffled : FormatFullDumpLineScalar;
     format(bytes, offset, out);
 }
 #else
 void FormatFullLine(const unsigned char* bytes, int offset, char* out) {
-    FormatFullLineScalar(bytes, offset, out);
+    FormatFullDumpLineScalar(bytes, offset, out);
 }
 #endif
 

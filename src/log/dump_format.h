@@ -20,6 +20,10 @@ constexpr int DumpLineCount(int count) {
 // whose first byte has block offset `offset`.
 void FormatDumpLine(const unsigned char* bytes, int count, int offset, char* out);
 
+// A full line of 16 bytes, laid out byte by byte. FormatDumpLine uses byte shuffles for full
+// lines where the processor has them and this otherwise; tests compare the two.
+void FormatFullDumpLineScalar(const unsigned char* bytes, int offset, char* out);
+
 // Writes the lines for bytes[start, size) with their CR LF into out, which must hold
 // DumpLineCount(size - start) * 74 characters. Offsets count from the block's first byte.
 void FormatDump(const char* bytes, int start, int size, char* out);

@@ -17,14 +17,34 @@ void FileWriter::Open(std::FILE* file) {
 
 std::unique_ptr<char[]> FileWriter::Submit(std::unique_ptr<char[]> buffer, std::size_t used) {
     if (!thread_.joinable()) {
-        if (used > 0) {
-            (void)std::fwrite(buffer.get(), 1, used, file_);
-        }
+        WriteNow(buffer.get(), used);
         return buffer ? std::move(buffer) : std::make_unique<char[]>(kBufferBytes);
     }
     std::unique_lock<std::mutex> lock(mutex_);
     if (used > 0) {
         roomMade_.wait(lock, [this] { return pending_.size() < kBuffersInFlight; });
+    } else if (buffer) {
+        return buffer;
+    }
+    return Queue(lock, std::move(buffer), used);
+}
+
+bool FileWriter::TrySubmit(std::unique_ptr<char[]>& buffer, std::size_t used) {
+    if (!thread_.joinable()) {
+        WriteNow(buffer.get(), used);
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (pending_.size() >= kBuffersInFlight) {
+        return false;
+    }
+    buffer = Queue(lock, std::move(buffer), used);
+    return true;
+}
+
+std::unique_ptr<char[]> FileWriter::Queue(std::unique_lock<std::mutex>& lock,
+                                          std::unique_ptr<char[]> buffer, std::size_t used) {
+    if (used > 0) {
         pending_.push_back({std::move(buffer), used});
         // A writer that has buffers to write looks for more before it sleeps: only an idle
         // one is woken, which keeps the wake-ups (each a system call on both threads) to
@@ -32,8 +52,6 @@ std::unique_ptr<char[]> FileWriter::Submit(std::unique_ptr<char[]> buffer, std::
         if (pending_.size() == 1) {
             handedOver_.notify_one();
         }
-    } else if (buffer) {
-        return buffer;
     }
     if (!spare_.empty()) {
         std::unique_ptr<char[]> next = std::move(spare_.back());
@@ -42,6 +60,13 @@ std::unique_ptr<char[]> FileWriter::Submit(std::unique_ptr<char[]> buffer, std::
     }
     lock.unlock();
     return std::make_unique<char[]>(kBufferBytes);
+}
+
+void FileWriter::WriteNow(const char* data, std::size_t used) {
+    if (used > 0) {
+        (void)std::fwrite(data, 1, used, file_);
+        (void)std::fflush(file_);
+    }
 }
 
 void FileWriter::Close() {
@@ -75,6 +100,7 @@ void FileWriter::Run() {
         for (const Job& job : batch) {
             (void)std::fwrite(job.buffer.get(), 1, job.used, file_);
         }
+        (void)std::fflush(file_);
         lock.lock();
         for (Job& job : batch) {
             if (spare_.size() < kSpareBuffers) {

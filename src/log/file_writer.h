@@ -1,7 +1,8 @@
 // Writes the Log File's filled buffers on a thread of its own, so that a slow disk (or the
 // file system's own work per page, which costs more than the bytes) never holds up the
 // relay. Buffers are written in the order they were handed over; at most kBuffersInFlight
-// wait at once, and a hand-over beyond that waits for the oldest to be written. Write
+// wait at once, and a hand-over beyond that waits for the oldest to be written. After each
+// batch the stream is flushed, so that another process reads what was handed over. Write
 // errors are ignored, as the Log File ignores them.
 #pragma once
 
@@ -37,6 +38,10 @@ public:
     // back an empty buffer to fill next.
     std::unique_ptr<char[]> Submit(std::unique_ptr<char[]> buffer, std::size_t used);
 
+    // As Submit, but never waits: when kBuffersInFlight already wait, buffer is left as it is
+    // and false is returned. Otherwise buffer is replaced by an empty one.
+    bool TrySubmit(std::unique_ptr<char[]>& buffer, std::size_t used);
+
     // Writes everything handed over, then closes the stream.
     void Close();
 
@@ -46,6 +51,10 @@ private:
         std::size_t used = 0;
     };
     void Run();
+    void WriteNow(const char* data, std::size_t used);
+    // With the lock held and room for one more: queues the job, gives back a buffer to fill.
+    std::unique_ptr<char[]> Queue(std::unique_lock<std::mutex>& lock,
+                                  std::unique_ptr<char[]> buffer, std::size_t used);
 
     std::FILE* file_ = nullptr;
     std::thread thread_;

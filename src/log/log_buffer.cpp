@@ -52,70 +52,70 @@ bool TrafficLog::FlushLogRun() {
     if (paused_ || pending_.Empty()) {
         return false;
     }
-    LogEntry* head = pending_.head;
+    const LogEntry* head = pending_.head;
     const Colour colour = head->colour;
-    if (head->next == nullptr || head->next->colour != colour) {
-        PopHead();
-        MakeRoom(head->length);
-        if (view_ != nullptr) {
-            view_->AppendRun(head->View(), colour);
-        }
-        FreeEntry(head);
-        ScrollLogToEnd();
-        return true;
-    }
-
-    // Join the head and the entries of its colour behind it. One allocation for all of them
-    // in the usual case; when that fails, grow entry by entry as far as memory allows.
-    std::size_t total = 0;
-    for (const LogEntry* e = head; e != nullptr && e->colour == colour; e = e->next) {
-        total += static_cast<std::size_t>(e->length);
-    }
+    // The head and the entries of its colour behind it are joined: one allocation for all of
+    // them in the usual case; when that fails, grown entry by entry as far as memory allows.
     RunText run;
-    (void)run.Reserve(total);
-    while (pending_.head != nullptr && pending_.head->colour == colour &&
-           run.Append(pending_.head->View())) {
-        FreeEntry(PopHead());
+    if (head->next != nullptr && head->next->colour == colour) {
+        std::size_t total = 0;
+        for (const LogEntry* e = head; e != nullptr && e->colour == colour; e = e->next) {
+            total += static_cast<std::size_t>(e->length);
+        }
+        (void)run.Reserve(total);
+        while (pending_.head != nullptr && pending_.head->colour == colour &&
+               run.Append(pending_.head->View())) {
+            FreeEntry(PopHead());
+        }
     }
-    if (run.Size() == 0) {
-        // Not even the head could be copied: the run is the head entry alone.
-        head = PopHead();
-        MakeRoom(head->length);
-        if (view_ != nullptr) {
-            view_->AppendRun(head->View(), colour);
-        }
-        FreeEntry(head);
+    if (run.Size() > 0) {
+        ShowRun(run.View(), colour);
     } else {
-        MakeRoom(static_cast<std::int64_t>(run.Size()));
-        if (view_ != nullptr) {
-            view_->AppendRun(run.View(), colour);
-        }
+        // A run of one entry, or not even the head could be copied: the head alone.
+        LogEntry* entry = PopHead();
+        ShowRun(entry->View(), colour);
+        FreeEntry(entry);
+    }
+    return true;
+}
+
+void TrafficLog::ShowRun(std::string_view text, Colour colour) {
+    MakeRoom(static_cast<std::int64_t>(text.size()));
+    if (view_ != nullptr) {
+        view_->AppendRun(text, colour);
     }
     ScrollLogToEnd();
-    return true;
 }
 
 std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     if (view_ == nullptr) {
         return 0;
     }
-    std::int64_t held = view_->TextLength();
-    if (BufferSize < 0) {
+    const std::int64_t held = view_->TextLength();
+    if (BufferSize < 0 || held + length <= BufferSize) {
         return held;
     }
-    while (held > 0 && held + length > BufferSize) {
-        view_->DeleteFirstLine();
-        const std::int64_t after = view_->TextLength();
-        if (after >= held) {
-            break;  // a view that cannot shrink must not hang the program
+    // While the length is above 0 and length plus needed is above BufferSize: the first line
+    // goes.
+    return view_->DeleteFirstLinesDownTo(BufferSize - length);
+}
+
+bool TrafficLog::MoveRunsForOneTick() {
+    // The budget is looked at between runs, so a tick is about 20 ms of work plus one run; each
+    // run is still one insertion in one colour.
+    const auto start = TickClock();
+    bool moved = false;
+    while (FlushLogRun()) {
+        moved = true;
+        if (!HasPending() || TickClock() - start >= kLogTickBudget) {
+            break;
         }
-        held = after;
     }
-    return held;
+    return moved;
 }
 
 void TrafficLog::OnLogTimer() {
-    if (FlushLogRun() && HasPending()) {
+    if (MoveRunsForOneTick() && HasPending()) {
         return;
     }
     StopLogTimer();
@@ -133,7 +133,10 @@ void TrafficLog::StopLogTimer() {
 }
 
 void TrafficLog::CatchUpView() {
-    if (FlushLogRun() && HasPending() && !LogTimerRunning()) {
+    // Resume shows at once what a tick would: after a long pause the queue can hold 2 MB,
+    // and one run followed by a 200 ms wait would leave the view visibly behind; the budget
+    // keeps the command's cost to about 20 ms.
+    if (MoveRunsForOneTick() && HasPending() && !LogTimerRunning()) {
         StartLogTimer();
     }
 }
@@ -179,6 +182,7 @@ void TrafficLog::SetBufferSize(std::int32_t tag) {
     if (tag >= 0 && (old == kUnlimited || old > tag)) {
         MakeRoom(0);
     }
+    BoundPendingLog();
     ShowBufferSizeChecks();
 }
 

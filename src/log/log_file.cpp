@@ -111,6 +111,7 @@ bool LogFile::OpenLogFile(const std::string& name) {
     currentSpan_ = kNoSpan;
     if (html_) {
         Put(kHtmlHeader);
+        StartFlushTimer();
     }
     return true;
 }
@@ -118,6 +119,9 @@ bool LogFile::OpenLogFile(const std::string& name) {
 void LogFile::WriteLogText(std::string_view text, LogKind kind) {
     if (!IsOpen()) {
         return;
+    }
+    if (!flushTimer_) {
+        StartFlushTimer();
     }
     if (!html_) {
         Put(text);
@@ -190,6 +194,7 @@ void LogFile::CloseLogFile() {
         Put("</body>\r\n</html>\r\n");
     }
     Drain();
+    StopFlushTimer();
     writer_.Close();
     html_ = false;
     currentSpan_ = kNoSpan;
@@ -211,6 +216,28 @@ void LogFile::Put(const char* data, std::size_t size) {
     }
     std::memcpy(buffer_.get() + used_, data, size);
     used_ += size;
+}
+
+void LogFile::HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM) {
+    if (msg != platform::WM_TIMER || wParam != kLogFlushTimerId) {
+        return;
+    }
+    if (used_ == 0) {
+        StopFlushTimer();  // nothing came since the last tick; the next write starts it again
+    } else if (writer_.TrySubmit(buffer_, used_)) {
+        used_ = 0;
+    }
+}
+
+void LogFile::StartFlushTimer() {
+    flushTimer_ = platform::SetTimer(this, kLogFlushTimerId, kLogFlushMs) != 0;
+}
+
+void LogFile::StopFlushTimer() {
+    if (flushTimer_) {
+        platform::KillTimer(this, kLogFlushTimerId);
+    }
+    flushTimer_ = false;
 }
 
 void LogFile::Drain() {

@@ -15,6 +15,21 @@ public:
     virtual std::int64_t TextLength() const = 0;
     // Deletes the first line with its line end.
     virtual void DeleteFirstLine() = 0;
+    // Deletes whole first lines while more than `keep` characters are held and the view is not
+    // empty; returns the text length afterwards. As DeleteFirstLine line by line, measuring
+    // again after each line; a view whose edits cost more than their size does it in one.
+    virtual std::int64_t DeleteFirstLinesDownTo(std::int64_t keep) {
+        std::int64_t held = TextLength();
+        while (held > 0 && held > keep) {
+            DeleteFirstLine();
+            const std::int64_t after = TextLength();
+            if (after >= held) {
+                break;  // a view that cannot shrink must not hang the program
+            }
+            held = after;
+        }
+        return held;
+    }
     // Puts an empty selection at the end and inserts the run there in its colour. The run
     // is whole lines, each ending in CR LF.
     virtual void AppendRun(std::string_view text, Colour colour) = 0;

@@ -92,13 +92,9 @@ void TrafficLog::LogNumbered(int number, const char* text, LogKind kind) {
 void TrafficLog::DiscardPendingLog() {
     FreeChain(pending_);
     pendingCharacters_ = 0;
-    tailRunStart_ = nullptr;
 }
 
 void TrafficLog::Enqueue(LogEntry* entry) {
-    if (pending_.tail == nullptr || pending_.tail->colour != entry->colour) {
-        tailRunStart_ = entry;
-    }
     AppendEntry(pending_, entry);
     pendingCharacters_ += entry->length;
     BoundPendingLog();
@@ -111,12 +107,7 @@ void TrafficLog::EnqueueChain(LogChain& chain) {
     if (chain.Empty()) {
         return;
     }
-    Colour previous = pending_.tail == nullptr ? kNoSpan : pending_.tail->colour;
-    for (LogEntry* entry = chain.head; entry != nullptr; entry = entry->next) {
-        if (entry->colour != previous) {
-            tailRunStart_ = entry;
-            previous = entry->colour;
-        }
+    for (const LogEntry* entry = chain.head; entry != nullptr; entry = entry->next) {
         pendingCharacters_ += entry->length;
     }
     AppendChain(pending_, chain);
@@ -127,16 +118,18 @@ void TrafficLog::EnqueueChain(LogChain& chain) {
 }
 
 void TrafficLog::BoundPendingLog() {
-    if (!BoundPending || BufferSize < 0) {
+    if (!BoundPending) {
         return;
     }
-    // What the view shows once the queue has drained is the last run whole, plus the last
-    // lines before it whose total fits in BufferSize. An entry followed by more than
-    // BufferSize - 2 queued characters can never be part of that (its last line alone is
-    // at least CR LF), unless it belongs to the last run; dropping it now leaves the final
-    // view exactly as it would have been.
-    while (pending_.head != nullptr && pending_.head != tailRunStart_ &&
-           pendingCharacters_ - pending_.head->length + 2 > BufferSize) {
+    // Once the queue has drained, the view at a cap shows the last run whole when it is longer
+    // than the cap, else the last lines whose total fits in it. An entry followed by more
+    // than kPendingBound - 2 queued characters can show none of its lines (its last line
+    // alone is at least CR LF) under any cap, the largest being kPendingBound; dropping it
+    // leaves that view as it would have been, unless the last run alone is longer than the
+    // bound. At Unlimited the oldest entries go beyond kPendingBoundUnlimited. The Log File
+    // has every line already.
+    const std::int64_t bound = BufferSize < 0 ? kPendingBoundUnlimited : kPendingBound;
+    while (pending_.head != nullptr && pendingCharacters_ - pending_.head->length + 2 > bound) {
         FreeEntry(PopHead());
     }
 }
@@ -146,9 +139,6 @@ LogEntry* TrafficLog::PopHead() {
     pending_.head = head->next;
     if (pending_.head == nullptr) {
         pending_.tail = nullptr;
-    }
-    if (tailRunStart_ == head) {
-        tailRunStart_ = pending_.head;
     }
     head->next = nullptr;
     pendingCharacters_ -= head->length;

@@ -1,13 +1,15 @@
 // The traffic log: the logging operations every part of the relay calls, the queue of text
 // waiting for the Log Buffer (PendingLog), the Log File, and the Log Buffer logic that the
-// LogTimer drives (one run of equally coloured entries per tick).
+// LogTimer drives (runs of equally coloured entries, as many as a tick's budget allows).
 //
 // The path of one line: the Log File at once, then the Detail test, then PendingLog, then
 // the timer. A logging call never touches the view, except through FlushLogRun when
 // memory runs short (moving a run frees its memory).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "log/log_entry.h"
@@ -28,6 +30,16 @@ constexpr std::int32_t kBufferSize128KB = 131072;
 constexpr std::int32_t kBufferSize512KB = 524288;
 constexpr std::int32_t kBufferSize2MB = 2097152;
 constexpr std::int32_t kUnlimited = -1;
+
+// PendingLog holds at most this many characters (plus the head entry, whose last lines may
+// still show) while BufferSize is a cap: what the largest cap shows, so that raising the cap
+// while lines wait shows what an unbounded queue would. At Unlimited the bound is
+// kPendingBoundUnlimited. The oldest entries go first; the Log File has every line.
+constexpr std::int64_t kPendingBound = kBufferSize2MB;
+constexpr std::int64_t kPendingBoundUnlimited = 16 * 1024 * 1024;
+
+// A tick moves runs until the queue is empty or this much of its work is spent.
+constexpr std::chrono::milliseconds kLogTickBudget{20};
 
 // A numbered line is composed in a buffer of this size: at most 79 characters.
 constexpr int kConnectionLineBuffer = 80;
@@ -51,14 +63,19 @@ public:
     // A line reaches the Log Buffer when its minimum <= Detail (unsigned: above 2 is High).
     std::uint32_t Detail = kDetailHigh;
     std::int32_t BufferSize = kBufferSize32KB;
-    // While BufferSize is not Unlimited, queued entries that could only be trimmed off the
-    // view again are dropped. Tests turn it off to compare with the unbounded queue.
+    // The oldest queued entries that no Size could show once the queue has drained are
+    // dropped (kPendingBound, kPendingBoundUnlimited). Tests turn it off to compare with the
+    // unbounded queue.
     bool BoundPending = true;
     // Every line that is not of kind Data begins with the local time at which it was logged
     // ("HH:MM:SS.mmm "), in the Log File and in the entry. Takes effect with the next line.
     bool TimeStamps = false;
     // The clock of the time stamps (null: the real one), for tests.
     void SetStampClock(TimeStampClock::Source source) { stampClock_.SetSource(source); }
+    // Measures a tick's work against kLogTickBudget; tests give a clock of their own.
+    std::function<std::chrono::steady_clock::time_point()> TickClock = [] {
+        return std::chrono::steady_clock::now();
+    };
 
     // The relay's paused flag: while set nothing moves into the view.
     bool Paused() const { return paused_; }
@@ -112,7 +129,8 @@ public:
     // Deletes first lines until `length` more fits in BufferSize (never with Unlimited,
     // never past an empty view); returns the view's text length afterwards.
     std::int64_t MakeRoom(std::int64_t length);
-    // One tick: FlushLogRun; the timer stops unless it moved a run and entries remain.
+    // One tick: FlushLogRun until the queue is empty or kLogTickBudget is spent; the timer
+    // stops unless it moved a run and entries remain.
     void OnLogTimer();
     void StartLogTimer();
     void StopLogTimer();
@@ -121,8 +139,8 @@ public:
     // Characters queued in PendingLog.
     std::int64_t PendingCharacters() const { return pendingCharacters_; }
     const LogChain& Pending() const { return pending_; }
-    // Resume's and Stop's catch-up, once the paused flag is cleared: one run at once, and the
-    // timer started when that moved a run, entries remain and it is not running.
+    // Resume's and Stop's catch-up, once the paused flag is cleared: one tick's work at once,
+    // and the timer started when that moved a run, entries remain and it is not running.
     void CatchUpView();
 
     // Scrolls the caret into view once Activated is set.
@@ -135,7 +153,7 @@ public:
     // The Detail items: Detail = tag, then the checks.
     void SetShowData(std::uint32_t tag);
     // The Size items: BufferSize = tag; trims at once when the cap became smaller (or went
-    // from Unlimited to a cap); then the checks.
+    // from Unlimited to a cap), and bounds the queue for the new Size; then the checks.
     void SetBufferSize(std::int32_t tag);
     // Empties the view and discards PendingLog.
     void ClearLogBuffer();
@@ -148,14 +166,16 @@ private:
     void Enqueue(LogEntry* entry);
     void EnqueueChain(LogChain& chain);
     void BoundPendingLog();
+    // FlushLogRun until the queue is empty or the budget is spent; true when it moved a run.
+    bool MoveRunsForOneTick();
+    // MakeRoom, the insertion in the run's colour, the scroll.
+    void ShowRun(std::string_view text, Colour colour);
     LogEntry* PopHead();
     bool AdmitsData() const { return kDetailHigh <= Detail; }
     void LogNumbered(int number, const char* text, LogKind kind);
 
     LogChain pending_;
     std::int64_t pendingCharacters_ = 0;
-    // First entry of the run of equally coloured entries at the tail: never dropped.
-    LogEntry* tailRunStart_ = nullptr;
     LogFile file_;
     LogView* view_ = nullptr;
     LogMenuView* menu_ = nullptr;

@@ -99,6 +99,48 @@ void TLogBufferView::DeleteFirstLine() {
     }
 }
 
+std::int64_t TLogBufferView::DeleteFirstLinesDownTo(std::int64_t keep) {
+    // The lines that go, counted as DeleteFirstLine counts them: each with its two-character
+    // line end, the last line's only while it is pending.
+    QTextDocument* doc = document();
+    QTextBlock block = doc->firstBlock();
+    std::int64_t held = length_;
+    bool all = false;
+    int lines = 0;
+    while (held > 0 && held > keep && block.isValid()) {
+        const bool last = !block.next().isValid();
+        std::int64_t removed = block.length() - 1;
+        if (!last || lineEndPending_) {
+            removed += 2;
+        }
+        held = removed > held ? 0 : held - removed;
+        block = block.next();
+        all = last;
+        ++lines;
+    }
+    if (held == length_) {
+        return held;
+    }
+    // As in DeleteFirstLine: while the view holds still, the lines on screen keep their place.
+    const OwnChange own(*this);
+    QScrollBar* bar = verticalScrollBar();
+    const int top = bar->value();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::Start);
+    if (all) {
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        lineEndPending_ = false;
+    } else {
+        cursor.setPosition(block.position(), QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+    length_ = held;
+    if (!following_ && top > 0) {
+        bar->setValue(top > lines ? top - lines : 0);
+    }
+    return held;
+}
+
 void TLogBufferView::AppendRun(std::string_view text, log::Colour colour) {
     QString shown;
     shown.reserve(static_cast<qsizetype>(text.size()) + 1);

@@ -25,6 +25,8 @@ public:
 
     std::int64_t TextLength() const override { return length_; }
     void DeleteFirstLine() override;
+    // In one edit of the document: deleting line by line costs about 50 us a line.
+    std::int64_t DeleteFirstLinesDownTo(std::int64_t keep) override;
     // Bytes are shown one character each (Latin-1); a run may end without a line end.
     void AppendRun(std::string_view text, log::Colour colour) override;
     void ScrollCaretIntoView() override;

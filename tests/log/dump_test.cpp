@@ -56,6 +56,22 @@ TEST(DumpLine, EveryFullLineMatchesTheLayoutByHand) {
     }
 }
 
+// The byte-by-byte layout of a full line and the one FormatDumpLine uses (byte shuffles where
+// the processor has them) give the same line for every byte value in every column.
+TEST(DumpLine, ScalarAndShuffledFullLinesAgree) {
+    std::string bytes(16, '\0');
+    for (int n = 0; n < 256 * 16; ++n) {
+        for (int i = 0; i < 16; ++i) {
+            bytes[i] = static_cast<char>((n + i * 17) & 0xFF);
+        }
+        const int offset = (n * 16) & 0xFFFF;
+        char scalar[kDumpLineWidth];
+        FormatFullDumpLineScalar(reinterpret_cast<const unsigned char*>(bytes.data()), offset,
+                                 scalar);
+        ASSERT_EQ(std::string(scalar, sizeof scalar), DumpLine(bytes, offset)) << "line " << n;
+    }
+}
+
 TEST(DumpLine, ShortLineKeepsTheColumns) {
     const std::string line = DumpLine("A", 0x10);
     ASSERT_EQ(line.size(), 72u);
@@ -205,9 +221,10 @@ TEST(HexDump, BuildsNothingThatNoSinkWants) {
 }
 
 // Without memory for the whole dump, it goes line by line; a line that cannot be queued
-// ends the dump in both sinks, never in the middle of a line.
+// ends the dump in both sinks, never in the middle of a line: that line is in the Log File
+// (written before it was queued), the lines after it are in neither.
 TEST_F(DumpBlockTest, ShortageFallsBackToLinesAndStopsWhole) {
-    const std::string bytes(40, 'q');  // three lines
+    const std::string bytes(80, 'q');  // five lines
     int lineAllocations = 0;
     platform::SetAllocationFailure([&lineAllocations](std::size_t size) {
         if (size > EntryBytes(kDumpLineLength)) {
@@ -216,13 +233,12 @@ TEST_F(DumpBlockTest, ShortageFallsBackToLinesAndStopsWhole) {
         return ++lineAllocations > 2;  // room for two single lines only
     });
     log.SetPaused(true);  // nothing can be moved to free memory
-    log.HexDump(bytes.data(), 40, 0);
+    log.HexDump(bytes.data(), 80, 0);
     platform::SetAllocationFailure({});
     const auto queued = Queued();
     ASSERT_EQ(queued.size(), 2u);
     EXPECT_EQ(queued[1].first.substr(0, 4), "0010");
     const std::string text = FileText();
-    // The third line reached the file before its queueing failed; nothing after it.
     EXPECT_EQ(text.size(), 3u * kDumpLineLength);
     EXPECT_EQ(text.substr(2 * kDumpLineLength, 4), "0020");
 }

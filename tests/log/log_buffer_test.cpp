@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "log/text_lines.h"
@@ -23,6 +24,8 @@ protected:
     void SetUp() override {
         log.SetView(&view);
         log.SetMenuView(&menu);
+        // A clock that stands still: every tick moves all that is queued.
+        log.TickClock = [] { return std::chrono::steady_clock::time_point(); };
     }
     // Runs ticks until the queue is empty (bounded).
     int Drain() {
@@ -43,21 +46,17 @@ protected:
     TrafficLog log;
 };
 
-TEST_F(LogBuffer, OneRunPerTickJoinedByColour) {
+TEST_F(LogBuffer, OneInsertionPerRunJoinedByColour) {
     log.LogMessage("m1");
     log.LogMessage("m2");
     log.LogError("e1");
     log.LogMessage("m3");
     log.LogMessage("m4");
     log.OnLogTimer();
-    ASSERT_EQ(view.runs.size(), 1u);
+    ASSERT_EQ(view.runs.size(), 3u);
     EXPECT_EQ(view.runs[0].text, "m1\r\nm2\r\n");
     EXPECT_EQ(view.runs[0].colour, kNavy);
-    EXPECT_TRUE(log.LogTimerRunning());
-    log.OnLogTimer();
-    ASSERT_EQ(view.runs.size(), 2u);
     EXPECT_EQ(view.runs[1].colour, kRed);
-    log.OnLogTimer();
     EXPECT_EQ(view.runs[2].text, "m3\r\nm4\r\n");
     EXPECT_FALSE(log.HasPending());
     EXPECT_FALSE(log.LogTimerRunning());  // the last run leaves nothing: stopped
@@ -73,7 +72,7 @@ TEST_F(LogBuffer, RewrittenHostLineGivesFourInsertions) {
                                incomplete));
     lines.head->next->colour = kPurple;  // as the rewrite marks its line
     log.DumpBlock(3, lines, textCount, incomplete, kClientToServer, textCount, request.data());
-    EXPECT_EQ(Drain(), 4);
+    Drain();
     ASSERT_EQ(view.runs.size(), 4u);
     EXPECT_EQ(view.runs[1].text, "GET / HTTP/1.0\r\n");
     EXPECT_EQ(view.runs[2].colour, kPurple);
@@ -95,6 +94,18 @@ TEST_F(LogBuffer, TrimsWholeLinesFromTheTopBeforeInserting) {
     EXPECT_EQ(view.deletions, 3);
     EXPECT_EQ(view.text.size(), 31700u + 1000u);
     EXPECT_EQ(view.runs.back().text.size(), 1000u);
+}
+
+// At exactly BufferSize nothing goes; one character more costs the first line.
+TEST_F(LogBuffer, MakeRoomAtTheExactFit) {
+    log.BufferSize = 100;
+    for (const auto& [needed, deletions, kept] :
+         {std::tuple{40, 0, 60}, std::tuple{41, 1, 40}, std::tuple{61, 2, 0}}) {
+        view.text = LineOf(20) + "\r\n" + LineOf(40) + "\r\n";  // 20 + 40 characters
+        view.deletions = 0;
+        EXPECT_EQ(log.MakeRoom(needed), kept) << needed;
+        EXPECT_EQ(view.deletions, deletions) << needed;
+    }
 }
 
 TEST_F(LogBuffer, RunLongerThanTheCapEmptiesTheViewAndGoesInWhole) {
@@ -195,10 +206,9 @@ TEST_F(LogBuffer, NothingMovesWhilePaused) {
     log.LogMessage("c");
     EXPECT_FALSE(log.LogTimerRunning());
     log.SetPaused(false);
-    log.CatchUpView();  // one run at once, the rest by the timer
-    EXPECT_EQ(view.runs.size(), 1u);
-    EXPECT_TRUE(log.LogTimerRunning());
-    EXPECT_EQ(Drain(), 2);
+    log.CatchUpView();  // a tick's work at once
+    EXPECT_EQ(view.runs.size(), 3u);
+    EXPECT_FALSE(log.LogTimerRunning());
     EXPECT_EQ(view.text, "a\r\nb\r\nc\r\n");
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QTest>
 
 #include <string>
 
@@ -14,18 +15,16 @@ using testing::CrLf;
 using testing::TempLogName;
 
 TEST(IsHtmlLogName, NameTable) {
-    EXPECT_TRUE(IsHtmlLogName("LOG.HTM"));
-    EXPECT_TRUE(IsHtmlLogName("Log.Html"));
-    EXPECT_TRUE(IsHtmlLogName("C:\\logs\\x.htm"));
-    EXPECT_TRUE(IsHtmlLogName("/var/log/x.html"));
-    EXPECT_TRUE(IsHtmlLogName("C:.htm"));  // a drive colon ends the directory part
-    EXPECT_FALSE(IsHtmlLogName("x.htm.txt"));
-    EXPECT_FALSE(IsHtmlLogName("x.htmx"));
-    EXPECT_FALSE(IsHtmlLogName("x"));
-    EXPECT_FALSE(IsHtmlLogName("x."));
-    EXPECT_FALSE(IsHtmlLogName("C:\\dir.htm\\x"));
-    EXPECT_FALSE(IsHtmlLogName("/dir.html/x"));
-    EXPECT_FALSE(IsHtmlLogName(""));
+    // "C:.htm": a drive colon ends the directory part; only the last full stop of the last
+    // component counts.
+    for (const char* name : {"LOG.HTM", "Log.Html", "C:\\logs\\x.htm", "/var/log/x.html", "C:.htm",
+                             "a.b.htm", "x.y.HTML", "dir.v2\\x.htm"}) {
+        EXPECT_TRUE(IsHtmlLogName(name)) << name;
+    }
+    for (const char* name : {"x.htm.txt", "a.htm.b", "x.htmx", "x", "x.", "C:\\dir.htm\\x",
+                             "/dir.html/x", "dir.v2/x.txt", "dir.v2/x", ""}) {
+        EXPECT_FALSE(IsHtmlLogName(name)) << name;
+    }
 }
 
 const std::string kHeader = CrLf({
@@ -291,6 +290,23 @@ TEST(LogFile, ManyBuffersOnTheirWayKeepTheirOrderAndAreAllWrittenAtClose) {
     EXPECT_TRUE(first.Contents() == expected) << "the first file is not whole or out of order";
     file.CloseLogFile();
     EXPECT_EQ(second.Contents(), "second run\r\n");
+}
+
+// What a quiet relay has logged reaches the file while it stays open, for another process
+// (here a reader of its own) to follow; the flush timer hands the buffer over.
+TEST(LogFile, BufferedLinesReachTheFileSoonWhileItStaysOpen) {
+    TempLogName name("quiet.htm");
+    LogFile file;
+    ASSERT_TRUE(file.OpenLogFile(name.Path()));
+    file.WriteLogText("one quiet line\r\n", LogKind::Message);
+    const std::string expected = kHeader + CrLf({"<span class=\"tsmsg\">one quiet line<br />"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return name.Contents() == expected; }, 5000))
+        << name.Contents().size() << " bytes on disk";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !file.FlushTimerRunning(); }, 5000));
+    file.WriteLogText("and one more\r\n", LogKind::Message);  // starts it again
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return name.Contents() == expected + CrLf({"and one more<br />"}); }, 5000));
+    EXPECT_TRUE(file.IsOpen());
 }
 
 TEST(LogFile, UnopenableNameFails) {

@@ -1,5 +1,5 @@
-// PendingLog stays bounded while BufferSize is a cap, and the view that the queue leaves
-// once drained is exactly the view an unbounded queue leaves.
+// PendingLog stays bounded at every Size, and the view that the queue leaves once drained is
+// exactly the view an unbounded queue leaves, also after the cap has been raised.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -132,59 +132,67 @@ Outcome RunBurst(bool bounded, int blocks, std::int32_t bufferSize, bool pausedD
 TEST(PendingBound, HundredThousandBlocksStayWithinTheCapAndShowTheSameView) {
     const Outcome bounded = RunBurst(true, 100000, kBufferSize32KB, false);
     const Outcome unbounded = RunBurst(false, 100000, kBufferSize32KB, false);
-    EXPECT_LE(bounded.largestQueue, kBufferSize32KB + bounded.largestEntry);
-    EXPECT_GT(unbounded.largestQueue, 100 * kBufferSize32KB);  // what the bound prevents
-    EXPECT_LT(bounded.ticks, unbounded.ticks / 100);
+    EXPECT_LE(bounded.largestQueue, kPendingBound + bounded.largestEntry);
+    EXPECT_GT(unbounded.largestQueue, 4 * kPendingBound);  // what the bound prevents
     ASSERT_FALSE(bounded.view.empty());
     EXPECT_EQ(bounded.view, unbounded.view);
 }
 
 TEST(PendingBound, PausedBurstAndOtherCapsGiveTheSameView) {
-    for (std::int32_t cap : {kBufferSize32KB, kBufferSize128KB, 300}) {
-        const Outcome bounded = RunBurst(true, 5000, cap, true);
-        const Outcome unbounded = RunBurst(false, 5000, cap, true);
-        EXPECT_LE(bounded.largestQueue, cap + bounded.largestEntry) << cap;
+    for (std::int32_t cap : {kBufferSize32KB, kBufferSize2MB, 300}) {
+        const Outcome bounded = RunBurst(true, 40000, cap, true);
+        const Outcome unbounded = RunBurst(false, 40000, cap, true);
+        EXPECT_LE(bounded.largestQueue, kPendingBound + bounded.largestEntry) << cap;
         EXPECT_EQ(bounded.view, unbounded.view) << cap;
     }
 }
 
-TEST(PendingBound, UnlimitedKeepsEverythingQueued) {
-    TrafficLog log;
-    log.BufferSize = kUnlimited;
-    for (int i = 0; i < 2000; ++i) {
-        log.LogMessage(std::string(40, 'u').c_str());
-        log.LogError("e");
-    }
-    EXPECT_EQ(log.PendingCharacters(), 2000 * (42 + 3));
-}
-
-TEST(PendingBound, NewestRunIsNeverDropped) {
+// The queue holds what the largest cap can show, whatever the Size: raising the cap while
+// lines wait shows them; at Unlimited the oldest go beyond kPendingBoundUnlimited.
+TEST(PendingBound, EverySizeIsBoundedAndARaisedCapShowsWhatWaited) {
     LineView view;
     TrafficLog log;
     log.SetView(&view);
-    log.LogError("older");
-    for (int i = 0; i < 2000; ++i) {  // one run far longer than the cap
-        log.LogMessage(std::string(98, 'n').c_str());
+    std::string expected;
+    for (int i = 0; i < 10000; ++i) {  // 1 MB, no tick in between
+        const std::string line = std::to_string(i) + std::string(94, 'w');
+        log.AppendLogLine(line.c_str(), i % 3 ? LogKind::Message : LogKind::Data, -1, 0);
+        expected += std::to_string(ColourOf(i % 3 ? LogKind::Message : LogKind::Data)) + ":" +
+                    line + "\r\n";
     }
-    EXPECT_EQ(log.PendingCharacters(), 2000 * 100);  // only "older" went
-    log.OnLogTimer();
-    EXPECT_FALSE(log.HasPending());
-    EXPECT_EQ(view.TextLength(), 2000 * 100);
+    log.SetBufferSize(kBufferSize2MB);
+    for (int ticks = 0; log.HasPending() && ticks < 100000; ++ticks) {
+        log.OnLogTimer();
+    }
+    EXPECT_TRUE(view.Text() == expected)
+        << view.Text().size() << " of " << expected.size() << " characters shown";
+
+    log.SetBufferSize(kUnlimited);
+    const std::string line(998, 'u');
+    for (int i = 0; i < 40000; ++i) {  // 40 MB
+        log.LogMessage(line.c_str());
+        log.LogError("e");
+    }
+    EXPECT_LE(log.PendingCharacters(), kPendingBoundUnlimited + 1000);
+    EXPECT_GT(log.PendingCharacters(), kPendingBoundUnlimited - 1000);
+    EXPECT_EQ(std::string(log.Pending().tail->View()), "e\r\n");
+    log.SetBufferSize(kBufferSize32KB);  // from Unlimited to a cap: down to the cap's bound
+    EXPECT_LE(log.PendingCharacters(), kPendingBound + 1000);
 }
 
 TEST(PendingBound, LogFileStillReceivesEveryLine) {
     testing::TempLogName file("bound.txt");
     TrafficLog log;
     ASSERT_TRUE(log.File().OpenLogFile(file.Path()));
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 60000; ++i) {
         log.LogMessage(("m" + std::to_string(i)).c_str());
         log.LogError(std::string(30, 'e').c_str());
     }
     log.File().CloseLogFile();
     const std::string text = file.Contents();
     EXPECT_NE(text.find("m0\r\n"), std::string::npos);
-    EXPECT_NE(text.find("m2999\r\n"), std::string::npos);
-    EXPECT_LT(log.PendingCharacters(), kBufferSize32KB + 40);
+    EXPECT_NE(text.find("m59999\r\n"), std::string::npos);
+    EXPECT_LT(log.PendingCharacters(), kPendingBound + 40);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QTcpSocket>
 #include <QTextBlock>
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "form_support.h"
@@ -39,6 +41,21 @@ TEST(LogBufferView, CountsLineEndsAsTwoAndKeepsOneBlockPerLine) {
     view.AppendRun("again\r\n", kRed);
     EXPECT_EQ(view.document()->blockCount(), 1);
     EXPECT_EQ(view.TextLength(), 7);
+}
+
+TEST(LogBufferView, DeletingDownToALengthTakesWholeLinesInOneEdit) {
+    TLogBufferView view;
+    view.AppendRun("aa\r\nbbb\r\ncccc\r\n", kNavy);
+    int edits = 0;
+    QObject::connect(view.document(), &QTextDocument::contentsChange, [&] { ++edits; });
+    EXPECT_EQ(view.DeleteFirstLinesDownTo(10), 6);  // 4 + 5 go, 6 stay
+    EXPECT_EQ(edits, 1);
+    EXPECT_EQ(view.toPlainText().toStdString(), "cccc");
+    EXPECT_EQ(view.DeleteFirstLinesDownTo(6), 6);
+    EXPECT_EQ(view.DeleteFirstLinesDownTo(-1), 0);  // the last line with its pending line end
+    view.AppendRun("x\r\n", kRed);
+    EXPECT_EQ(view.document()->blockCount(), 1);
+    EXPECT_EQ(view.TextLength(), 3);
 }
 
 TEST(LogBufferView, ARunWithoutLineEndIsContinuedByTheNext) {
@@ -139,6 +156,29 @@ TEST_F(LogBufferTest, ARunLongerThanTheCapIsShownWhole) {
     EXPECT_EQ(Form().Memo1->document()->blockCount(), 1);
 }
 
+// A tick moves run after run into the view, each in its colour, until the queue is empty or
+// its budget is spent (here a clock that advances 8 ms at each reading: three runs).
+TEST_F(LogBufferTest, ATickMovesRunsUntilTheQueueIsEmptyOrTheBudgetIsSpent) {
+    auto readings = std::make_shared<int>(0);
+    Log().TickClock = [readings] {
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(8 * (*readings)++));
+    };
+    for (int i = 0; i < 5; ++i) {
+        Log().AppendLogLine(("line " + std::to_string(i)).c_str(),
+                            i % 2 ? log::LogKind::Data : log::LogKind::Message, -1, 0);
+    }
+    Log().OnLogTimer();
+    EXPECT_EQ(Form().Memo1->toPlainText().toStdString(), "line 0\nline 1\nline 2");
+    EXPECT_TRUE(Log().LogTimerRunning());
+    Log().OnLogTimer();
+    EXPECT_EQ(Form().Memo1->document()->blockCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Form().Memo1->ColourOfLine(i), i % 2 ? kBlack : kNavy) << i;
+    }
+    EXPECT_FALSE(Log().HasPending());
+    EXPECT_FALSE(Log().LogTimerRunning());
+}
+
 TEST_F(LogBufferTest, SizeMenusTrimAndCheckTogether) {
     Form().MMenuItemUnlimited->trigger();
     EXPECT_TRUE(Form().MenuItemUnlimited->isChecked());
@@ -194,7 +234,7 @@ TEST_F(LogBufferTest, RelayedHttpRequestShowsEachRunInItsColour) {
     std::unique_ptr<QTcpSocket> peer(server_.nextPendingConnection());
     client.write("GET / HTTP/1.0\r\nHost: example.org\r\nAccept: */*\r\n\r\n");
     const QString host = QStringLiteral("Host: 127.0.0.1:%1").arg(server_.serverPort());
-    // One run per 200 ms tick: header, lines before the Host line, the Host line, the rest.
+    // Four runs: header, lines before the Host line, the Host line, the rest.
     ASSERT_TRUE(
         WaitFor([&] { return Form().Memo1->toPlainText().contains(QStringLiteral("Accept: */*")); },
                 10000));

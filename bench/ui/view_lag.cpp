@@ -1,0 +1,204 @@
+// How far the Log Buffer falls behind a steady stream of relayed blocks at Detail High: a
+// Client sends 100 text blocks per second through the real window to a Server that discards
+// them; each block ends with a numbered line. The lag is how long the oldest block that has
+// been sent but is not yet shown at the end of Memo1 has been waiting, looked at every 10 ms
+// and whenever the view changes; worst_lag_ms is its largest value over the run. The same
+// run with one run per tick (a tick clock that has always spent its budget) is the baseline;
+// it is ended two seconds after the last block was sent.
+//     QT_QPA_PLATFORM=offscreen build/bench/ui/corvane_ui_view_lag
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/traffic_log.h"
+#include "platform/messages.h"
+#include "ui/form1.h"
+#include "ui/log_buffer_view.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kBlocksPerSecond = 100;
+constexpr int kSeconds = 10;
+constexpr int kBlocks = kBlocksPerSecond * kSeconds;
+
+int ListenLoopback(quint16& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, 4) != 0) {
+        return -1;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+struct Lag {
+    double worstMs = 0;
+    double meanMs = 0;
+    int shown = 0;
+};
+
+// One run: the window relays kBlocks blocks of `lines` text lines each at kBlocksPerSecond.
+Lag Measure(int lines, bool oneRunPerTick) {
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    quint16 serverPort = 0;
+    const int serverListen = ListenLoopback(serverPort);
+    std::thread sink([serverListen] {
+        const int peer = ::accept(serverListen, nullptr, nullptr);
+        std::vector<char> buffer(1 << 16);
+        while (peer >= 0 && ::recv(peer, buffer.data(), buffer.size(), 0) > 0) {
+        }
+        if (peer >= 0) {
+            ::close(peer);
+        }
+    });
+    auto form = std::make_unique<corvane::ui::TForm1>();
+    form->StartUp({});
+    form->EditRemoteHost->setText(QStringLiteral("127.0.0.1"));
+    form->EditRemotePort->setText(QString::number(serverPort));
+    form->EditLocalPort->setText(QString());
+    form->EditLogFile->setText(QString());
+    form->show();
+    form->ButtonStart->click();
+    corvane::log::TrafficLog& log = form->Control().Log();
+    if (oneRunPerTick) {
+        log.TickClock = [] {
+            static Clock::time_point t;
+            return t += std::chrono::hours(1);
+        };
+    }
+
+    std::vector<std::atomic<long long>> sentNs(kBlocks);
+    std::atomic<int> sent{0};
+    int lastShown = -1;
+    double worstMs = 0;
+    double sumMs = 0;
+    int samples = 0;
+    // The oldest block sent and not shown: how long it has waited.
+    auto look = [&] {
+        const int next = lastShown + 1;
+        if (next < sent.load()) {
+            const long long now = Clock::now().time_since_epoch().count();
+            const double ms = static_cast<double>(now - sentNs[next].load()) / 1e6;
+            worstMs = std::max(worstMs, ms);
+            sumMs += ms;
+            ++samples;
+        }
+    };
+    QObject::connect(form->Memo1->document(), &QTextDocument::contentsChanged, [&] {
+        const QString last = form->Memo1->document()->lastBlock().text();
+        if (last.startsWith(QStringLiteral("seq "))) {
+            look();
+            lastShown = std::max(lastShown, last.mid(4).toInt());
+        }
+    });
+
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(form->Control().Engine().LocalPortNumber);
+    const bool connected = ::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    std::thread sender([&] {
+        const auto start = Clock::now();
+        for (int k = 0; connected && k < kBlocks; ++k) {
+            std::this_thread::sleep_until(
+                start + std::chrono::microseconds(1000000 / kBlocksPerSecond) * k);
+            std::string block;
+            for (int i = 0; i < lines; ++i) {
+                block += "GET /index.html?query=relay HTTP/1.1 line " + std::to_string(i) +
+                         " of some text\r\n";
+            }
+            block += "seq " + std::to_string(k) + "\r\n";
+            sentNs[k] = Clock::now().time_since_epoch().count();
+            sent = k + 1;
+            if (::send(client, block.data(), block.size(), MSG_NOSIGNAL) <= 0) {
+                break;
+            }
+        }
+    });
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        look();
+        if (lastShown >= kBlocks - 1) {
+            loop.quit();
+        }
+    });
+    poll.start();
+    QTimer::singleShot((kSeconds + 2) * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    look();
+    sender.join();
+
+    Lag lag;
+    lag.worstMs = worstMs;
+    lag.meanMs = samples > 0 ? sumMs / samples : 0;
+    lag.shown = lastShown + 1;
+    ::shutdown(client, SHUT_RDWR);
+    ::close(client);
+    form->ButtonStop->click();
+    ::shutdown(serverListen, SHUT_RDWR);
+    ::close(serverListen);
+    sink.join();
+    return lag;
+}
+
+// Arguments: text lines per block; 1 for one run per tick (the baseline), 0 for the budget.
+void BM_ViewLag(benchmark::State& state) {
+    const int lines = static_cast<int>(state.range(0));
+    Lag budget;
+    Lag baseline;
+    for (auto _ : state) {
+        budget = Measure(lines, false);
+        baseline = Measure(lines, true);
+    }
+    state.counters["worst_lag_ms"] = budget.worstMs;
+    state.counters["mean_lag_ms"] = budget.meanMs;
+    state.counters["shown"] = budget.shown;
+    state.counters["one_run_worst_ms"] = baseline.worstMs;
+    state.counters["one_run_shown"] = baseline.shown;
+    state.counters["worst_vs_one_run"] =
+        baseline.worstMs > 0 ? budget.worstMs / baseline.worstMs : 0;
+}
+BENCHMARK(BM_ViewLag)->Arg(10)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    }
+    corvane::platform::UseUnixEventLoop();
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -69,6 +69,13 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.AutoStart = 1;
         } else if (arg == "-hexonly") {
             settings.HexOnly = 1;
+        } else if (arg == "-bind") {
+            if (!hasValue) {
+                return CommandLineResult::UsageError;
+            }
+            settings.ListenAddress = CutToLimit(args[++i], kListenAddressLimit);
+        } else if (arg == "-halfclose") {
+            settings.HalfClose = 1;
         } else {
             return CommandLineResult::UsageError;
         }

@@ -100,6 +100,14 @@ public:
     // Hex Only's menu command (available while stopped): 0 becomes 1, anything else 0.
     void ToggleHexOnly();
     std::uint32_t HexOnly() const { return engine_.HexOnly; }
+    // The Options dialog's Listen Address and Half Close: taken by the next Start, saved at
+    // the close.
+    const std::string& ListenAddress() const { return settings_.ListenAddress; }
+    void SetListenAddress(std::string address) {
+        settings_.ListenAddress = CutToLimit(std::move(address), kListenAddressLimit);
+    }
+    bool HalfClose() const { return settings_.HalfClose != 0; }
+    void SetHalfClose(bool on) { settings_.HalfClose = on ? 1 : 0; }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or

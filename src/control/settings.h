@@ -18,6 +18,7 @@ constexpr std::size_t kRemoteHostLimit = 63;
 constexpr std::size_t kRemotePortLimit = 7;
 constexpr std::size_t kLocalPortLimit = 7;
 constexpr std::size_t kLogFileLimit = 255;
+constexpr std::size_t kListenAddressLimit = 63;
 
 constexpr std::int32_t kDesignWidth = 630;
 constexpr std::int32_t kDesignHeight = 410;
@@ -38,6 +39,14 @@ struct Settings {
     std::int32_t WindowHeight = kDesignHeight;
     // Not stored: 0 none, 1 pending ("-auto"), -1 done.
     std::int32_t AutoStart = 0;
+    // The address the Local Port is bound to ("127.0.0.1", "::1"); empty: every interface.
+    std::string ListenAddress;
+    // 0 off; non-zero: a peer's orderly close ends only its direction.
+    std::uint32_t HalfClose = 0;
+    // Not stored: the store held the value when it was loaded. A value at its default is
+    // written back only then, so that a store that never had it stays as it was.
+    bool ListenAddressStored = false;
+    bool HalfCloseStored = false;
 };
 
 // What LoadSettings found: the window applies a width or height that was read.
@@ -49,14 +58,16 @@ struct LoadedSettings {
 
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
 // "Remote Host" (64 bytes), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
-// "Hex Only" (4). A value that is absent or does not fit its size counts as absent: Buffer
-// Size then becomes 32768, Detail 2, Hex Only 0, and every other field keeps what it held.
-// A key that cannot be opened gives the same defaults.
+// "Hex Only" (4), then "Listen Address" (64) and "Half Close" (4). A value that is absent or does
+// not fit its size counts as absent: Buffer Size then becomes 32768, Detail 2, Hex Only 0, Listen
+// Address empty, Half Close 0, and every other field keeps what it held. A key that cannot be
+// opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
-// limit). Nothing is written when the key cannot be opened; failed writes are ignored.
+// limit), then "Listen Address" and "Half Close" when they are set or were stored. Nothing is
+// written when the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The text cut to at most limit bytes, never in the middle of a UTF-8 sequence.

@@ -69,6 +69,9 @@ void TForm1::SetEditText(control::EditBox box, std::string_view text) {
 }
 
 void TForm1::FocusEdit(control::EditBox box) {
+    if (box == control::EditBox::ListenAddress) {
+        return;  // not a box of the main window
+    }
     Edit(box)->setFocus(Qt::OtherFocusReason);
 }
 

@@ -72,6 +72,7 @@ QLineEdit* TForm1::Edit(control::EditBox box) const {
         case control::EditBox::LocalPort:
             return EditLocalPort;
         case control::EditBox::LogFile:
+        case control::EditBox::ListenAddress:  // the Options dialog's; the window has none
             break;
     }
     return EditLogFile;

@@ -60,6 +60,12 @@ bool SendPeer(int fd, std::string_view data, int timeoutMs = 5000);
 bool ReceivePeer(int fd, std::string& into, std::size_t n, int timeoutMs = 5000);
 // Reads until the peer's close; everything read is appended to `into`.
 bool WaitPeerClosed(int fd, std::string& into, int timeoutMs = 5000);
+// The same on a numeric address of either family ("::1", "127.0.0.2"); -1 when the machine
+// cannot bind or reach it (no IPv6 loopback, for instance).
+int ListenPeerAt(const char* address, std::uint16_t& port);
+int ConnectPeerTo(const char* address, std::uint16_t port);
+// True when the machine has an IPv6 loopback (a socket can listen on ::1).
+bool HaveIPv6Loopback();
 void ClosePeer(int fd);
 void ResetPeer(int fd);  // closes with RST instead of FIN
 void SetReceiveBuffer(int fd, int bytes);

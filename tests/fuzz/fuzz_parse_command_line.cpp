@@ -40,6 +40,8 @@ struct Model {
     std::optional<std::uint32_t> detail;
     bool autoStart = false;
     bool hexOnly = false;
+    std::optional<std::string> bind;
+    bool halfClose = false;
 };
 
 Model Read(const std::vector<std::string>& args) {
@@ -66,6 +68,13 @@ Model Read(const std::vector<std::string>& args) {
             m.file = *value;
             m.ok = true;
             ++i;
+        } else if (a == "-bind" && value) {
+            m.bind = *value;
+            m.ok = true;
+            ++i;
+        } else if (a == "-halfclose") {
+            m.halfClose = true;
+            m.ok = true;
         } else if (a == "-size" && value) {
             for (const auto& [text, bytes] : sizes) {
                 if (*value == text) {
@@ -140,5 +149,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK_EQ(s.Detail, m.detail.value_or(stored.Detail));
     FUZZ_CHECK_EQ(s.AutoStart, m.autoStart ? 1 : 0);
     FUZZ_CHECK_EQ(s.HexOnly, m.hexOnly ? 1u : 0u);
+    if (m.bind) {
+        CheckCut(s.ListenAddress, *m.bind, control::kListenAddressLimit);
+    } else {
+        FUZZ_CHECK_EQ(s.ListenAddress, stored.ListenAddress);
+    }
+    FUZZ_CHECK_EQ(s.HalfClose, m.halfClose ? 1u : 0u);
     return 0;
 }

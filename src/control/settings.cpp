@@ -47,6 +47,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.BufferSize = kDefaultBufferSize;
     settings.Detail = kDefaultDetail;
     settings.HexOnly = 0;
+    settings.TimeStamps = 0;
     settings.ListenAddress.clear();
     settings.HalfClose = 0;
     settings.ListenAddressStored = false;
@@ -69,6 +70,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     std::uint32_t hexOnly = 0;
     if (key.QueryDword("Hex Only", hexOnly)) {
         settings.HexOnly = hexOnly;
+    }
+    std::uint32_t timeStamps = 0;
+    if (key.QueryDword("Time Stamps", timeStamps)) {
+        settings.TimeStamps = timeStamps;
     }
     settings.ListenAddressStored =
         key.QueryString("Listen Address", kListenAddressReadSize, settings.ListenAddress);
@@ -93,6 +98,7 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     key.SetString("Remote Port", CutToLimit(settings.RemotePort, kRemotePortLimit));
     key.SetString("Local Port", CutToLimit(settings.LocalPort, kLocalPortLimit));
     key.SetString("Log File", CutToLimit(settings.LogFile, kLogFileLimit));
+    key.SetDword("Time Stamps", settings.TimeStamps);
     if (!settings.ListenAddress.empty() || settings.ListenAddressStored) {
         key.SetString("Listen Address", CutToLimit(settings.ListenAddress, kListenAddressLimit));
     }

@@ -40,6 +40,7 @@ struct Model {
     std::optional<std::uint32_t> detail;
     bool autoStart = false;
     bool hexOnly = false;
+    bool timeStamps = false;
     std::optional<std::string> bind;
     bool halfClose = false;
 };
@@ -63,6 +64,9 @@ Model Read(const std::vector<std::string>& args) {
         m.ok = false;
         if (a == "-auto" || a == "-hexonly") {
             (a == "-auto" ? m.autoStart : m.hexOnly) = true;
+            m.ok = true;
+        } else if (a == "-time") {
+            m.timeStamps = true;
             m.ok = true;
         } else if (a == "-file" && value) {
             m.file = *value;
@@ -149,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK_EQ(s.Detail, m.detail.value_or(stored.Detail));
     FUZZ_CHECK_EQ(s.AutoStart, m.autoStart ? 1 : 0);
     FUZZ_CHECK_EQ(s.HexOnly, m.hexOnly ? 1u : 0u);
+    FUZZ_CHECK_EQ(s.TimeStamps, m.timeStamps ? 1u : 0u);
     if (m.bind) {
         CheckCut(s.ListenAddress, *m.bind, control::kListenAddressLimit);
     } else {

@@ -65,6 +65,7 @@ TEST_F(RelayNetTest, Ipv6ServerByAddress) {
     const int listen6 = ListenPeerAt("::1", port6);
     ASSERT_GE(listen6, 0);
     peers.push_back(listen6);
+    engine->SetRemoteTexts("::1", std::to_string(port6));
     ASSERT_TRUE(Start("::1", port6));
     const std::string opened =
         "Local Port (" + std::to_string(engine->LocalPortNumber) + ") opened";
@@ -72,7 +73,17 @@ TEST_F(RelayNetTest, Ipv6ServerByAddress) {
     int client = -1;
     int server = -1;
     ASSERT_TRUE(ConnectFrom("127.0.0.1", client, server, listen6));
-    ExpectRelays(client, server);
+    // The rewritten "Host: " line names an IPv6 Server in brackets.
+    const std::string rewritten =
+        "GET / HTTP/1.0\r\nHost: [::1]:" + std::to_string(port6) + "\r\n\r\n";
+    ASSERT_TRUE(SendPeer(client, "GET / HTTP/1.0\r\nHost: example.test\r\n\r\n"));
+    std::string got;
+    ASSERT_TRUE(ReceivePeer(server, got, rewritten.size()));
+    EXPECT_EQ(got, rewritten);
+    ASSERT_TRUE(SendPeer(server, "pong"));
+    got.clear();
+    ASSERT_TRUE(ReceivePeer(client, got, 4));
+    EXPECT_EQ(got, "pong");
 }
 
 // A name that has only IPv6 addresses is looked up and reached over IPv6.

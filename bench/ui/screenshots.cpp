@@ -1,6 +1,6 @@
 // Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
-// Detail High, paused, the about box, the help viewer, the Options dialog, a log with time
-// stamps and the find bar with a match selected. Runs on the display it is given
+// Detail High, paused, the about box, the help viewer, the Options dialog (while stopped), a log
+// with time stamps and the find bar with a match selected. Runs on the display it is given
 // (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
 //     corvane_ui_screenshots <output folder>
 #include <QApplication>
@@ -98,6 +98,22 @@ int main(int argc, char* argv[]) {
     QTest::qWait(300);
     bool ok = Save(&form, out, "stopped.png");
 
+    // The Options dialog while stopped, every row filled in; Cancel, so the run below is
+    // unchanged by it.
+    QTimer::singleShot(300, &form, [&] {
+        if (auto* dialog =
+                qobject_cast<corvane::ui::TOptionsDialog*>(QApplication::activeModalWidget())) {
+            dialog->CheckBoxTimeStamps->setChecked(true);
+            dialog->EditListenAddress->setText(QStringLiteral("127.0.0.1"));
+            dialog->CheckBoxHalfClose->setChecked(true);
+            dialog->Buttons->button(QDialogButtonBox::Ok)->setFocus();
+            QTest::qWait(100);
+            ok = Save(dialog, out, "options.png") && ok;
+            dialog->Buttons->button(QDialogButtonBox::Cancel)->click();
+        }
+    });
+    form.MenuItemOptions->trigger();
+
     form.ButtonStart->click();
     QTcpSocket client;
     client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")),
@@ -149,8 +165,6 @@ int main(int argc, char* argv[]) {
         if (auto* dialog =
                 qobject_cast<corvane::ui::TOptionsDialog*>(QApplication::activeModalWidget())) {
             dialog->CheckBoxTimeStamps->setChecked(true);
-            QTest::qWait(100);
-            ok = Save(dialog, out, "options.png") && ok;
             dialog->Buttons->button(QDialogButtonBox::Ok)->click();
         }
     });

@@ -6,7 +6,8 @@
 
 namespace corvane::control {
 
-enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile };
+// ListenAddress is the Options dialog's box, not one of the main window's four.
+enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile, ListenAddress };
 
 struct CommandError {
     std::string message;  // without its full stop, e.g. "Remote Host required"

@@ -89,6 +89,13 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.HexOnly = 1;
         } else if (arg == "-time") {
             settings.TimeStamps = 1;
+        } else if (arg == "-bind") {
+            if (!hasValue) {
+                return CommandLineResult::UsageError;
+            }
+            settings.ListenAddress = CutToLimit(args[++i], kListenAddressLimit);
+        } else if (arg == "-halfclose") {
+            settings.HalfClose = 1;
         } else {
             return CommandLineResult::UsageError;
         }

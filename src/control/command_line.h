@@ -1,6 +1,6 @@
 // The command line of the program: three positional texts and five switches, then one switch
-// per option ("-time"), applied over the stored settings. Pure: no Qt, no output; the caller shows
-// the usage error.
+// per option ("-time", "-bind", "-halfclose"), applied over the stored settings. Pure: no Qt,
+// no output; the caller shows the usage error.
 #pragma once
 
 #include <optional>
@@ -15,13 +15,13 @@ namespace corvane::control {
 inline constexpr const char* kUsageText =
     "Usage: CORVANE <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
-    "[-time]";
+    "[-time] [-bind <address>] [-halfclose]";
 
 // What "corvane --help" prints: the usage, then a line per switch.
 inline constexpr const char* kHelpText =
     "Usage: corvane [<remote host> <remote port> <local port>] [-file <log file>]\n"
     "               [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto]\n"
-    "               [-hexonly] [-time]\n"
+    "               [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
     "Relays a local TCP port to a server and logs the traffic in a window. Without arguments\n"
     "the settings of the last run are used.\n"
     "\n"
@@ -32,6 +32,9 @@ inline constexpr const char* kHelpText =
     "  -auto             start relaying at once\n"
     "  -hexonly          show all relayed data as a hexadecimal dump\n"
     "  -time             begin every message line with the time of its event\n"
+    "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n"
+    "                    machine only); every interface by default\n"
+    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"
     "  --help            show this text and exit\n"
     "  --version         show the version and exit\n";
 
@@ -50,7 +53,8 @@ enum class CommandLineResult { Ok, UsageError };
 //   three or more: the first three become RemoteHost, RemotePort and LocalPort as they
 //   stand (unchecked; Start validates them), then "-file <name>", "-size 32KB|128KB|512KB|
 //   2MB|Unlimited", "-detail Low|Medium|High", "-auto" (AutoStart = 1) and "-hexonly"
-//   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), in any order, repeats
+//   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), "-bind <address>"
+//   (ListenAddress, checked by Start) and "-halfclose" (HalfClose = 1), in any order, repeats
 //   overriding. Comparisons are exact and
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error

@@ -107,6 +107,9 @@ StartResult RelayControl::Start() {
     if (check.error) {
         return Reject(*check.error);
     }
+    if (const auto badAddress = CheckListenAddress(settings_.ListenAddress)) {
+        return Reject(*badAddress);
+    }
     // The Log File is the last check, so a rejected Start never leaves one open.
     const std::string logFile = view_.EditText(EditBox::LogFile);
     if (!logFile.empty()) {
@@ -121,6 +124,8 @@ StartResult RelayControl::Start() {
     engine_.RemotePortNumber = check.ports.RemotePortNumber;
     engine_.LocalPortNumber = check.ports.LocalPortNumber;
     engine_.SetRemoteTexts(host, remotePort);
+    engine_.ListenAddress = settings_.ListenAddress;
+    engine_.HalfClose = settings_.HalfClose != 0;
     if (!engine_.BeginRelay(host)) {
         log_.File().CloseLogFile();
         return StartResult::NotBegun;

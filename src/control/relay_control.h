@@ -106,6 +106,14 @@ public:
     // logged from then on begin with their time or not. Saved with the other settings.
     bool TimeStamps() const { return log_.TimeStamps; }
     void SetTimeStamps(bool on) { log_.TimeStamps = on; }
+    // The Options dialog's Listen Address and Half Close: taken by the next Start, saved at
+    // the close.
+    const std::string& ListenAddress() const { return settings_.ListenAddress; }
+    void SetListenAddress(std::string address) {
+        settings_.ListenAddress = CutToLimit(std::move(address), kListenAddressLimit);
+    }
+    bool HalfClose() const { return settings_.HalfClose != 0; }
+    void SetHalfClose(bool on) { settings_.HalfClose = on ? 1 : 0; }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or

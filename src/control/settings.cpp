@@ -10,6 +10,7 @@ namespace {
 constexpr std::size_t kRemoteHostReadSize = 64;
 constexpr std::size_t kPortReadSize = 8;
 constexpr std::size_t kLogFileReadSize = 256;
+constexpr std::size_t kListenAddressReadSize = 64;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -75,6 +76,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.Detail = kDefaultDetail;
     settings.HexOnly = 0;
     settings.TimeStamps = 0;
+    settings.ListenAddress.clear();
+    settings.HalfClose = 0;
+    settings.ListenAddressStored = false;
+    settings.HalfCloseStored = false;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -98,6 +103,13 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     if (key.QueryDword("Time Stamps", timeStamps)) {
         settings.TimeStamps = timeStamps;
     }
+    settings.ListenAddressStored =
+        key.QueryString("Listen Address", kListenAddressReadSize, settings.ListenAddress);
+    std::uint32_t halfClose = 0;
+    if (key.QueryDword("Half Close", halfClose)) {
+        settings.HalfClose = halfClose;
+        settings.HalfCloseStored = true;
+    }
     return loaded;
 }
 
@@ -115,6 +127,12 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     key.SetString("Local Port", CutToLimit(settings.LocalPort, kLocalPortLimit));
     key.SetString("Log File", CutToLimit(settings.LogFile, kLogFileLimit));
     key.SetDword("Time Stamps", settings.TimeStamps);
+    if (!settings.ListenAddress.empty() || settings.ListenAddressStored) {
+        key.SetString("Listen Address", CutToLimit(settings.ListenAddress, kListenAddressLimit));
+    }
+    if (settings.HalfClose != 0 || settings.HalfCloseStored) {
+        key.SetDword("Half Close", settings.HalfClose);
+    }
     key.Close();
 }
 

@@ -19,6 +19,7 @@ constexpr std::size_t kRemoteHostLimit = 63;
 constexpr std::size_t kRemotePortLimit = 7;
 constexpr std::size_t kLocalPortLimit = 7;
 constexpr std::size_t kLogFileLimit = 255;
+constexpr std::size_t kListenAddressLimit = 63;
 
 constexpr std::int32_t kDesignWidth = 630;
 constexpr std::int32_t kDesignHeight = 410;
@@ -42,6 +43,14 @@ struct Settings {
     std::int32_t WindowHeight = kDesignHeight;
     // Not stored: 0 none, 1 pending ("-auto"), -1 done.
     std::int32_t AutoStart = 0;
+    // The address the Local Port is bound to ("127.0.0.1", "::1"); empty: every interface.
+    std::string ListenAddress;
+    // 0 off; non-zero: a peer's orderly close ends only its direction.
+    std::uint32_t HalfClose = 0;
+    // Not stored: the store held the value when it was loaded. A value at its default is
+    // written back only then, so that a store that never had it stays as it was.
+    bool ListenAddressStored = false;
+    bool HalfCloseStored = false;
 };
 
 // What LoadSettings found: the window applies a width or height that was read.
@@ -53,16 +62,18 @@ struct LoadedSettings {
 
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
 // "Remote Host" (64 characters), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
-// "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes). A value that is absent or
-// does not fit its size counts as absent: Buffer Size then becomes 32768, Detail 2, Hex Only
-// and every option 0, and every other field keeps what it held.
-// A key that cannot be opened gives the same defaults.
+// "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
+// characters) and "Half Close" (4 bytes). A value that is absent or does not fit its size
+// counts as absent: Buffer Size then becomes 32768, Detail 2, Hex Only and every option 0
+// (Listen Address empty), and every other field keeps what it held. A key that cannot be
+// opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
-// limit), then the options: "Time Stamps" (number). Nothing is written when the key cannot be
-// opened; failed writes are ignored.
+// limit), then the options: "Time Stamps" (number), and "Listen Address" and "Half Close" when
+// they are set or were stored. Nothing is written when the key cannot be opened; failed
+// writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The characters of a UTF-8 text counted as the edit boxes count them: one each, and two

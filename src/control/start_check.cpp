@@ -1,6 +1,7 @@
 #include "control/start_check.h"
 
 #include "control/port_number.h"
+#include "relay/address_text.h"
 
 namespace corvane::control {
 namespace {
@@ -38,6 +39,14 @@ StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view re
         check.ports.LocalPortNumber = static_cast<std::uint16_t>(*local & 0xFFFF);
     }
     return check;
+}
+
+std::optional<CommandError> CheckListenAddress(std::string_view listenAddress) {
+    platform::SocketAddress address;
+    if (listenAddress.empty() || relay::ParseAddress(listenAddress, address)) {
+        return std::nullopt;
+    }
+    return CommandError{kListenAddressInvalid, EditBox::ListenAddress};
 }
 
 }  // namespace corvane::control

@@ -14,6 +14,8 @@ inline constexpr const char* kRemotePortRequired = "Remote Port required";
 inline constexpr const char* kRemotePortPositive = "Remote Port must be a positive integer";
 inline constexpr const char* kLocalPortNonnegative = "Local Port must be a nonnegative integer";
 inline constexpr const char* kCouldNotCreateLogFile = "Could not create log file";
+inline constexpr const char* kListenAddressInvalid =
+    "Listen Address must be an IPv4 or IPv6 address of this computer, or empty";
 
 struct StartParameters {
     std::uint16_t RemotePortNumber = 0;
@@ -30,5 +32,9 @@ struct StartCheck {
 // least 0. The ports keep their low 16 bits, so 70000 is 4464.
 StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view remotePort,
                                 std::string_view localPort);
+
+// Listen Address empty (every interface) or a numeric IPv4 or IPv6 address ("127.0.0.1",
+// "::1", "[::1]"); a name is refused. Checked after the ports, before the Log File.
+std::optional<CommandError> CheckListenAddress(std::string_view listenAddress);
 
 }  // namespace corvane::control

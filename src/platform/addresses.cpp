@@ -48,6 +48,31 @@ const char* inet_ntoa(std::uint32_t address) {
     return text;
 }
 
+int inet_pton(int af, const char* src, void* dst) {
+    if (src == nullptr || dst == nullptr) {
+        WSASetLastError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    if (af != AF_INET_ && af != AF_INET6_) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return SOCKET_ERROR;
+    }
+    return ::inet_pton(af == AF_INET_ ? AF_INET : AF_INET6, src, dst) == 1 ? 1 : 0;
+}
+
+const char* inet_ntop(int af, const void* src, char* dst, std::size_t size) {
+    if (src == nullptr || dst == nullptr || (af != AF_INET_ && af != AF_INET6_)) {
+        WSASetLastError(af != AF_INET_ && af != AF_INET6_ ? WSAEAFNOSUPPORT : WSAEFAULT);
+        return nullptr;
+    }
+    if (::inet_ntop(af == AF_INET_ ? AF_INET : AF_INET6, src, dst, static_cast<socklen_t>(size)) ==
+        nullptr) {
+        WSASetLastError(WSAEFAULT);
+        return nullptr;
+    }
+    return dst;
+}
+
 int gethostname(char* name, int namelen) {
     if (!detail::SocketsStarted()) {
         WSASetLastError(WSANOTINITIALISED);

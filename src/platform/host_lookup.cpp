@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QString>
+#include <cstring>
 #include <unordered_map>
 
 #include "platform/message_queue.h"
@@ -24,7 +25,7 @@ struct Lookup {
     UINT msg = 0;
     HostEntry* result = nullptr;
     int qtId = -1;
-    std::uint32_t address = 0;  // network byte order, once answered
+    HostEntry answer;  // once answered
 };
 
 std::unordered_map<HANDLE, Lookup>& Pending() {
@@ -34,7 +35,9 @@ std::unordered_map<HANDLE, Lookup>& Pending() {
 
 HANDLE nextHandle = kFirstHandle;
 
-int ErrorOf(const QHostInfo& info, std::uint32_t& address) {
+// The first IPv4 address, else the first IPv6 one: a name that works over IPv4 today goes on
+// being reached the same way.
+int ErrorOf(const QHostInfo& info, HostEntry& answer) {
     switch (info.error()) {
         case QHostInfo::NoError:
             break;
@@ -47,7 +50,18 @@ int ErrorOf(const QHostInfo& info, std::uint32_t& address) {
     }
     for (const QHostAddress& a : info.addresses()) {
         if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-            address = (htonl)(a.toIPv4Address());
+            answer.family = AF_INET_;
+            answer.address = (htonl)(a.toIPv4Address());
+            return 0;
+        }
+    }
+    for (const QHostAddress& a : info.addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv6Protocol) {
+            const Q_IPV6ADDR bytes = a.toIPv6Address();
+            answer.family = AF_INET6_;
+            answer.address = 0;
+            static_assert(sizeof bytes.c == sizeof answer.address6);
+            std::memcpy(answer.address6, bytes.c, sizeof answer.address6);
             return 0;
         }
     }
@@ -59,7 +73,7 @@ void OnAnswer(HANDLE handle, const QHostInfo& info) {
     if (it == Pending().end() || it->second.qtId != info.lookupId()) {
         return;  // cancelled meanwhile
     }
-    const int error = ErrorOf(info, it->second.address);
+    const int error = ErrorOf(info, it->second.answer);
     Enqueue({it->second.target, it->second.msg, static_cast<WPARAM>(handle),
              WSAMAKEASYNCREPLY(0, error), Guard::kLookup, handle});
 }
@@ -72,7 +86,7 @@ bool TakeLookupAnswer(std::uint64_t handle) {
         return false;
     }
     if (it->second.result != nullptr) {
-        it->second.result->address = it->second.address;
+        *it->second.result = it->second.answer;
     }
     Pending().erase(it);
     return true;

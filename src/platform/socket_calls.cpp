@@ -46,12 +46,40 @@ bool Usable(SOCKET s) {
     return true;
 }
 
-sockaddr_in ToSockaddr(const SocketAddress& a) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = a.address;
-    sin.sin_port = a.port;
-    return sin;
+// The address in the kernel's form; length is what bind and connect are given.
+sockaddr_storage ToSockaddr(const SocketAddress& a, socklen_t& length) {
+    sockaddr_storage storage{};
+    if (a.family == AF_INET6_) {
+        auto& sin6 = reinterpret_cast<sockaddr_in6&>(storage);
+        sin6.sin6_family = AF_INET6;
+        std::memcpy(&sin6.sin6_addr, a.address6, sizeof a.address6);
+        sin6.sin6_port = a.port;
+        sin6.sin6_scope_id = a.scopeId;
+        length = sizeof sin6;
+    } else {
+        auto& sin = reinterpret_cast<sockaddr_in&>(storage);
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = a.address;
+        sin.sin_port = a.port;
+        length = sizeof sin;
+    }
+    return storage;
+}
+
+SocketAddress FromSockaddr(const sockaddr_storage& storage) {
+    SocketAddress a;
+    if (storage.ss_family == AF_INET6) {
+        const auto& sin6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        a.family = AF_INET6_;
+        std::memcpy(a.address6, &sin6.sin6_addr, sizeof a.address6);
+        a.port = sin6.sin6_port;
+        a.scopeId = sin6.sin6_scope_id;
+    } else {
+        const auto& sin = reinterpret_cast<const sockaddr_in&>(storage);
+        a.address = sin.sin_addr.s_addr;
+        a.port = sin.sin_port;
+    }
+    return a;
 }
 
 // One recv, repeated when a signal interrupts it; error is its errno (0 on success).
@@ -109,7 +137,7 @@ SOCKET socket(int af, int type, int protocol) {
         WSASetLastError(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    if (af != AF_INET_) {
+    if (af != AF_INET_ && af != AF_INET6_) {
         WSASetLastError(WSAEAFNOSUPPORT);
         return INVALID_SOCKET;
     }
@@ -117,7 +145,7 @@ SOCKET socket(int af, int type, int protocol) {
         WSASetLastError(WSAEINVAL);
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(af == AF_INET6_ ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         Fail(errno);
         return INVALID_SOCKET;
@@ -132,8 +160,9 @@ int bind(SOCKET s, const SocketAddress& name) {
     }
     const int on = 1;
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in sin = ToSockaddr(name);
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) < 0) {
+    socklen_t length = 0;
+    const sockaddr_storage address = ToSockaddr(name, length);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), length) < 0) {
         return Fail(errno);
     }
     return 0;
@@ -154,13 +183,12 @@ int getsockname(SOCKET s, SocketAddress& name) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
     }
-    sockaddr_in sin{};
-    socklen_t len = sizeof sin;
-    if (::getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len) < 0) {
+    sockaddr_storage address{};
+    socklen_t len = sizeof address;
+    if (::getsockname(s, reinterpret_cast<sockaddr*>(&address), &len) < 0) {
         return Fail(errno);
     }
-    name.address = sin.sin_addr.s_addr;
-    name.port = sin.sin_port;
+    name = FromSockaddr(address);
     return 0;
 }
 
@@ -172,12 +200,12 @@ SOCKET accept(SOCKET s, SocketAddress* peer) {
     // (its events are registered on it next, as the listener's were).
     const bool nonBlocking = Sockets().Find(s)->nonBlocking;
     const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
-    sockaddr_in sin{};
+    sockaddr_storage address{};
     int fd = -1;
     int error = 0;
     for (int attempt = 0; attempt < kInterruptRetries; ++attempt) {
-        socklen_t len = sizeof sin;
-        fd = ::accept4(s, reinterpret_cast<sockaddr*>(&sin), &len, flags);
+        socklen_t len = sizeof address;
+        fd = ::accept4(s, reinterpret_cast<sockaddr*>(&address), &len, flags);
         error = fd < 0 ? errno : 0;
         if (error != EINTR) {
             break;
@@ -186,8 +214,7 @@ SOCKET accept(SOCKET s, SocketAddress* peer) {
     if (fd >= 0) {
         Sockets().Open(fd, Phase::kConnected).nonBlocking = nonBlocking;
         if (peer != nullptr) {
-            peer->address = sin.sin_addr.s_addr;
-            peer->port = sin.sin_port;
+            *peer = FromSockaddr(address);
         }
     }
     detail::NoteAccept(s, fd, error);
@@ -202,8 +229,9 @@ int connect(SOCKET s, const SocketAddress& name) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
     }
-    const sockaddr_in sin = ToSockaddr(name);
-    const int result = ::connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+    socklen_t length = 0;
+    const sockaddr_storage address = ToSockaddr(name, length);
+    const int result = ::connect(s, reinterpret_cast<const sockaddr*>(&address), length);
     const int error = result < 0 ? errno : 0;
     detail::NoteConnect(s, result, error);
     return result < 0 ? Fail(error) : 0;
@@ -254,6 +282,10 @@ int send(SOCKET s, const char* buf, int len, int flags) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
+    if (st.sendShut) {
+        WSASetLastError(WSAESHUTDOWN);
+        return SOCKET_ERROR;
+    }
     ssize_t n = -1;
     int error = 0;
     if (flags == 0) {
@@ -296,6 +328,30 @@ int closesocket(SOCKET s) {
     return 0;
 }
 
+int shutdown(SOCKET s, int how) {
+    if (!Usable(s)) {
+        return SOCKET_ERROR;
+    }
+    if (how != SD_RECEIVE && how != SD_SEND && how != SD_BOTH) {
+        WSASetLastError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    detail::SocketState& st = *Sockets().Find(s);
+    if (how == SD_RECEIVE) {
+        return ::shutdown(s, SHUT_RD) < 0 ? Fail(errno) : 0;
+    }
+    st.sendShut = true;
+    // The FIN follows the joined sends still held; when the kernel cannot take them all yet,
+    // the write edge that brings out the last of them ends the sending side.
+    if (!detail::ShutdownAfterHeld(s, st)) {
+        if (how == SD_BOTH && ::shutdown(s, SHUT_RD) < 0) {
+            return Fail(errno);
+        }
+        return 0;
+    }
+    return ::shutdown(s, how == SD_BOTH ? SHUT_RDWR : SHUT_WR) < 0 ? Fail(errno) : 0;
+}
+
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen) {
     if (!Usable(s)) {
         return SOCKET_ERROR;
@@ -306,6 +362,13 @@ int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen)
     }
     if (level == SOL_SOCKET_ && optname == SO_DONTLINGER) {
         // Either value leaves the close graceful with the system's defaults: nothing to set.
+        return 0;
+    }
+    if (level == IPPROTO_IPV6_ && optname == IPV6_V6ONLY_) {
+        const int on = *static_cast<const int*>(optval) != 0 ? 1 : 0;
+        if (::setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) < 0) {
+            return Fail(errno);
+        }
         return 0;
     }
     if (level == IPPROTO_TCP_ && optname == TCP_NODELAY_) {

@@ -55,6 +55,10 @@ struct SocketState {
     bool behindBlocked = false;  // the kernel refused the rest: it goes on the next write edge
     std::uint32_t sendPass = 0;  // the pass of the last send (write_behind.h)
     int sendError = 0;           // errno of a failed write of held bytes, for the next send
+    // shutdown ended the sending side; when it came while bytes were held, the FIN waits
+    // for the write that brings out the last of them.
+    bool sendShut = false;
+    bool finAfterHeld = false;
 };
 
 class SocketTable {

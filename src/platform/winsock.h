@@ -3,6 +3,7 @@
 // the last-error value, read with WSAGetLastError, in the Winsock numbering.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/messages.h"
@@ -14,8 +15,9 @@ using HANDLE = std::uintptr_t;  // an asynchronous request; 0 means none
 constexpr SOCKET INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
 
-// Address families and types: IPv4 stream sockets only.
+// Address families and types: stream sockets over IPv4 or IPv6 (Winsock's numbers).
 constexpr int AF_INET_ = 2;
+constexpr int AF_INET6_ = 23;
 constexpr int SOCK_STREAM_ = 1;
 constexpr std::uint32_t INADDR_ANY_ = 0;
 constexpr std::uint32_t INADDR_NONE_ = 0xFFFFFFFFu;
@@ -25,6 +27,12 @@ constexpr int SOL_SOCKET_ = 0xFFFF;
 constexpr int SO_DONTLINGER = ~0x0080;
 constexpr int IPPROTO_TCP_ = 6;
 constexpr int TCP_NODELAY_ = 1;
+constexpr int IPPROTO_IPV6_ = 41;
+constexpr int IPV6_V6ONLY_ = 27;
+// How shutdown ends a socket's directions.
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
 // The largest backlog; listen passes it on and the kernel caps it at its own maximum.
 constexpr int SOMAXCONN_ = 0x7FFFFFFF;
 
@@ -55,6 +63,7 @@ constexpr int WSAECONNRESET = 10054;
 constexpr int WSAENOBUFS = 10055;
 constexpr int WSAEISCONN = 10056;
 constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
 constexpr int WSAETIMEDOUT = 10060;
 constexpr int WSAECONNREFUSED = 10061;
 constexpr int WSAEPROCLIM = 10067;
@@ -69,16 +78,24 @@ constexpr int WSANO_DATA = 11004;
 // every table, so that it shows as "Unhandled error (%d)".
 constexpr int kUnmappedErrorBase = 20000;
 
-// An IPv4 address and port, both in network byte order, as accept and connect use them.
+// An address and port as bind, accept, connect and getsockname use them, all in network
+// byte order: family AF_INET_ with the IPv4 address in address, or AF_INET6_ with the IPv6
+// address in address6 (and its scope, for a link-local one).
 struct SocketAddress {
     std::uint32_t address = 0;
     std::uint16_t port = 0;
+    int family = AF_INET_;
+    std::uint8_t address6[16] = {};
+    std::uint32_t scopeId = 0;
 };
 
-// The answer of an asynchronous host look-up: the first IPv4 address of the name, in
-// network byte order. It is written before the answer's message is posted.
+// The answer of an asynchronous host look-up: the name's first IPv4 address or, when it has
+// none, its first IPv6 address, in network byte order. It is written before the answer's
+// message is posted.
 struct HostEntry {
     std::uint32_t address = 0;
+    int family = AF_INET_;
+    std::uint8_t address6[16] = {};
 };
 
 // Start and stop the socket layer. WSAStartup returns 0 or an error number (it does not
@@ -114,7 +131,12 @@ int closesocket(SOCKET s);
 // Understands SOL_SOCKET_/SO_DONTLINGER (lingering with the system's default interval, which
 // on Linux is a plain graceful close: SO_LINGER stays off, never a zero interval) and
 // IPPROTO_TCP_/TCP_NODELAY_; any other option fails with WSAENOPROTOOPT.
+// IPPROTO_IPV6_/IPV6_V6ONLY_ too (on an IPv6 socket: 0 lets it take IPv4 peers as well).
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
+// Ends the sending side (SD_SEND), the receiving side or both. Ending the sending side sends
+// FIN after every byte handed over before, joined sends included (write_behind.h): while the
+// socket still holds such bytes the FIN waits for them. Sends after it fail with WSAESHUTDOWN.
+int shutdown(SOCKET s, int how);
 
 // The names are in parentheses so that the C library's macros of the same names, where a
 // file has included them, cannot rewrite these declarations.
@@ -126,6 +148,12 @@ std::uint32_t(ntohl)(std::uint32_t v);
 std::uint32_t inet_addr(const char* cp);
 // Network byte order to dotted text, in a buffer that the next call overwrites.
 const char* inet_ntoa(std::uint32_t address);
+// An IPv4 (AF_INET_, 4 bytes) or IPv6 (AF_INET6_, 16 bytes) address in text form to network
+// byte order: 1 when the text is one, 0 when not, -1 (WSAEAFNOSUPPORT) for another family.
+// IPv4 takes only the four-part dotted decimal form here.
+int inet_pton(int af, const char* src, void* dst);
+// The reverse: dst, or nullptr when the family is unknown or size too small (WSAEFAULT).
+const char* inet_ntop(int af, const void* src, char* dst, std::size_t size);
 int gethostname(char* name, int namelen);
 
 // Registers the socket for the events in mask; each one arrives as the message msg at the
@@ -136,9 +164,10 @@ int gethostname(char* name, int namelen);
 // close only when every byte has been read. See docs/ARCHITECTURE.md for the full rules.
 int WSAAsyncSelect(SOCKET s, MessageTarget* target, UINT msg, long mask);
 
-// Looks the name up (IPv4 only). The answer arrives as the message msg at the target, with
-// wParam the returned handle and lParam WSAMAKEASYNCREPLY(0, error). Handles are never
-// equal to any socket number. Returns 0 and sets the last error when it cannot start.
+// Looks the name up (IPv4 first: an IPv6 address only for a name without IPv4 ones). The answer
+// arrives as the message msg at the target, with wParam the returned handle and lParam
+// WSAMAKEASYNCREPLY(0, error). Handles are never equal to any socket number. Returns 0 and sets the
+// last error when it cannot start.
 HANDLE WSAAsyncGetHostByName(MessageTarget* target, UINT msg, const char* name, HostEntry* result);
 // A cancelled request never delivers its answer.
 int WSACancelAsyncRequest(HANDLE request);

@@ -58,10 +58,15 @@ bool WouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
 
-void Release(SocketState& st) {
+void Release(int fd, SocketState& st) {
     ReturnBlock(st.behind, BlockUse::kWriteBehind);
     st.behind = nullptr;
     st.behindBlocked = false;
+    if (st.finAfterHeld) {
+        // shutdown came while bytes were held: its FIN goes right behind the last of them.
+        st.finAfterHeld = false;
+        ::shutdown(fd, SHUT_WR);
+    }
 }
 
 void WriteJoined() {
@@ -138,7 +143,7 @@ long SendJoined(int fd, SocketState& st, const char* buf, int len, int& error) {
             st.behindBlocked = true;
         } else {
             st.sendError = error;
-            Release(st);
+            Release(fd, st);
         }
         return -1;
     }
@@ -148,7 +153,7 @@ long SendJoined(int fd, SocketState& st, const char* buf, int len, int& error) {
         error = EAGAIN;
         return -1;
     }
-    Release(st);
+    Release(fd, st);
     if (n == held && len > 0) {
         error = EAGAIN;  // the held bytes took the last room
         return -1;
@@ -167,14 +172,14 @@ bool WriteHeld(int fd, SocketState& st) {
         // The connection is broken: what it held is lost with it, as the kernel's own
         // buffer would be; the next send reports why.
         st.sendError = error;
-        Release(st);
+        Release(fd, st);
         return true;
     }
     if (n > 0) {
         block->begin += static_cast<int>(n);
     }
     if (block->Held() == 0) {
-        Release(st);
+        Release(fd, st);
         return true;
     }
     st.behindBlocked = true;
@@ -192,12 +197,20 @@ void EndSendPass() {
     WriteJoined();
 }
 
+bool ShutdownAfterHeld(int fd, SocketState& st) {
+    if (st.behind == nullptr || WriteHeld(fd, st)) {
+        return true;
+    }
+    st.finAfterHeld = true;
+    return false;
+}
+
 bool LingerIfHeld(int fd, SocketState& st) {
     if (st.behind == nullptr) {
         return false;
     }
     if (st.phase != Phase::kConnected || WriteHeld(fd, st)) {
-        Release(st);
+        Release(fd, st);
         return false;
     }
     // The program is done with the socket; the descriptor stays open (so its number is not

@@ -40,6 +40,10 @@ bool WriteHeld(int fd, SocketState& st);
 void BeginSendPass();
 void EndSendPass();
 
+// shutdown's first step for the sending side: writes what the block holds. True when nothing
+// is held any more, so the FIN may go now; otherwise the write that empties the block sends it.
+bool ShutdownAfterHeld(int fd, SocketState& st);
+
 // closesocket's first step. True when the socket holds bytes the kernel cannot take yet and
 // has been left to linger: the caller must then not close the descriptor.
 bool LingerIfHeld(int fd, SocketState& st);

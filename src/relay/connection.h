@@ -23,6 +23,15 @@ enum class Draining : std::uint8_t {
     ToClient,  // the Server has gone; the Server-to-Client bytes still go out
 };
 
+// With Half Close on, each direction ends on its own: its source has finished sending, and
+// once what it sent has been delivered the destination's sending side is shut down.
+struct HalfClosed {
+    bool clientFinished = false;
+    bool serverFinished = false;
+    bool serverShut = false;  // the Server has been told (its sending side shut down)
+    bool clientShut = false;
+};
+
 struct Connection {
     platform::SOCKET clientSocket = platform::INVALID_SOCKET;
     platform::SOCKET serverSocket = platform::INVALID_SOCKET;
@@ -47,6 +56,7 @@ struct Connection {
     Connection* drainNext = nullptr;
     Connection* drainPrevious = nullptr;
     std::int64_t drainMovedMs = 0;
+    HalfClosed halfClosed;
 };
 
 }  // namespace corvane::relay

@@ -40,6 +40,9 @@ int RelayEngine::ReadFromServer(Connection& c) {
 }
 
 int RelayEngine::ReadFromClient(Connection& c, bool force) {
+    if (SourceFinished(c, true)) {
+        return 0;  // half closed: the Client sends nothing more
+    }
     if (c.draining == Draining::ToClient) {
         return DiscardWhileDraining(c, c.clientSocket);
     }
@@ -104,6 +107,9 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
 }
 
 int RelayEngine::ReadFromServer(Connection& c, bool force) {
+    if (SourceFinished(c, false)) {
+        return 0;
+    }
     if (c.draining == Draining::ToServer) {
         return DiscardWhileDraining(c, c.serverSocket);
     }
@@ -201,6 +207,11 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
             lastReadError_ = error;
             return 0;  // OnSocketClose reports the close
         }
+        if (n == kReceiveClosed) {
+            if (const int taken = HalfCloseFinish(c, &d.channel == &c.clientToServer); taken != 0) {
+                return taken < 0 ? -1 : 0;
+            }
+        }
         log_.LogConnectionInform(c.number, d.sourceGone);
     } else {
         log_.LogConnectionInform(c.number, d.readFailed);
@@ -217,7 +228,7 @@ int RelayEngine::SendToServer(Connection& c) {
     // Before its connect completes the server socket cannot take anything; OnServerConnect
     // sends what waits.
     if (c.draining == Draining::ToClient || !c.connected || channel.length == 0) {
-        return 0;
+        return ShutdownWhenDelivered(c, true);
     }
     const int sent = channel.Flush(c.serverSocket);
     if (sent < 0) {
@@ -228,6 +239,9 @@ int RelayEngine::SendToServer(Connection& c) {
     }
     AddCount(Counter::CSTransferred, csTransferred_, sent);
     AddCount(Counter::CSBuffered, csBuffered_, -sent);
+    if (ShutdownWhenDelivered(c, true) < 0) {
+        return -1;
+    }
     if (c.clientReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
         // The one read that takes up the Client again; it re-arms its read notification.
         if (ReadFromClient(c) < 0) {
@@ -243,7 +257,7 @@ int RelayEngine::SendToClient(Connection& c) {
     }
     Channel& channel = c.serverToClient;
     if (c.draining == Draining::ToServer || channel.length == 0) {
-        return 0;
+        return ShutdownWhenDelivered(c, false);
     }
     const int sent = channel.Flush(c.clientSocket);
     if (sent < 0) {
@@ -254,6 +268,9 @@ int RelayEngine::SendToClient(Connection& c) {
     }
     AddCount(Counter::SCTransferred, scTransferred_, sent);
     AddCount(Counter::SCBuffered, scBuffered_, -sent);
+    if (ShutdownWhenDelivered(c, false) < 0) {
+        return -1;
+    }
     if (c.serverReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
         if (ReadFromServer(c) < 0) {
             return -1;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "log/traffic_log.h"
+#include "relay/address_text.h"
 #include "relay/show_count.h"
 
 namespace corvane::relay {
@@ -29,6 +30,10 @@ void RelayEngine::HandleMessage(platform::UINT msg, platform::WPARAM wParam,
 }
 
 void RelayEngine::SetRemoteTexts(std::string host, std::string port) {
+    // An IPv6 address names a host in a "Host: " line in brackets; a name has no colon.
+    if (host.find(':') != std::string::npos && host.front() != '[') {
+        host = "[" + host + "]";
+    }
     remoteHostText_ = std::move(host);
     remotePortText_ = std::move(port);
 }
@@ -154,8 +159,8 @@ void RelayEngine::CancelLocalLookup() {
 }
 
 void RelayEngine::OnLocalLookup(int error) {
-    view_.ShowLocalAddress(error != 0 ? "127.0.0.1"
-                                      : platform::inet_ntoa(localLookupResult_.address));
+    view_.ShowLocalAddress(error != 0 ? std::string("127.0.0.1")
+                                      : AddressText(FromHostEntry(localLookupResult_)));
 }
 
 void RelayEngine::ShowCount(Counter counter, std::int64_t value) {

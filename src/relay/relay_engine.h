@@ -47,6 +47,12 @@ public:
     std::uint16_t LocalPortNumber = 0;  // 0: any free port, replaced by the port bound
     std::uint16_t RemotePortNumber = 0;
     std::uint32_t HexOnly = 0;  // read when a Client is accepted
+    // The address the Local Port is bound to: empty for every interface (IPv6 and IPv4 on
+    // one socket where the machine has IPv6), else a numeric address that Start has checked.
+    std::string ListenAddress;
+    // A peer's orderly close ends only its direction (relay_half_close.cpp); read as the
+    // close comes.
+    bool HalfClose = false;
     // Tunable for tests and benchmarks; kDefaultHighWaterMark otherwise.
     std::int32_t HighWaterMark = kDefaultHighWaterMark;
     // Tunable for tests; kDefaultDrainTimeoutMs otherwise. Read whenever the drain timer is set.
@@ -57,7 +63,7 @@ public:
 
     // --- State --------------------------------------------------------------------------
     platform::SOCKET LocalPortSocket() const { return localPortSocket_; }
-    std::uint32_t RemoteAddress() const { return remoteAddress_; }  // network byte order
+    const platform::SocketAddress& RemoteAddress() const { return remoteAddress_; }
     platform::HANDLE RemoteLookupRequest() const { return remoteLookupRequest_; }
     platform::HANDLE LocalLookupRequest() const { return localLookupRequest_; }
     bool Running() const { return running_; }
@@ -148,6 +154,21 @@ private:
     void CloseServerSocket(Connection& c);
     void RemoveConnection(Connection& c);
     void CloseEverythingQuietly();
+    // The Local Port's socket on every interface over IPv6 and IPv4 together, bound; or
+    // INVALID_SOCKET with error 0 when the machine has no IPv6 (the IPv4 socket is used).
+    platform::SOCKET OpenDualStackPort(int& error);
+
+    // Half close (relay_half_close.cpp). clientSide: the Client's direction, else the
+    // Server's. HalfCloseFinish takes a source's orderly close: 1 when the Connection goes on
+    // with that direction ended, 0 when the close is to end it as usual, -1 when telling the
+    // other peer failed and the Connection has ended.
+    int HalfCloseFinish(Connection& c, bool clientSide);
+    // True when the source's direction has ended already: nothing more is read from it, and
+    // its close has been taken.
+    static bool SourceFinished(const Connection& c, bool clientSide);
+    // After a send towards the destination of a finished source: once nothing is held for
+    // it, its sending side is shut down. -1 when that failed and the Connection has ended.
+    int ShutdownWhenDelivered(Connection& c, bool clientSide);
     void OnAcceptRetryTimer();
     void HoldBackAccepting();
 
@@ -160,7 +181,7 @@ private:
     std::string remotePortText_;
 
     platform::SOCKET localPortSocket_ = platform::INVALID_SOCKET;
-    std::uint32_t remoteAddress_ = 0;
+    platform::SocketAddress remoteAddress_;
     platform::HANDLE remoteLookupRequest_ = 0;
     platform::HANDLE localLookupRequest_ = 0;
     platform::HostEntry remoteLookupResult_;

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "log/traffic_log.h"
+#include "relay/address_text.h"
 #include "relay/relay_engine.h"
 #include "relay/socket_error_text.h"
 
@@ -39,8 +40,10 @@ void SetConnectionOptions(SOCKET s) {
 }  // namespace
 
 bool RelayEngine::BeginRelay(const std::string& remoteHost) {
-    remoteAddress_ = platform::inet_addr(remoteHost.c_str());
-    if (remoteAddress_ == platform::INADDR_NONE_) {
+    remoteAddress_ = platform::SocketAddress{platform::inet_addr(remoteHost.c_str()), 0};
+    // An IPv6 address is taken as it stands too; only a name is looked up.
+    if (remoteAddress_.address == platform::INADDR_NONE_ &&
+        !ParseIPv6Address(remoteHost, remoteAddress_)) {
         log_.LogMessage("Resolving Remote Host");
         remoteLookupRequest_ = platform::WSAAsyncGetHostByName(
             this, platform::WM_APP, remoteHost.c_str(), &remoteLookupResult_);
@@ -55,14 +58,52 @@ bool RelayEngine::BeginRelay(const std::string& remoteHost) {
     return OpenLocalPort();
 }
 
+SOCKET RelayEngine::OpenDualStackPort(int& error) {
+    error = 0;
+    const SOCKET s = platform::socket(platform::AF_INET6_, platform::SOCK_STREAM_, 0);
+    if (s == INVALID_SOCKET) {
+        return INVALID_SOCKET;
+    }
+    const int v6Only = 0;
+    platform::SocketAddress any;
+    any.family = platform::AF_INET6_;
+    any.port = platform::htons(LocalPortNumber);
+    if (platform::setsockopt(s, platform::IPPROTO_IPV6_, platform::IPV6_V6ONLY_, &v6Only,
+                             sizeof v6Only) != 0) {
+        platform::closesocket(s);
+        return INVALID_SOCKET;
+    }
+    if (platform::bind(s, any) != 0) {
+        // A port in use stays the failure it is; anything else means no usable IPv6.
+        const int bindError = platform::WSAGetLastError();
+        platform::closesocket(s);
+        if (bindError == platform::WSAEADDRINUSE) {
+            error = bindError;
+        }
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 bool RelayEngine::OpenLocalPort() {
     int error = 0;
-    const SOCKET s = platform::socket(platform::AF_INET_, platform::SOCK_STREAM_, 0);
+    platform::SocketAddress at{platform::INADDR_ANY_, platform::htons(LocalPortNumber)};
+    const bool everyInterface = ListenAddress.empty();
+    if (!everyInterface && !ParseAddress(ListenAddress, at)) {
+        error = platform::WSAEINVAL;  // Start lets no such address through
+    }
+    at.port = platform::htons(LocalPortNumber);
+    SOCKET s = everyInterface ? OpenDualStackPort(error) : INVALID_SOCKET;
     platform::SocketAddress bound;
-    if (s == INVALID_SOCKET) {
+    if (s != INVALID_SOCKET || error != 0) {
+        // bound on every interface already, or failed
+    } else if ((s = platform::socket(at.family, platform::SOCK_STREAM_, 0)) == INVALID_SOCKET) {
         error = platform::WSAGetLastError();
-    } else if (platform::bind(s, {platform::INADDR_ANY_, platform::htons(LocalPortNumber)}) != 0) {
+    } else if (platform::bind(s, at) != 0) {
         error = platform::WSAGetLastError();
+    }
+    if (error != 0) {
+        // reported below
     } else if (platform::listen(s, SOMAXCONN) != 0) {
         // The longest backlog: one of 5 would turn Clients away under any burst.
         error = platform::WSAGetLastError();
@@ -87,6 +128,9 @@ bool RelayEngine::OpenLocalPort() {
     char line[40];
     std::snprintf(line, sizeof line, "Local Port (%d) opened", static_cast<int>(LocalPortNumber));
     log_.LogMessage(line);
+    if (!everyInterface) {
+        log_.LogInform(("Listening on " + AddressText(at) + " only").c_str());
+    }
     log_.LogMessage("Waiting for connections");
     return true;
 }
@@ -97,11 +141,8 @@ void RelayEngine::OnRemoteLookup(int error) {
         StopRelay();
         return;
     }
-    remoteAddress_ = remoteLookupResult_.address;
-    char line[48];
-    std::snprintf(line, sizeof line, "Remote Host resolved to %s",
-                  platform::inet_ntoa(remoteAddress_));
-    log_.LogMessage(line);
+    remoteAddress_ = FromHostEntry(remoteLookupResult_);
+    log_.LogMessage(("Remote Host resolved to " + AddressText(remoteAddress_)).c_str());
     if (!OpenLocalPort()) {
         StopRelay();
     }
@@ -132,10 +173,7 @@ void RelayEngine::AcceptClient() {
         return;
     }
     const int number = s;
-    char line[64];
-    std::snprintf(line, sizeof line, "Client connected; %s:%u", platform::inet_ntoa(peer.address),
-                  static_cast<unsigned>(platform::ntohs(peer.port)));
-    log_.LogConnectionMessage(number, line);
+    log_.LogConnectionMessage(number, ("Client connected; " + PeerText(peer)).c_str());
 
     if (platform::WSAAsyncSelect(s, this, platform::WM_APP, kClientEvents) != 0) {
         const int error = platform::WSAGetLastError();
@@ -179,15 +217,17 @@ void RelayEngine::AcceptClient() {
 
 bool RelayEngine::ConnectToServer(Connection& c) {
     log_.LogConnectionMessage(c.number, "Connecting to Server");
-    const SOCKET s = platform::socket(platform::AF_INET_, platform::SOCK_STREAM_, 0);
+    const SOCKET s = platform::socket(remoteAddress_.family, platform::SOCK_STREAM_, 0);
     if (s == INVALID_SOCKET) {
         log_.LogConnectionInform(c.number, SocketErrorText(platform::WSAGetLastError()));
         return false;
     }
     int error = 0;
+    platform::SocketAddress server = remoteAddress_;
+    server.port = platform::htons(RemotePortNumber);
     if (platform::WSAAsyncSelect(s, this, platform::WM_APP, kServerEvents) != 0) {
         error = platform::WSAGetLastError();
-    } else if (platform::connect(s, {remoteAddress_, platform::htons(RemotePortNumber)}) != 0) {
+    } else if (platform::connect(s, server) != 0) {
         error = platform::WSAGetLastError();
         if (error == platform::WSAEWOULDBLOCK) {
             error = 0;  // under way; FD_CONNECT tells how it ends

@@ -26,6 +26,9 @@ std::int64_t NowMs() {
 }  // namespace
 
 void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
+    if (error == 0 && SourceFinished(c, s == c.clientSocket)) {
+        return;  // a half close taken already by a read that met the end
+    }
     if (c.draining != Draining::None) {
         // The ended side's close (or reset) was met already; only the remaining side's counts.
         if (c.draining == Draining::ToClient && s == c.clientSocket) {
@@ -39,13 +42,15 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
     // When it meets the reset itself, its error stands in for a close that came without one.
     lastReadError_ = 0;
     if (s == c.clientSocket) {
-        if (ReadFromClient(c, true) < 0) {
+        if (ReadFromClient(c, true) < 0 ||
+            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, true) != 0)) {
             return;
         }
         log_.LogConnectionInform(c.number, "Client disconnected");
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
-        if (ReadFromServer(c, true) < 0) {
+        if (ReadFromServer(c, true) < 0 ||
+            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, false) != 0)) {
             return;
         }
         log_.LogConnectionInform(c.number, "Server disconnected");

@@ -63,6 +63,11 @@ void TForm1::SetEditText(control::EditBox box, std::string_view text) {
 }
 
 void TForm1::FocusEdit(control::EditBox box) {
+    if (box == control::EditBox::ListenAddress) {
+        // The Options dialog's box: it opens on it once the error box is dismissed.
+        focusListenAddress_ = true;
+        return;
+    }
     Edit(box)->setFocus(Qt::OtherFocusReason);
 }
 
@@ -82,6 +87,9 @@ void TForm1::ShowError(std::string_view message) {
                     FromUtf8(control::WithFullStop(message)), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
+    if (focusListenAddress_) {
+        ShowOptions();
+    }
 }
 
 void TForm1::ShowSocketError(std::string_view text) {

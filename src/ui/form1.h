@@ -216,6 +216,8 @@ private:
     bool activated_ = false;
     bool centred_ = false;
     bool closeForced_ = false;  // CloseWindow ran: the close waits for no answer
+    // Start refused the Listen Address: the Options dialog opens on its box after the error.
+    bool focusListenAddress_ = false;
 };
 
 }  // namespace corvane::ui

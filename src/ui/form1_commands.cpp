@@ -78,6 +78,7 @@ QLineEdit* TForm1::Edit(control::EditBox box) const {
         case control::EditBox::LocalPort:
             return EditLocalPort;
         case control::EditBox::LogFile:
+        case control::EditBox::ListenAddress:  // the Options dialog's; the window has none
             break;
     }
     return EditLogFile;
@@ -225,13 +226,26 @@ void TForm1::ShowAboutBox() {
 void TForm1::ShowOptions() {
     OptionValues values;
     values.timeStamps = control_->TimeStamps();
+    values.listenAddress = control_->ListenAddress();
+    values.halfClose = control_->HalfClose();
     TOptionsDialog dialog(this, values, control_->Running());
+    if (focusListenAddress_) {
+        // Start refused the address: the box is where to mend it.
+        focusListenAddress_ = false;
+        dialog.EditListenAddress->selectAll();
+        dialog.EditListenAddress->setFocus(Qt::OtherFocusReason);
+    }
     if (dialog.exec() != QDialog::Accepted) {
         return;
     }
     const OptionValues chosen = dialog.Values();
     // Time Stamps may change while relaying: the lines logged from now on follow it.
     control_->SetTimeStamps(chosen.timeStamps);
+    // The other two are taken by the next Start; while relaying their rows are greyed.
+    if (!control_->Running()) {
+        control_->SetListenAddress(chosen.listenAddress);
+        control_->SetHalfClose(chosen.halfClose);
+    }
 }
 
 void TForm1::ShowFindBar() {

@@ -4,7 +4,10 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
+
+#include "control/settings.h"
 
 namespace corvane::ui {
 
@@ -26,6 +29,25 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
         QStringLiteral("In the Log Buffer and the Log File; takes effect with the next line, "
                        "also while relaying"));
     AddRow(QStringLiteral("&Time Stamps:"), CheckBoxTimeStamps, true);
+
+    EditListenAddress = new QLineEdit(QString::fromStdString(values.listenAddress), this);
+    EditListenAddress->setObjectName(QStringLiteral("EditListenAddress"));
+    EditListenAddress->setMaxLength(static_cast<int>(control::kListenAddressLimit));
+    EditListenAddress->setPlaceholderText(QStringLiteral("every interface"));
+    EditListenAddress->setToolTip(
+        QStringLiteral("The address the Local Port is opened on: 127.0.0.1 or ::1 keeps the "
+                       "relay to this computer; empty lets every computer that reaches this "
+                       "one connect"));
+    AddRow(QStringLiteral("&Listen Address:"), EditListenAddress, false);
+
+    CheckBoxHalfClose =
+        new QCheckBox(QStringLiteral("A peer's close ends only what it sends"), this);
+    CheckBoxHalfClose->setObjectName(QStringLiteral("CheckBoxHalfClose"));
+    CheckBoxHalfClose->setChecked(values.halfClose);
+    CheckBoxHalfClose->setToolTip(
+        QStringLiteral("The other peer is told, and the other direction goes on until it "
+                       "ends too"));
+    AddRow(QStringLiteral("&Half Close:"), CheckBoxHalfClose, false);
 
     LabelNote = new QLabel(
         QStringLiteral("Options shown greyed cannot be changed while relaying; Stop first."), this);
@@ -56,6 +78,8 @@ void TOptionsDialog::AddRow(const QString& caption, QWidget* field, bool changes
 OptionValues TOptionsDialog::Values() const {
     OptionValues values;
     values.timeStamps = CheckBoxTimeStamps->isChecked();
+    values.listenAddress = EditListenAddress->text().trimmed().toStdString();
+    values.halfClose = CheckBoxHalfClose->isChecked();
     return values;
 }
 

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
 #include <vector>
 
 class QCheckBox;
+class QLineEdit;
 class QDialogButtonBox;
 class QFormLayout;
 class QLabel;
@@ -17,6 +19,8 @@ namespace corvane::ui {
 // What the dialog shows and gives back.
 struct OptionValues {
     bool timeStamps = false;
+    std::string listenAddress;  // empty: every interface
+    bool halfClose = false;
 };
 
 class TOptionsDialog final : public QDialog {
@@ -28,6 +32,8 @@ public:
     OptionValues Values() const;
 
     QCheckBox* CheckBoxTimeStamps;
+    QLineEdit* EditListenAddress;  // greyed while relaying, as is Half Close
+    QCheckBox* CheckBoxHalfClose;
     QLabel* LabelNote;  // shown only while relaying greys a row
     QDialogButtonBox* Buttons;
 

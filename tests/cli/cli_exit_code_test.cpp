@@ -72,6 +72,8 @@ TEST(CliExitCodes, RejectedStartShowsItsMessageAndExitsWithOne) {
         {{"127.0.0.1", "0", "0"}, "Remote Port must be a positive integer.\n"},
         {{"127.0.0.1", "abc", "0"}, "Remote Port must be a positive integer.\n"},
         {{"127.0.0.1", "80", "-1"}, "Local Port must be a nonnegative integer.\n"},
+        {{"127.0.0.1", "80", "0", "-bind", "localhost"},
+         "Listen Address must be an IPv4 or IPv6 address of this computer, or empty.\n"},
         {{"127.0.0.1", "80", "0", "-file", "/nonexistent-dir/x.log"},
          "Could not create log file.\n"},
     };

@@ -51,6 +51,8 @@ TEST(ParseCommandLine, UsageErrors) {
         {"h", "80", "8080", "--auto"},
         {"h", "80", "8080", "-auto "},
         {"h", "80", "8080", ""},
+        {"h", "80", "8080", "-bind"},
+        {"h", "80", "8080", "-HalfClose"},
     };
     for (const Args& args : cases) {
         Settings s = Stored();
@@ -100,6 +102,15 @@ TEST(ParseCommandLine, EverySwitchAndValue) {
         ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-detail", text}, s), CommandLineResult::Ok);
         EXPECT_EQ(s.Detail, value) << text;
     }
+}
+
+TEST(ParseCommandLine, BindAndHalfCloseAreTakenUnchecked) {
+    Settings s = Stored();
+    ASSERT_EQ(ParseCommandLine(
+                  {"h", "80", "0", "-halfclose", "-bind", "not an address", "-bind", "::1"}, s),
+              CommandLineResult::Ok);
+    EXPECT_EQ(s.ListenAddress, "::1");  // a later one overrides; Start checks it
+    EXPECT_EQ(s.HalfClose, 1u);
 }
 
 TEST(ParseCommandLine, LaterSwitchesOverrideEarlierOnes) {

@@ -118,6 +118,46 @@ TEST_F(SettingsTest, ALineThatRunsOnCostsOnlyItsOwnValue) {
     }
 }
 
+// Listen Address and Half Close go to the store only once set, so that a store that never
+// had them stays as it was; once there, they are written back also at their defaults.
+TEST_F(SettingsTest, ListenAddressAndHalfCloseAreStoredOnlyOnceSet) {
+    Settings s;
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    QSettings store(QStringLiteral("Halvard"), QStringLiteral("Corvane"));
+    EXPECT_FALSE(store.contains(QStringLiteral("Listen Address")));
+    EXPECT_FALSE(store.contains(QStringLiteral("Half Close")));
+    s.ListenAddress = "::1";
+    s.HalfClose = 1;
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    Settings in;
+    {
+        platform::SettingsKey key;
+        LoadSettings(key, in);
+    }
+    EXPECT_EQ(in.ListenAddress, "::1");
+    EXPECT_EQ(in.HalfClose, 1u);
+    in.ListenAddress.clear();
+    in.HalfClose = 0;
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, in);
+    }
+    Settings again;
+    again.ListenAddress = "left over";
+    again.HalfClose = 7;
+    platform::SettingsKey key;
+    LoadSettings(key, again);
+    EXPECT_EQ(again.ListenAddress, "");
+    EXPECT_EQ(again.HalfClose, 0u);
+    EXPECT_TRUE(again.ListenAddressStored);
+}
+
 TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {
     {
         platform::SettingsKey key;

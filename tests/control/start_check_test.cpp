@@ -96,6 +96,19 @@ TEST(CheckStartParameters, EmptyOrZeroLocalPortAsksForAnyPort) {
     }
 }
 
+TEST(CheckListenAddress, TakesEmptyOrANumericAddressOfEitherFamily) {
+    for (const char* good : {"", "127.0.0.1", "0.0.0.0", "::1", "[::1]", "2001:db8::5", "::"}) {
+        EXPECT_FALSE(CheckListenAddress(good).has_value()) << good;
+    }
+    for (const char* bad : {"localhost", "127.0.0.1:80", "1.2.3.256", "[::1", "::1]", "::g",
+                            "255.255.255.255", " 127.0.0.1x"}) {
+        const auto error = CheckListenAddress(bad);
+        ASSERT_TRUE(error.has_value()) << bad;
+        EXPECT_EQ(error->message, kListenAddressInvalid);
+        EXPECT_EQ(error->focus, EditBox::ListenAddress);
+    }
+}
+
 TEST(WithFullStop, AppendsOnlyAfterCharactersSortingAfterFullStop) {
     EXPECT_EQ(WithFullStop("Remote Host required"), "Remote Host required.");
     EXPECT_EQ(WithFullStop("Ends with a stop."), "Ends with a stop.");

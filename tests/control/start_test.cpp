@@ -60,6 +60,15 @@ TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) 
     EXPECT_EQ(logView_.clears, 0);  // the view was not emptied either
 }
 
+TEST_F(ControlTest, ABadListenAddressRejectsStartWithFocusOnItsBox) {
+    control_->SetListenAddress("localhost");
+    SetTexts("127.0.0.1", "80", "", "");
+    EXPECT_EQ(control_->Start(), StartResult::Rejected);
+    EXPECT_EQ(view_.errors, std::vector<std::string>{kListenAddressInvalid});
+    EXPECT_EQ(view_.focus, std::vector<EditBox>{EditBox::ListenAddress});
+    EXPECT_EQ(control_->Engine().LocalPortSocket(), platform::INVALID_SOCKET);
+}
+
 TEST_F(ControlTest, RemotePort70000ReachesPort4464) {
     const int server = ListenPeerOn(4464);
     SetTexts("127.0.0.1", "70000", "");

@@ -44,6 +44,8 @@ struct Model {
     bool autoStart = false;
     bool hexOnly = false;
     bool timeStamps = false;
+    std::optional<std::string> bind;
+    bool halfClose = false;
 };
 
 Model Read(const std::vector<std::string>& args) {
@@ -73,6 +75,13 @@ Model Read(const std::vector<std::string>& args) {
             m.file = *value;
             m.ok = true;
             ++i;
+        } else if (a == "-bind" && value) {
+            m.bind = *value;
+            m.ok = true;
+            ++i;
+        } else if (a == "-halfclose") {
+            m.halfClose = true;
+            m.ok = true;
         } else if (a == "-size" && value) {
             for (const auto& [text, bytes] : sizes) {
                 if (*value == text) {
@@ -148,5 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK_EQ(s.AutoStart, m.autoStart ? 1 : 0);
     FUZZ_CHECK_EQ(s.HexOnly, m.hexOnly ? 1u : 0u);
     FUZZ_CHECK_EQ(s.TimeStamps, m.timeStamps ? 1u : 0u);
+    if (m.bind) {
+        CheckCut(s.ListenAddress, *m.bind, control::kListenAddressLimit);
+    } else {
+        FUZZ_CHECK_EQ(s.ListenAddress, stored.ListenAddress);
+    }
+    FUZZ_CHECK_EQ(s.HalfClose, m.halfClose ? 1u : 0u);
     return 0;
 }

@@ -197,6 +197,24 @@ TEST_F(JoinedSendsTest, SendsOfAPassArriveInOrderWithoutAnotherEvent) {
     EXPECT_TRUE(got == bytes) << got.size() << " of " << bytes.size();
 }
 
+// Ending the sending side while the layer still holds joined bytes: the FIN waits for them,
+// and the peer reads every byte and then the end. Later sends fail.
+TEST_F(JoinedSendsTest, ShutdownSendsTheEndAfterEveryHeldByte) {
+    int peer = -1;
+    SOCKET s = Accept(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    const std::string bytes = Pattern(8 << 20, 3);
+    std::string taken;
+    ASSERT_EQ(SendUntilFull(s, bytes, 8192, taken), WSAEWOULDBLOCK);
+    ASSERT_LT(taken.size(), bytes.size()) << "the peer's buffers should have filled";
+    ASSERT_EQ(shutdown(s, SD_SEND), 0);
+    EXPECT_EQ(send(s, "x", 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAESHUTDOWN);
+    std::string got;
+    ASSERT_TRUE(ReadToEnd(peer, got)) << "the end must follow the held bytes";
+    EXPECT_TRUE(got == taken) << got.size() << " of " << taken.size();
+}
+
 TEST_F(JoinedSendsTest, SendOutsideAPassGoesOutAtOnce) {
     int peer = -1;
     SOCKET s = Accept(peer);

@@ -81,11 +81,45 @@ protected:
     EventRecorder rec_;
 };
 
-TEST_F(SocketCallsTest, OnlyIpv4StreamSockets) {
-    EXPECT_EQ(socket(10, SOCK_STREAM_, 0), INVALID_SOCKET);
+TEST_F(SocketCallsTest, OnlyIpv4AndIpv6StreamSockets) {
+    EXPECT_EQ(socket(10, SOCK_STREAM_, 0), INVALID_SOCKET);  // Linux's AF_INET6 is not ours
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     EXPECT_EQ(socket(AF_INET_, 2, 0), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+// An IPv6 socket binds, listens and accepts with the family in its addresses; with
+// IPV6_V6ONLY off it takes an IPv4 peer too, as a v4-mapped address.
+TEST_F(SocketCallsTest, Ipv6SocketsCarryTheirFamilyAndTakeIpv4PeersWhenAsked) {
+    SOCKET listener = socket(AF_INET6_, SOCK_STREAM_, 0);
+    SocketAddress loopback;
+    loopback.family = AF_INET6_;
+    if (listener == INVALID_SOCKET || inet_pton(AF_INET6_, "::", loopback.address6) != 1) {
+        GTEST_SKIP() << "this machine has no IPv6";
+    }
+    const int off = 0;
+    ASSERT_EQ(setsockopt(listener, IPPROTO_IPV6_, IPV6_V6ONLY_, &off, sizeof off), 0);
+    ASSERT_EQ(bind(listener, loopback), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    SocketAddress bound;
+    ASSERT_EQ(getsockname(listener, bound), 0);
+    EXPECT_EQ(bound.family, AF_INET6_);
+    ASSERT_NE(bound.port, 0);
+    const int raw = RawConnect(bound.port);  // over IPv4, to 127.0.0.1
+    ASSERT_GE(raw, 0);
+    SocketAddress peer;
+    const SOCKET accepted = accept(listener, &peer);
+    ::close(raw);
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    EXPECT_EQ(peer.family, AF_INET6_);
+    char text[64];
+    ASSERT_NE(inet_ntop(AF_INET6_, peer.address6, text, sizeof text), nullptr);
+    EXPECT_STREQ(text, "::ffff:127.0.0.1");
+    std::uint8_t v6[16];
+    EXPECT_EQ(inet_pton(AF_INET6_, "2001:db8::5", v6), 1);
+    EXPECT_EQ(inet_pton(AF_INET6_, "2001:db8::g", v6), 0);
+    EXPECT_EQ(inet_pton(AF_INET_, "127.1", v6), 0);  // only the four-part form
+    EXPECT_EQ(inet_pton(99, "::1", v6), SOCKET_ERROR);
 }
 
 TEST_F(SocketCallsTest, CallsOnSomethingNotASocketOfTheLayerFail) {

@@ -44,7 +44,10 @@ using corvane::test::RecordingLogView;  // tests/support/recording_log_view.h
 using corvane::test::AcceptPeer;
 using corvane::test::ClosePeer;
 using corvane::test::ConnectPeer;
+using corvane::test::ConnectPeerTo;
+using corvane::test::HaveIPv6Loopback;
 using corvane::test::ListenPeer;
+using corvane::test::ListenPeerAt;
 using corvane::test::ReceivePeer;
 using corvane::test::RefusingPort;
 using corvane::test::ResetPeer;

@@ -154,6 +154,76 @@ bool WaitPeerClosed(int fd, std::string& into, int timeoutMs, bool* reset) {
         timeoutMs);
 }
 
+namespace {
+
+// The kernel's form of a numeric address of either family; false when it is not one.
+bool PeerAddress(const char* address, std::uint16_t port, sockaddr_storage& storage,
+                 socklen_t& length) {
+    storage = {};
+    auto& sin = reinterpret_cast<sockaddr_in&>(storage);
+    auto& sin6 = reinterpret_cast<sockaddr_in6&>(storage);
+    if (::inet_pton(AF_INET, address, &sin.sin_addr) == 1) {
+        sin.sin_family = AF_INET;
+        sin.sin_port = htons(port);
+        length = sizeof sin;
+        return true;
+    }
+    if (::inet_pton(AF_INET6, address, &sin6.sin6_addr) == 1) {
+        sin6.sin6_family = AF_INET6;
+        sin6.sin6_port = htons(port);
+        length = sizeof sin6;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int ListenPeerAt(const char* address, std::uint16_t& port) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (!PeerAddress(address, 0, storage, length)) {
+        return -1;
+    }
+    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        ::listen(fd, SOMAXCONN) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length);
+    port = ntohs(storage.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(storage).sin6_port
+                                               : reinterpret_cast<sockaddr_in&>(storage).sin_port);
+    MakeNonBlocking(fd);
+    return fd;
+}
+
+int ConnectPeerTo(const char* address, std::uint16_t port) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (!PeerAddress(address, port, storage, length)) {
+        return -1;
+    }
+    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool HaveIPv6Loopback() {
+    std::uint16_t port = 0;
+    const int fd = ListenPeerAt("::1", port);
+    ClosePeer(fd);
+    return fd >= 0;
+}
+
 void ClosePeer(int fd) {
     if (fd >= 0) {
         ::close(fd);

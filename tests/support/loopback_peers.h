@@ -29,6 +29,12 @@ bool ReceivePeer(int fd, std::string& into, std::size_t n, int timeoutMs = 5000)
 // when given, tells which of the two it was.
 bool WaitPeerClosed(int fd, std::string& into, int timeoutMs = 5000);
 bool WaitPeerClosed(int fd, std::string& into, int timeoutMs, bool* reset);
+// The same on a numeric address of either family ("::1", "127.0.0.2"); -1 when the machine
+// cannot bind or reach it (no IPv6 loopback, for instance).
+int ListenPeerAt(const char* address, std::uint16_t& port);
+int ConnectPeerTo(const char* address, std::uint16_t port);
+// True when the machine has an IPv6 loopback (a socket can listen on ::1).
+bool HaveIPv6Loopback();
 void ClosePeer(int fd);
 void ResetPeer(int fd);  // closes with RST instead of FIN
 void SetReceiveBuffer(int fd, int bytes);

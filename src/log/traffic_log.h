@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "log/capture_file.h"
 #include "log/log_entry.h"
 #include "log/log_file.h"
 #include "log/log_kind.h"
@@ -63,6 +64,8 @@ public:
 
     LogFile& File() { return file_; }
     const LogFile& File() const { return file_; }
+    // The Capture File; a write that fails is logged once as an Error line.
+    CaptureFile& Capture() { return capture_; }
 
     // Null views are valid: nothing is shown, every other effect stays.
     void SetView(LogView* view) { view_ = view; }
@@ -146,6 +149,7 @@ private:
     // First entry of the run of equally coloured entries at the tail: never dropped.
     LogEntry* tailRunStart_ = nullptr;
     LogFile file_;
+    CaptureFile capture_;
     LogView* view_ = nullptr;
     LogMenuView* menu_ = nullptr;
     std::uintptr_t timerHandle_ = 0;

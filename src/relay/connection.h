@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "log/capture_flow.h"
 #include "platform/winsock.h"
 #include "relay/channel.h"
 
@@ -40,6 +41,9 @@ struct Connection {
     bool clientReadHeld = false;
     bool serverReadHeld = false;
     Draining draining = Draining::None;
+    // The accepted Client's address and port, and its conversation in the Capture File.
+    platform::SocketAddress clientAddress;
+    log::CaptureFlow capture;
 };
 
 }  // namespace corvane::relay

@@ -157,6 +157,7 @@ void RelayEngine::AcceptClient() {
     }
     c->clientSocket = s;
     c->number = number;
+    c->clientAddress = peer;
     if (!ConnectToServer(*c)) {
         platform::closesocket(s);
         c->clientSocket = INVALID_SOCKET;
@@ -211,6 +212,9 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
         EndConnecting(c);
         return;
     }
+    log_.Capture().Connected(c.capture, c.clientAddress,
+                             {remoteAddress_, platform::htons(RemotePortNumber)},
+                             c.clientToServer.data, c.clientToServer.length);
     SendToServer(c);
 }
 

@@ -6,7 +6,9 @@
 
 namespace corvane::control {
 
-enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile };
+// CaptureFile is no box of the main window; a rejection names it so that the front-end can
+// show where the Capture File is set.
+enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile, CaptureFile };
 
 struct CommandError {
     std::string message;  // without its full stop, e.g. "Remote Host required"

@@ -114,12 +114,18 @@ StartResult RelayControl::Start() {
     } else {
         log_.File().CloseLogFile();
     }
+    // The Capture File comes after it, and a rejection closes the Log File again.
+    if (!settings_.CaptureFile.empty() && !log_.Capture().Open(settings_.CaptureFile)) {
+        log_.File().CloseLogFile();
+        return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
+    }
     log_.ClearLogBuffer();
 
     engine_.RemotePortNumber = check.ports.RemotePortNumber;
     engine_.LocalPortNumber = check.ports.LocalPortNumber;
     engine_.SetRemoteTexts(host, remotePort);
     if (!engine_.BeginRelay(host)) {
+        log_.Capture().Close();
         log_.File().CloseLogFile();
         return StartResult::NotBegun;
     }

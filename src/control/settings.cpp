@@ -9,6 +9,7 @@ namespace {
 constexpr std::size_t kRemoteHostReadSize = 64;
 constexpr std::size_t kPortReadSize = 8;
 constexpr std::size_t kLogFileReadSize = 256;
+constexpr const char* kCaptureFileValue = "Capture File";
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -65,6 +66,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     if (key.QueryDword("Hex Only", hexOnly)) {
         settings.HexOnly = hexOnly;
     }
+    ReadText(key, kCaptureFileValue, kLogFileReadSize, settings.CaptureFile);
     return loaded;
 }
 
@@ -81,6 +83,11 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     key.SetString("Remote Port", CutToLimit(settings.RemotePort, kRemotePortLimit));
     key.SetString("Local Port", CutToLimit(settings.LocalPort, kLocalPortLimit));
     key.SetString("Log File", CutToLimit(settings.LogFile, kLogFileLimit));
+    std::string stored;
+    if (!settings.CaptureFile.empty() ||
+        key.QueryString(kCaptureFileValue, kLogFileReadSize, stored)) {
+        key.SetString(kCaptureFileValue, CutToLimit(settings.CaptureFile, kLogFileLimit));
+    }
     key.Close();
 }
 

@@ -28,7 +28,8 @@ struct Settings {
     std::string RemoteHost;
     std::string RemotePort;
     std::string LocalPort;
-    std::string LogFile;  // empty: no Log File
+    std::string LogFile;      // empty: no Log File
+    std::string CaptureFile;  // empty: no Capture File; cut to kLogFileLimit like LogFile
     // 32768, 131072, 524288, 2097152 or -1 (no limit) once snapped by the Size menus' checks.
     std::int32_t BufferSize = kDefaultBufferSize;
     // 0 Low, 1 Medium, 2 High; any value above 2 acts as High and is kept as it is.
@@ -49,14 +50,16 @@ struct LoadedSettings {
 
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
 // "Remote Host" (64 bytes), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
-// "Hex Only" (4). A value that is absent or does not fit its size counts as absent: Buffer
-// Size then becomes 32768, Detail 2, Hex Only 0, and every other field keeps what it held.
-// A key that cannot be opened gives the same defaults.
+// "Hex Only" (4), then "Capture File" (256). A value that is absent or does not fit its
+// size counts as absent: Buffer Size then becomes 32768, Detail 2, Hex Only 0, and every
+// other field keeps what it held. A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
-// limit). Nothing is written when the key cannot be opened; failed writes are ignored.
+// limit), and "Capture File" when it is set or the store holds one (so that a store
+// without it stays as it was). Nothing is written when the key cannot be opened; failed
+// writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The text cut to at most limit bytes, never in the middle of a UTF-8 sequence.

@@ -14,6 +14,7 @@ inline constexpr const char* kRemotePortRequired = "Remote Port required";
 inline constexpr const char* kRemotePortPositive = "Remote Port must be a positive integer";
 inline constexpr const char* kLocalPortNonnegative = "Local Port must be a nonnegative integer";
 inline constexpr const char* kCouldNotCreateLogFile = "Could not create log file";
+inline constexpr const char* kCouldNotCreateCaptureFile = "Could not create capture file";
 
 struct StartParameters {
     std::uint16_t RemotePortNumber = 0;

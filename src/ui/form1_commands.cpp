@@ -73,6 +73,8 @@ QLineEdit* TForm1::Edit(control::EditBox box) const {
             return EditLocalPort;
         case control::EditBox::LogFile:
             break;
+        case control::EditBox::CaptureFile:
+            return nullptr;  // set on the command line and in the store, not in a box here
     }
     return EditLogFile;
 }

@@ -33,6 +33,7 @@ TEST(CliExitCodes, UsageErrorsPrintTheUsageAndExitWithTwo) {
         {"127.0.0.1", "80", "0", "-size", "64KB"},
         {"127.0.0.1", "80", "0", "-detail", "low"},
         {"127.0.0.1", "80", "0", "-file"},
+        {"127.0.0.1", "80", "0", "-capture"},
         {"127.0.0.1", "80", "0", "extra"},
     };
     for (const auto& args : wrong) {
@@ -57,6 +58,8 @@ TEST(CliExitCodes, RejectedStartShowsItsMessageAndExitsWithOne) {
         {{"127.0.0.1", "80", "-1"}, "Local Port must be a nonnegative integer.\n"},
         {{"127.0.0.1", "80", "0", "-file", "/nonexistent-dir/x.log"},
          "Could not create log file.\n"},
+        {{"127.0.0.1", "80", "0", "-capture", "/nonexistent-dir/x.pcap"},
+         "Could not create capture file.\n"},
     };
     for (const Case& c : cases) {
         const CliResult r = RunCli(c.args);

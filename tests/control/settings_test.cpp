@@ -59,6 +59,7 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     out.RemotePort = "8080";
     out.LocalPort = "0";
     out.LogFile = "/tmp/with blank/x.htm";
+    out.CaptureFile = "/tmp/with blank/x.pcap";
     out.BufferSize = -1;
     out.Detail = 5;
     out.HexOnly = 1;
@@ -78,12 +79,40 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     EXPECT_EQ(in.RemotePort, out.RemotePort);
     EXPECT_EQ(in.LocalPort, out.LocalPort);
     EXPECT_EQ(in.LogFile, out.LogFile);
+    EXPECT_EQ(in.CaptureFile, out.CaptureFile);
     EXPECT_EQ(in.BufferSize, -1);
     EXPECT_EQ(in.Detail, 5u);  // kept as it is; it only acts as High
     EXPECT_EQ(in.HexOnly, 1u);
     EXPECT_EQ(in.WindowWidth, 800);
     EXPECT_EQ(in.WindowHeight, 600);
     EXPECT_EQ(in.AutoStart, 0);  // never stored
+}
+
+TEST_F(SettingsTest, CaptureFileIsWrittenOnlyWhenSetOrAlreadyStored) {
+    auto stored = [] {
+        platform::SettingsKey key;
+        std::string value = "absent";
+        key.QueryString("Capture File", 256, value);
+        return value;
+    };
+    Settings s;
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    EXPECT_EQ(stored(), "absent");  // a store that never had one stays without
+    s.CaptureFile = "run.pcap";
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    EXPECT_EQ(stored(), "run.pcap");
+    s.CaptureFile.clear();
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    EXPECT_EQ(stored(), "");  // cleared, not left behind
 }
 
 TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {

@@ -12,7 +12,8 @@ namespace corvane::cli {
 
 inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
-    "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly]";
+    "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
+    "[-capture <file>]";
 
 // Exit codes of the program.
 constexpr int kExitOk = 0;       // stopped by the user (q, SIGINT, SIGTERM)

@@ -32,6 +32,7 @@ void CheckSame(const Settings& a, const Settings& b) {
     FUZZ_CHECK_EQ(a.RemotePort, b.RemotePort);
     FUZZ_CHECK_EQ(a.LocalPort, b.LocalPort);
     FUZZ_CHECK_EQ(a.LogFile, b.LogFile);
+    FUZZ_CHECK_EQ(a.CaptureFile, b.CaptureFile);
     FUZZ_CHECK_EQ(a.BufferSize, b.BufferSize);
     FUZZ_CHECK_EQ(a.Detail, b.Detail);
     FUZZ_CHECK_EQ(a.HexOnly, b.HexOnly);
@@ -62,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(read.RemotePort.size() <= control::kRemotePortLimit);
     FUZZ_CHECK(read.LocalPort.size() <= control::kLocalPortLimit);
     FUZZ_CHECK(read.LogFile.size() <= control::kLogFileLimit);
+    FUZZ_CHECK(read.CaptureFile.size() <= control::kLogFileLimit);
     if (!loaded.KeyOpened) {
         CheckSame(read, Settings{});
     }

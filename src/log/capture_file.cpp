@@ -27,7 +27,7 @@ constexpr std::uint8_t kProtocolTcp = 6;
 constexpr std::uint16_t kWindow = 65535;  // every segment is acknowledged before the next
 constexpr int kSnapLength = 65535;
 // The stream under pcap_dump: large enough that a batch costs few write calls.
-constexpr std::size_t kStreamBuffer = 256 * 1024;
+constexpr std::size_t kStreamBuffer = 1024 * 1024;
 
 // What precedes each packet in our buffers: its time and its length.
 struct RecordHeader {
@@ -61,8 +61,19 @@ void Put32(unsigned char* p, std::uint32_t value) {
 }
 
 // The ones' complement sum (RFC 1071) taken over 32-bit words in memory order: the folded
-// result, stored in memory order as well, is the checksum in network order.
+// result, stored in memory order as well, is the checksum in network order. Two 64-bit
+// loads a step, each added as its two halves, keep the pass close to the speed of memory.
 std::uint64_t AddWords(const unsigned char* p, std::size_t n, std::uint64_t sum) {
+    std::uint64_t other = 0;
+    for (; n >= 16; p += 16, n -= 16) {
+        std::uint64_t first;
+        std::uint64_t second;
+        std::memcpy(&first, p, 8);
+        std::memcpy(&second, p + 8, 8);
+        sum += (first & 0xFFFFFFFFu) + (first >> 32);
+        other += (second & 0xFFFFFFFFu) + (second >> 32);
+    }
+    sum += other;
     for (; n >= 4; p += 4, n -= 4) {
         std::uint32_t word;
         std::memcpy(&word, p, 4);

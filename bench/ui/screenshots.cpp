@@ -1,8 +1,11 @@
 // Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
-// Detail High, paused, the about box and the help viewer. Runs on the display it is given
+// Detail High, paused, the about box, the help viewer, the Options dialog, a log with time
+// stamps and the find bar with a match selected. Runs on the display it is given
 // (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
 //     corvane_ui_screenshots <output folder>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,9 +23,11 @@
 
 #include "platform/messages.h"
 #include "ui/about_box.h"
+#include "ui/find_bar.h"
 #include "ui/form1.h"
 #include "ui/help_viewer.h"
 #include "ui/log_buffer_view.h"
+#include "ui/options_dialog.h"
 
 namespace {
 
@@ -139,6 +144,39 @@ int main(int argc, char* argv[]) {
     } else {
         ok = false;
     }
+    // The Options dialog, answered with Time Stamps on; then a second exchange with them.
+    QTimer::singleShot(300, &form, [&] {
+        if (auto* dialog =
+                qobject_cast<corvane::ui::TOptionsDialog*>(QApplication::activeModalWidget())) {
+            dialog->CheckBoxTimeStamps->setChecked(true);
+            QTest::qWait(100);
+            ok = Save(dialog, out, "options.png") && ok;
+            dialog->Buttons->button(QDialogButtonBox::Ok)->click();
+        }
+    });
+    form.MenuItemOptions->trigger();
+    form.MMenuItemClear->trigger();
+    QTcpSocket second;
+    second.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")),
+                         form.Control().Engine().LocalPortNumber);
+    (void)second.waitForConnected(2000);
+    second.write(
+        "GET /status.html HTTP/1.0\r\n"
+        "Host: www.example.org\r\n"
+        "User-Agent: probe/1.0\r\n"
+        "Accept: text/html\r\n"
+        "\r\n");
+    (void)QTest::qWaitFor(
+        [&] { return form.Memo1->toPlainText().contains(QStringLiteral("Disconnected")); }, 5000);
+    QTest::qWait(1200);
+    ok = Save(&form, out, "time-stamps.png") && ok;
+
+    form.MenuItemFind->trigger();
+    QTest::keyClicks(form.FindBar->EditFind, QStringLiteral("text/html"));
+    QTest::keyClick(form.FindBar->EditFind, Qt::Key_Return);
+    QTest::qWait(300);
+    ok = Save(&form, out, "find.png") && ok;
+
     form.ButtonStop->click();
     return ok ? 0 : 1;
 }

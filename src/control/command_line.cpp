@@ -69,6 +69,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.AutoStart = 1;
         } else if (arg == "-hexonly") {
             settings.HexOnly = 1;
+        } else if (arg == "-time") {
+            settings.TimeStamps = 1;
         } else if (arg == "-capture" && hasValue) {
             settings.CaptureFile = CutToLimit(args[++i], kLogFileLimit);
         } else {

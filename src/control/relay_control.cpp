@@ -63,6 +63,7 @@ void RelayControl::ApplySettings() {
     log_.ShowDetailChecks();
     engine_.HexOnly = settings_.HexOnly;
     view_.CheckHexOnly(settings_.HexOnly != 0);
+    log_.TimeStamps = settings_.TimeStamps != 0;
 }
 
 bool RelayControl::StartSockets() {
@@ -206,6 +207,7 @@ Settings RelayControl::CurrentSettings(std::int32_t width, std::int32_t height) 
     current.BufferSize = log_.BufferSize;
     current.Detail = log_.Detail;
     current.HexOnly = engine_.HexOnly;
+    current.TimeStamps = log_.TimeStamps ? 1 : 0;
     current.WindowWidth = width;
     current.WindowHeight = height;
     return current;

@@ -84,7 +84,8 @@ public:
     void LoadStoredSettings();
     CommandLineResult ApplyCommandLine(const std::vector<std::string>& args);
     // Gives the log its Buffer Size and Detail, the engine Hex Only, the edit boxes their
-    // texts; then the Size and Detail check marks (Buffer Size snapped) and Hex Only's.
+    // texts; then the Size and Detail check marks (Buffer Size snapped) and Hex Only's; then
+    // the options (Time Stamps to the log).
     void ApplySettings();
     // WSAStartup(1.1), then the look-up of the local host's name. On failure: the socket
     // error text in the "Error" dialog, then the window is asked to close; false. Call once.
@@ -106,6 +107,10 @@ public:
     // Hex Only's menu command (available while stopped): 0 becomes 1, anything else 0.
     void ToggleHexOnly();
     std::uint32_t HexOnly() const { return engine_.HexOnly; }
+    // Time Stamps ("-time", the Options dialog): may change while relaying; the lines
+    // logged from then on begin with their time or not. Saved with the other settings.
+    bool TimeStamps() const { return log_.TimeStamps; }
+    void SetTimeStamps(bool on) { log_.TimeStamps = on; }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or
@@ -122,7 +127,7 @@ public:
     void InstallSignalClose();
 
     // The settings of this moment: the edit boxes' texts, the log's Buffer Size and Detail,
-    // Hex Only, AutoStart, and the size given.
+    // Hex Only, the options, AutoStart, and the size given.
     Settings CurrentSettings(std::int32_t width, std::int32_t height) const;
 
 private:

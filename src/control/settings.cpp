@@ -47,6 +47,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.BufferSize = kDefaultBufferSize;
     settings.Detail = kDefaultDetail;
     settings.HexOnly = 0;
+    settings.TimeStamps = 0;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -66,6 +67,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     if (key.QueryDword("Hex Only", hexOnly)) {
         settings.HexOnly = hexOnly;
     }
+    std::uint32_t timeStamps = 0;
+    if (key.QueryDword("Time Stamps", timeStamps)) {
+        settings.TimeStamps = timeStamps;
+    }
     ReadText(key, kCaptureFileValue, kLogFileReadSize, settings.CaptureFile);
     return loaded;
 }
@@ -83,6 +88,7 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     key.SetString("Remote Port", CutToLimit(settings.RemotePort, kRemotePortLimit));
     key.SetString("Local Port", CutToLimit(settings.LocalPort, kLocalPortLimit));
     key.SetString("Log File", CutToLimit(settings.LogFile, kLogFileLimit));
+    key.SetDword("Time Stamps", settings.TimeStamps);
     std::string stored;
     if (!settings.CaptureFile.empty() ||
         key.QueryString(kCaptureFileValue, kLogFileReadSize, stored)) {

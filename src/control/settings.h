@@ -35,6 +35,9 @@ struct Settings {
     // 0 Low, 1 Medium, 2 High; any value above 2 acts as High and is kept as it is.
     std::uint32_t Detail = kDefaultDetail;
     std::uint32_t HexOnly = 0;
+    // Options beyond the window's parameters (the Options dialog, a switch each); all off
+    // by default. Time Stamps: non-zero begins every message line with its local time.
+    std::uint32_t TimeStamps = 0;
     std::int32_t WindowWidth = kDesignWidth;
     std::int32_t WindowHeight = kDesignHeight;
     // Not stored: 0 none, 1 pending ("-auto"), -1 done.
@@ -50,16 +53,17 @@ struct LoadedSettings {
 
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
 // "Remote Host" (64 bytes), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
-// "Hex Only" (4), then "Capture File" (256). A value that is absent or does not fit its
-// size counts as absent: Buffer Size then becomes 32768, Detail 2, Hex Only 0, and every
-// other field keeps what it held. A key that cannot be opened gives the same defaults.
+// "Hex Only" (4), then the options: "Time Stamps" (4) and "Capture File" (256). A value
+// that is absent or does not fit its size counts as absent: Buffer Size then becomes 32768,
+// Detail 2, Hex Only and every option 0 or empty, and every other field keeps what it held.
+// A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
-// limit), and "Capture File" when it is set or the store holds one (so that a store
-// without it stays as it was). Nothing is written when the key cannot be opened; failed
-// writes are ignored.
+// limit), then the options: "Time Stamps" (number), and "Capture File" when it is set or
+// the store holds one (so that a store without it stays as it was). Nothing is written when
+// the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The text cut to at most limit bytes, never in the middle of a UTF-8 sequence.

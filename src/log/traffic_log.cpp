@@ -34,6 +34,13 @@ LogEntry* TrafficLog::NewEntry(std::string_view text, Colour colour) {
 bool TrafficLog::AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum) {
     const std::size_t size = length < 0 ? std::strlen(text) : static_cast<std::size_t>(length);
     const std::string_view line(text, size);
+    if (TimeStamps && kind != LogKind::Data) {
+        return AppendStamped(line, kind, minimum);
+    }
+    return AppendLine(line, kind, minimum);
+}
+
+bool TrafficLog::AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum) {
     if (file_.IsOpen()) {
         file_.WriteLogText(line, kind);
         file_.WriteLogText("\r\n", kind);

@@ -15,6 +15,7 @@
 #include "log/log_file.h"
 #include "log/log_kind.h"
 #include "log/log_view.h"
+#include "log/time_stamp.h"
 #include "platform/messages.h"
 
 namespace corvane::log {
@@ -54,6 +55,11 @@ public:
     // While BufferSize is not Unlimited, queued entries that could only be trimmed off the
     // view again are dropped. Tests turn it off to compare with the unbounded queue.
     bool BoundPending = true;
+    // Every line that is not of kind Data begins with the local time at which it was logged
+    // ("HH:MM:SS.mmm "), in the Log File and in the entry. Takes effect with the next line.
+    bool TimeStamps = false;
+    // The clock of the time stamps (null: the real one), for tests.
+    void SetStampClock(TimeStampClock::Source source) { stampClock_.SetSource(source); }
 
     // The relay's paused flag: while set nothing moves into the view.
     bool Paused() const { return paused_; }
@@ -73,10 +79,11 @@ public:
     LogView* View() const { return view_; }
 
     // --- Logging ------------------------------------------------------------------------
-    // Writes text (length characters, or up to its zero when length < 0) and CR LF to the
-    // Log File, then, when minimum <= Detail, queues it with CR LF in the kind's colour and
-    // starts the LogTimer when not paused. False only when it could not be queued for lack
-    // of memory (after moving runs into the view as long as that freed something).
+    // Writes text (length characters, or up to its zero when length < 0), after the time
+    // stamp when TimeStamps is on and the kind is not Data, and CR LF to the Log File, then, when
+    // minimum <= Detail, queues it with CR LF in the kind's colour and starts the LogTimer when not
+    // paused. False only when it could not be queued for lack of memory (after moving runs into the
+    // view as long as that freed something).
     bool AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum);
     void LogMessage(const char* text);
     // "%d: %s", cut to 79 characters.
@@ -137,6 +144,10 @@ public:
     void ClearLogBuffer();
 
 private:
+    // AppendLogLine once the text is known: Log File, Detail test, queue.
+    bool AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum);
+    // The line behind this moment's time stamp, then AppendLine (time_stamp.cpp).
+    bool AppendStamped(std::string_view line, LogKind kind, std::uint32_t minimum);
     void Enqueue(LogEntry* entry);
     void EnqueueChain(LogChain& chain);
     void BoundPendingLog();
@@ -152,6 +163,7 @@ private:
     CaptureFile capture_;
     LogView* view_ = nullptr;
     LogMenuView* menu_ = nullptr;
+    TimeStampClock stampClock_;
     std::uintptr_t timerHandle_ = 0;
     bool paused_ = false;
     bool activated_ = false;

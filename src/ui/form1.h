@@ -29,6 +29,7 @@ class QToolButton;
 
 namespace corvane::ui {
 
+class TFindBar;
 class TLogBufferView;
 class THelpViewer;
 
@@ -66,6 +67,10 @@ public:
     void ShowHelpContents();
     void OpenHomePage();
     void ShowAboutBox();
+    // Tools > Options...: the dialog; OK applies its values (saved when the window closes).
+    void ShowOptions();
+    // Edit > Find...: opens the find bar under the Log Buffer.
+    void ShowFindBar();
     // The Size items (tag: characters, -1 unlimited) and the Detail items (tag: level).
     void SetBufferSize(QObject* sender);
     void SetShowData(QObject* sender);
@@ -124,6 +129,7 @@ public:
     QToolButton* SpeedButtonStop;
     QToolButton* SpeedButtonPause;
     TLogBufferView* Memo1;
+    TFindBar* FindBar;
     QLabel* StatusPanel[3];
 
     QMenu* MenuFile;
@@ -137,6 +143,7 @@ public:
     QAction* MenuItemCopy;
     QAction* MenuItemPaste;
     QAction* MenuItemSelectAll;
+    QAction* MenuItemFind;
     QAction* MenuItemStart;
     QAction* MenuItemStop;
     QAction* MenuItemPause;
@@ -155,6 +162,7 @@ public:
     QAction* MMenuItemHigh;
     QAction* MMenuItemClear;
     QAction* MenuItemHexOnly;
+    QAction* MenuItemOptions;
     QAction* MenuItemContents;
     QAction* MenuItemHomePage;
     QAction* MenuItemAbout;

@@ -11,10 +11,12 @@
 
 #include "ui/about_box.h"
 #include "ui/browse_dialog.h"
+#include "ui/find_bar.h"
 #include "ui/form1.h"
 #include "ui/help_viewer.h"
 #include "ui/home_page.h"
 #include "ui/log_buffer_view.h"
+#include "ui/options_dialog.h"
 
 namespace corvane::ui {
 
@@ -57,6 +59,10 @@ void TForm1::OnClick(QObject* sender) {
         control_->Log().ClearLogBuffer();
     } else if (sender == MenuItemHexOnly) {
         control_->ToggleHexOnly();
+    } else if (sender == MenuItemOptions) {
+        ShowOptions();
+    } else if (sender == MenuItemFind) {
+        ShowFindBar();
     } else if (qobject_cast<QAction*>(sender) != nullptr ||
                qobject_cast<QToolButton*>(sender) != nullptr) {
         RunEditCommand(TagOf(sender));
@@ -203,6 +209,22 @@ void TForm1::OpenHomePage() {
 void TForm1::ShowAboutBox() {
     TAboutBox box(this);
     box.exec();
+}
+
+void TForm1::ShowOptions() {
+    OptionValues values;
+    values.timeStamps = control_->TimeStamps();
+    TOptionsDialog dialog(this, values, control_->Running());
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const OptionValues chosen = dialog.Values();
+    // Time Stamps may change while relaying: the lines logged from now on follow it.
+    control_->SetTimeStamps(chosen.timeStamps);
+}
+
+void TForm1::ShowFindBar() {
+    FindBar->Open();
 }
 
 }  // namespace corvane::ui

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "control/settings.h"
+#include "ui/find_bar.h"
 #include "ui/form1.h"
 #include "ui/glyphs.h"
 #include "ui/hints.h"
@@ -253,6 +254,9 @@ void TForm1::BuildLogBufferArea(QWidget* central) {
     row->addWidget(Memo1, 1);
     row->addWidget(Panel4);
     column->addLayout(row, 1);
+    // Hidden until Find: while open it takes its height from the view, above the margin.
+    FindBar = new TFindBar(central, Memo1);
+    column->addWidget(FindBar);
     column->addWidget(Panel5);
 }
 

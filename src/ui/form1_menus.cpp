@@ -96,6 +96,10 @@ void TForm1::BuildMainMenu() {
     MenuItemCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     MenuItemPaste->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
     MenuItemSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    MenuEdit->addSeparator();
+    MenuItemFind =
+        onClick(AddItem(MenuEdit, "MenuItemFind", "&Find...", "Finds text in the Log Buffer"));
+    MenuItemFind->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
 
     MenuAction = bar->addMenu(QStringLiteral("&Action"));
     MenuAction->setObjectName(QStringLiteral("MenuAction"));
@@ -149,6 +153,9 @@ void TForm1::BuildMainMenu() {
     MenuItemHexOnly = onClick(AddItem(MenuTools, "MenuItemHexOnly", "&Hex Only",
                                       "The data will only be displayed in Hex"));
     MenuItemHexOnly->setCheckable(true);
+    MenuTools->addSeparator();
+    MenuItemOptions = onClick(AddItem(MenuTools, "MenuItemOptions", "&Options...",
+                                      "Options that the Parameters do not show"));
 
     MenuHelp = bar->addMenu(QStringLiteral("&Help"));
     MenuHelp->setObjectName(QStringLiteral("MenuHelp"));

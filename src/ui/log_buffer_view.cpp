@@ -29,9 +29,46 @@ TLogBufferView::TLogBufferView(QWidget* parent) : QPlainTextEdit(parent) {
     font.setFixedPitch(true);
     setFont(font);
     setContextMenuPolicy(Qt::DefaultContextMenu);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this](int) { OnScrollAction(); });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogBufferView::OnScrolled);
+    connect(this, &QPlainTextEdit::selectionChanged, this, &TLogBufferView::OnSelectionChanged);
+}
+
+bool TLogBufferView::AtEnd() const {
+    const QScrollBar* bar = verticalScrollBar();
+    return bar->value() >= bar->maximum();
+}
+
+void TLogBufferView::OnScrollAction() {
+    // The scroll bar, the wheel: back at the end follows it, even with a selection.
+    if (ownChanges_ == 0) {
+        const QScrollBar* bar = verticalScrollBar();
+        following_ = bar->sliderPosition() >= bar->maximum();
+    }
+}
+
+void TLogBufferView::OnScrolled(int value) {
+    // Any other move by the user (keys, a resize): away from the end holds; at the end
+    // follows unless a selection is being read.
+    if (ownChanges_ != 0) {
+        return;
+    }
+    if (value < verticalScrollBar()->maximum()) {
+        following_ = false;
+    } else if (!HasSelection()) {
+        following_ = true;
+    }
+}
+
+void TLogBufferView::OnSelectionChanged() {
+    if (ownChanges_ == 0 && HasSelection()) {
+        following_ = false;
+    }
 }
 
 void TLogBufferView::DeleteFirstLine() {
+    const OwnChange own(*this);
     QTextDocument* doc = document();
     const QTextBlock first = doc->firstBlock();
     const bool onlyLine = !first.next().isValid();
@@ -50,8 +87,16 @@ void TLogBufferView::DeleteFirstLine() {
         cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
         removed += 2;
     }
+    // The scroll position counts lines from the top: while the view holds still, the lines
+    // on screen keep their place as the one above them goes (the first line, once they are
+    // the ones deleted).
+    QScrollBar* bar = verticalScrollBar();
+    const int top = bar->value();
     cursor.removeSelectedText();
     length_ = removed > length_ ? 0 : length_ - removed;
+    if (!following_ && top > 0) {
+        bar->setValue(top - 1);
+    }
 }
 
 void TLogBufferView::AppendRun(std::string_view text, log::Colour colour) {
@@ -80,15 +125,31 @@ void TLogBufferView::AppendRun(std::string_view text, log::Colour colour) {
     }
     length_ += static_cast<std::int64_t>(n);
 
+    const OwnChange own(*this);
+    // At the end with nothing selected the view follows, whatever held it before (a
+    // selection that the user has since cleared).
+    if (!following_ && !HasSelection() && AtEnd()) {
+        following_ = true;
+    }
+    const ScrollPosition kept = Scroll();
+    const QTextCursor users = textCursor();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
+    const int oldEnd = cursor.position();
     QTextCharFormat format;
     format.setForeground(ToQColor(colour));
     cursor.insertText(shown, format);
-    // The caret goes to the end: any selection the user made is replaced by it. Moving the
-    // caret would scroll it into view by itself; scrolling is ScrollCaretIntoView's alone.
-    const ScrollPosition kept = Scroll();
-    setTextCursor(cursor);
+    if (following_) {
+        // The caret goes to the end: any selection is replaced by it. Moving the caret would
+        // scroll it into view by itself; scrolling is ScrollCaretIntoView's alone.
+        setTextCursor(cursor);
+    } else if (users.anchor() == oldEnd || users.position() == oldEnd) {
+        // A caret or selection edge at the old end would have moved with the insertion.
+        QTextCursor restored(document());
+        restored.setPosition(users.anchor());
+        restored.setPosition(users.position(), QTextCursor::KeepAnchor);
+        setTextCursor(restored);
+    }
     SetScroll(kept);
 }
 
@@ -104,19 +165,25 @@ void TLogBufferView::SetScroll(ScrollPosition position) {
 void TLogBufferView::showEvent(QShowEvent* event) {
     // The widget would scroll to its caret when first shown; before the window has become
     // active the view stays where it is.
+    const OwnChange own(*this);
     const ScrollPosition kept = Scroll();
     QPlainTextEdit::showEvent(event);
     SetScroll(kept);
 }
 
 void TLogBufferView::ScrollCaretIntoView() {
-    ensureCursorVisible();
+    if (following_) {
+        const OwnChange own(*this);
+        ensureCursorVisible();
+    }
 }
 
 void TLogBufferView::Clear() {
+    const OwnChange own(*this);
     clear();
     length_ = 0;
     lineEndPending_ = false;
+    following_ = true;
 }
 
 bool TLogBufferView::HasSelection() const {
@@ -154,6 +221,9 @@ void TLogBufferView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->ignore();
         return;
+    }
+    if (event->matches(QKeySequence::MoveToEndOfDocument)) {
+        following_ = true;  // the caret goes to the end and the view follows it from now on
     }
     QPlainTextEdit::keyPressEvent(event);
 }

@@ -4,6 +4,11 @@
 // characters (CR LF), whatever the widget stores. The document holds one block per line;
 // the line end of the last line is not stored as a block separator (that would leave an
 // empty last block) but remembered and inserted before the next run.
+//
+// The view holds still while the user reads: once the user has scrolled up from the end or
+// made a selection, runs still go in at the end, but the caret, the selection and the scroll
+// position stay as the user left them. It follows the end again when the user scrolls back
+// to the end (or, with no selection, moves there) or presses Ctrl+End.
 #pragma once
 
 #include <QPlainTextEdit>
@@ -36,6 +41,10 @@ public:
     // The colour (0x00BBGGRR) of the text at the start of the given line, for tests.
     log::Colour ColourOfLine(int line) const;
 
+    // True while insertions put the caret at the end (and scrolling shows it); false while
+    // the view holds still for the user.
+    bool FollowsEnd() const { return following_; }
+
 Q_SIGNALS:
     // The user asked for the context menu at a global position.
     void ContextMenuRequested(const QPoint& globalPos);
@@ -52,10 +61,30 @@ private:
     };
     ScrollPosition Scroll() const;
     void SetScroll(ScrollPosition position);
+    bool AtEnd() const;
+    // What the user does to the scroll position and the selection decides following_; the
+    // view's own changes (inserting, trimming, scrolling to the caret) do not.
+    void OnScrollAction();
+    void OnScrolled(int value);
+    void OnSelectionChanged();
+
+    // Set around the view's own changes of its text, caret and scroll position.
+    class OwnChange {
+    public:
+        explicit OwnChange(TLogBufferView& view) : view_(view) { ++view_.ownChanges_; }
+        ~OwnChange() { --view_.ownChanges_; }
+        OwnChange(const OwnChange&) = delete;
+        OwnChange& operator=(const OwnChange&) = delete;
+
+    private:
+        TLogBufferView& view_;
+    };
 
     std::int64_t length_ = 0;
     // The last stored line had its line end, which is not yet in the document.
     bool lineEndPending_ = false;
+    bool following_ = true;
+    int ownChanges_ = 0;
 };
 
 // 0x00BBGGRR to a QColor.

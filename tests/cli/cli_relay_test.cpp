@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "app/cli/cli_arguments.h"
 #include "cli_process.h"
@@ -114,8 +117,12 @@ Exchange RunExchange(const std::vector<std::string>& extraArgs) {
         return x;
     }
     const std::string& so = child.Out();
-    const std::size_t at = so.rfind('\n', so.find(": Client connected; ")) + 1;
-    const std::string n = so.substr(at, so.find(':', at) - at) + ": ";
+    const std::size_t colon = so.find(": Client connected; ");
+    std::size_t at = colon;
+    while (at > 0 && std::isdigit(static_cast<unsigned char>(so[at - 1]))) {
+        --at;  // the number stands right before the colon, after a time stamp if any
+    }
+    const std::string n = so.substr(at, colon - at) + ": ";
 
     const std::string request =
         "GET /index.html HTTP/1.1\r\nHost: www.example\r\nAccept: */*\r\n\r\n";
@@ -207,6 +214,53 @@ TEST(CliRelay, SigtermLeavesACompleteHtmlLogFile) {
     EXPECT_EQ(*x.exitCode, kExitOk);
     EXPECT_EQ(ReadFile(path), HtmlFile(x.lines));
     EXPECT_EQ(x.out, Stdout(x.lines, 2));
+    std::remove(path.c_str());
+}
+
+// The text with the time stamp ("HH:MM:SS.mmm ") taken off every line that begins with
+// one; stamped tells which lines did.
+std::string Unstamped(const std::string& text, const std::string& lineEnd,
+                      std::vector<bool>& stamped) {
+    const auto isStamp = [](std::string_view s) {
+        const char* form = "99:99:99.999 ";
+        if (s.size() < 13) {
+            return false;
+        }
+        for (int i = 0; i < 13; ++i) {
+            const bool digit = std::isdigit(static_cast<unsigned char>(s[i])) != 0;
+            if (form[i] == '9' ? !digit : s[i] != form[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find(lineEnd, at);
+        end = end == std::string::npos ? text.size() : end + lineEnd.size();
+        std::string_view line(text.data() + at, end - at);
+        stamped.push_back(isStamp(line));
+        out.append(stamped.back() ? line.substr(13) : line);
+        at = end;
+    }
+    return out;
+}
+
+TEST(CliRelay, TimeStampsBeginEveryMessageLineOnStandardOutputAndInTheLogFile) {
+    const std::string path = TempName(".log");
+    const Exchange x = RunExchange({"-time", "-file", path});
+    ASSERT_TRUE(x.exitCode.has_value());
+    EXPECT_EQ(*x.exitCode, kExitOk);
+    std::vector<bool> expected;
+    for (const Line& l : x.lines) {
+        expected.push_back(l.kind != Kind::Data);
+    }
+    std::vector<bool> onStdout;
+    EXPECT_EQ(Unstamped(x.out, "\n", onStdout), Stdout(x.lines, 2));
+    EXPECT_EQ(onStdout, expected) << x.out;
+    std::vector<bool> inFile;
+    EXPECT_EQ(Unstamped(ReadFile(path), "\r\n", inFile), TextFile(x.lines));
+    EXPECT_EQ(inFile, expected);
     std::remove(path.c_str());
 }
 

@@ -44,12 +44,13 @@ TEST(CliArguments, TheThreePositionalArgumentsAreRequired) {
 
 TEST(CliArguments, TakesTheWindowsSwitches) {
     control::Settings s;
-    ASSERT_TRUE(ParseCliArguments(
-        {"h", "1", "2", "-auto", "-size", "2MB", "-detail", "Medium", "-hexonly", "-file", "x.htm"},
-        s));
+    ASSERT_TRUE(ParseCliArguments({"h", "1", "2", "-auto", "-size", "2MB", "-detail", "Medium",
+                                   "-hexonly", "-file", "x.htm", "-time"},
+                                  s));
     EXPECT_EQ(s.BufferSize, 2097152);
     EXPECT_EQ(s.Detail, 1u);
     EXPECT_EQ(s.HexOnly, 1u);
+    EXPECT_EQ(s.TimeStamps, 1u);
     EXPECT_EQ(s.LogFile, "x.htm");
     EXPECT_FALSE(ParseCliArguments({"h", "1", "2", "-size", "64KB"}, s));
     EXPECT_FALSE(ParseCliArguments({"h", "1", "2", "-detail"}, s));

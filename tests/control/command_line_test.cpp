@@ -36,6 +36,8 @@ TEST(ParseCommandLine, UsageErrors) {
         {"h", "80", "8080", "-detail", "low"},
         {"h", "80", "8080", "-Auto"},
         {"h", "80", "8080", "-HEXONLY"},
+        {"h", "80", "8080", "-Time"},
+        {"h", "80", "8080", "-timestamps"},
         {"h", "80", "8080", "-file"},
         {"h", "80", "8080", "-capture"},
         {"h", "80", "8080", "-size"},
@@ -68,18 +70,20 @@ TEST(ParseCommandLine, ThreeArgumentsAreTakenUncheckedAndOverrideTheStore) {
     EXPECT_EQ(s.BufferSize, 524288);
     EXPECT_EQ(s.AutoStart, 0);
     EXPECT_EQ(s.HexOnly, 0u);
+    EXPECT_EQ(s.TimeStamps, 0u);
 }
 
 TEST(ParseCommandLine, EverySwitchAndValue) {
     Settings s = Stored();
     ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-hexonly", "-file", "a b.htm", "-auto", "-detail",
-                                "Low", "-size", "Unlimited", "-capture", "c d.pcap"},
+                                "Low", "-time", "-size", "Unlimited", "-capture", "c d.pcap"},
                                s),
               CommandLineResult::Ok);
     EXPECT_EQ(s.LogFile, "a b.htm");
     EXPECT_EQ(s.CaptureFile, "c d.pcap");
     EXPECT_EQ(s.AutoStart, 1);
     EXPECT_EQ(s.HexOnly, 1u);
+    EXPECT_EQ(s.TimeStamps, 1u);
     EXPECT_EQ(s.Detail, 0u);
     EXPECT_EQ(s.BufferSize, -1);
 

@@ -17,6 +17,7 @@ TEST_F(SettingsTest, AnEmptyStoreGivesTheDefaults) {
     s.BufferSize = 2097152;  // whatever was there before gives way to the defaults
     s.Detail = 0;
     s.HexOnly = 1;
+    s.TimeStamps = 1;
     platform::SettingsKey key;
     const LoadedSettings loaded = LoadSettings(key, s);
     EXPECT_TRUE(loaded.KeyOpened);
@@ -25,6 +26,7 @@ TEST_F(SettingsTest, AnEmptyStoreGivesTheDefaults) {
     EXPECT_EQ(s.BufferSize, 32768);
     EXPECT_EQ(s.Detail, 2u);
     EXPECT_EQ(s.HexOnly, 0u);
+    EXPECT_EQ(s.TimeStamps, 0u);
     EXPECT_EQ(s.WindowWidth, 630);
     EXPECT_EQ(s.WindowHeight, 410);
     EXPECT_EQ(s.RemoteHost, "");
@@ -63,6 +65,7 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     out.BufferSize = -1;
     out.Detail = 5;
     out.HexOnly = 1;
+    out.TimeStamps = 1;
     out.WindowWidth = 800;
     out.WindowHeight = 600;
     out.AutoStart = 1;
@@ -83,6 +86,7 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     EXPECT_EQ(in.BufferSize, -1);
     EXPECT_EQ(in.Detail, 5u);  // kept as it is; it only acts as High
     EXPECT_EQ(in.HexOnly, 1u);
+    EXPECT_EQ(in.TimeStamps, 1u);
     EXPECT_EQ(in.WindowWidth, 800);
     EXPECT_EQ(in.WindowHeight, 600);
     EXPECT_EQ(in.AutoStart, 0);  // never stored
@@ -147,6 +151,7 @@ TEST_F(SettingsTest, NumbersAreTakenAsTheir32Bits) {
         key.SetDword("Buffer Size", static_cast<std::uint32_t>(-5));
         key.SetDword("Width", 1024);
         key.SetDword("Hex Only", 7);
+        key.SetDword("Time Stamps", 3);
         key.Close();
     }
     Settings s;
@@ -158,6 +163,7 @@ TEST_F(SettingsTest, NumbersAreTakenAsTheir32Bits) {
     EXPECT_EQ(s.WindowWidth, 1024);
     EXPECT_EQ(s.WindowHeight, 410);
     EXPECT_EQ(s.HexOnly, 7u);
+    EXPECT_EQ(s.TimeStamps, 3u);
 }
 
 TEST_F(SettingsTest, SavedTextsNeverExceedTheirLimits) {

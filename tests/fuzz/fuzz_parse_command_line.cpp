@@ -41,6 +41,7 @@ struct Model {
     std::optional<std::uint32_t> detail;
     bool autoStart = false;
     bool hexOnly = false;
+    bool timeStamps = false;
 };
 
 Model Read(const std::vector<std::string>& args) {
@@ -62,6 +63,9 @@ Model Read(const std::vector<std::string>& args) {
         m.ok = false;
         if (a == "-auto" || a == "-hexonly") {
             (a == "-auto" ? m.autoStart : m.hexOnly) = true;
+            m.ok = true;
+        } else if (a == "-time") {
+            m.timeStamps = true;
             m.ok = true;
         } else if ((a == "-file" || a == "-capture") && value) {
             (a == "-file" ? m.file : m.capture) = *value;
@@ -147,5 +151,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK_EQ(s.Detail, m.detail.value_or(stored.Detail));
     FUZZ_CHECK_EQ(s.AutoStart, m.autoStart ? 1 : 0);
     FUZZ_CHECK_EQ(s.HexOnly, m.hexOnly ? 1u : 0u);
+    FUZZ_CHECK_EQ(s.TimeStamps, m.timeStamps ? 1u : 0u);
     return 0;
 }

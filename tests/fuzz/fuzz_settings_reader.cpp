@@ -36,6 +36,7 @@ void CheckSame(const Settings& a, const Settings& b) {
     FUZZ_CHECK_EQ(a.BufferSize, b.BufferSize);
     FUZZ_CHECK_EQ(a.Detail, b.Detail);
     FUZZ_CHECK_EQ(a.HexOnly, b.HexOnly);
+    FUZZ_CHECK_EQ(a.TimeStamps, b.TimeStamps);
     FUZZ_CHECK_EQ(a.WindowWidth, b.WindowWidth);
     FUZZ_CHECK_EQ(a.WindowHeight, b.WindowHeight);
 }

@@ -117,6 +117,51 @@ TEST(LogFileFormat, TextExampleRun) {
                                }));
 }
 
+TEST(LogFileFormat, TimeStampsStandAtTheStartOfEachMessageLineInsideItsSpan) {
+    testing::FixedClock::Set(14, 3, 7, 250);
+    const std::string t = "14:03:07.250 ";
+    const auto run = [](const TempLogName& file) {
+        TrafficLog log;
+        log.TimeStamps = true;
+        log.SetStampClock(&testing::FixedClock::Read);
+        EXPECT_TRUE(log.File().OpenLogFile(file.Path()));
+        LogExampleRun(log);
+        return file.Contents();
+    };
+    TempLogName html("run.htm");
+    EXPECT_EQ(run(html),
+              kHeader + CrLf({
+                            "<span class=\"tsmsg\">" + t + "Local Port (8080) opened<br />",
+                            t + "Waiting for connections<br />",
+                            t + "344: Client connected; 127.0.0.1:1090<br />",
+                            t + "344: Connecting to Server<br />",
+                            t + "344: Connected to Server<br />",
+                            t + "344: Client to Server (9 bytes)<br />",
+                            "</span><span class=\"tsdata\">a &nbsp;&lt;b&gt;&amp;<br />",
+                            "</span><span class=\"tserror\">" + t + "Stopped by user<br />",
+                            "</span><span class=\"tsmsg\">" + t + "Local Port closed<br />",
+                            t + "344: Disconnected from Client<br />",
+                            t + "344: Disconnected from Server<br />",
+                            "</span>",
+                            "</body>",
+                            "</html>",
+                        }));
+    TempLogName text("run.txt");
+    EXPECT_EQ(run(text), CrLf({
+                             t + "Local Port (8080) opened",
+                             t + "Waiting for connections",
+                             t + "344: Client connected; 127.0.0.1:1090",
+                             t + "344: Connecting to Server",
+                             t + "344: Connected to Server",
+                             t + "344: Client to Server (9 bytes)",
+                             "a  <b>&",
+                             t + "Stopped by user",
+                             t + "Local Port closed",
+                             t + "344: Disconnected from Client",
+                             t + "344: Disconnected from Server",
+                         }));
+}
+
 class HtmlWriter : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(file.OpenLogFile(name.Path())); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -82,6 +83,31 @@ public:
 private:
     std::string dir_;
     std::string path_;
+};
+
+// A clock for the time stamps that shows the local time set last (on 1 June 2024, a day
+// without a change of summer time), whatever the machine's time zone.
+class FixedClock {
+public:
+    static void Set(int hour, int minute, int second, int millisecond) {
+        std::tm local{};
+        local.tm_year = 124;
+        local.tm_mon = 5;
+        local.tm_mday = 1;
+        local.tm_hour = hour;
+        local.tm_min = minute;
+        local.tm_sec = second;
+        local.tm_isdst = -1;
+        Now().tv_sec = std::mktime(&local);
+        Now().tv_nsec = static_cast<long>(millisecond) * 1000000 + 999;  // below a millisecond
+    }
+    static timespec Read() { return Now(); }
+
+private:
+    static timespec& Now() {
+        static timespec now{};
+        return now;
+    }
 };
 
 // Lines joined, each followed by CR LF.

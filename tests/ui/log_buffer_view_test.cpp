@@ -1,6 +1,6 @@
 // The Log Buffer view: line ends counted as two, whole first lines deleted without leaving
 // empty blocks, runs in their colours, trimming to the Buffer Size through the log, the
-// caret replacing a selection, the Size and Detail check marks in both menus.
+// Size and Detail check marks in both menus. (A selection that holds the view: reading_test.)
 #include <QAction>
 #include <QScrollBar>
 #include <QTcpSocket>
@@ -74,16 +74,6 @@ TEST(LogBufferView, BytesAboveAsciiAreOneCharacterEach) {
     view.AppendRun("caf\xE9\r\n", kBlack);
     EXPECT_EQ(view.TextLength(), 6);
     EXPECT_EQ(view.toPlainText(), QString::fromUtf8("caf\xC3\xA9"));
-}
-
-TEST(LogBufferView, ASelectionIsReplacedByTheCaretAtTheEnd) {
-    TLogBufferView view;
-    view.AppendRun("one\r\ntwo\r\n", kBlack);
-    view.selectAll();
-    ASSERT_TRUE(view.HasSelection());
-    view.AppendRun("three\r\n", kNavy);
-    EXPECT_FALSE(view.HasSelection());
-    EXPECT_EQ(view.textCursor().position(), view.DocumentLength());
 }
 
 TEST(LogBufferView, InsertingDoesNotScrollOnlyScrollCaretIntoViewDoes) {

@@ -214,6 +214,7 @@ void TForm1::ShowAboutBox() {
 void TForm1::ShowOptions() {
     OptionValues values;
     values.timeStamps = control_->TimeStamps();
+    values.captureFile = QString::fromStdString(control_->CaptureFile());
     TOptionsDialog dialog(this, values, control_->Running());
     if (dialog.exec() != QDialog::Accepted) {
         return;
@@ -221,6 +222,10 @@ void TForm1::ShowOptions() {
     const OptionValues chosen = dialog.Values();
     // Time Stamps may change while relaying: the lines logged from now on follow it.
     control_->SetTimeStamps(chosen.timeStamps);
+    // The Capture File is opened at Start: its box is greyed while relaying.
+    if (!control_->Running()) {
+        control_->SetCaptureFile(chosen.captureFile.toStdString());
+    }
 }
 
 void TForm1::ShowFindBar() {

@@ -3,8 +3,14 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+#include "control/settings.h"
+#include "ui/browse_dialog.h"
 
 namespace corvane::ui {
 
@@ -26,6 +32,22 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
         QStringLiteral("In the Log Buffer and the Log File; takes effect with the next line, "
                        "also while relaying"));
     AddRow(QStringLiteral("&Time Stamps:"), CheckBoxTimeStamps, true);
+
+    auto* captureRow = new QWidget(this);
+    auto* captureLayout = new QHBoxLayout(captureRow);
+    captureLayout->setContentsMargins(0, 0, 0, 0);
+    EditCaptureFile = new QLineEdit(values.captureFile, captureRow);
+    EditCaptureFile->setObjectName(QStringLiteral("EditCaptureFile"));
+    EditCaptureFile->setMaxLength(static_cast<int>(control::kLogFileLimit));
+    EditCaptureFile->setToolTip(
+        QStringLiteral("Every relayed stream as a pcap file for Wireshark; empty for none"));
+    ButtonCaptureBrowse = new QPushButton(QStringLiteral("B&rowse..."), captureRow);
+    ButtonCaptureBrowse->setObjectName(QStringLiteral("ButtonCaptureBrowse"));
+    ButtonCaptureBrowse->setAutoDefault(false);
+    connect(ButtonCaptureBrowse, &QPushButton::clicked, this, [this] { BrowseCaptureFile(); });
+    captureLayout->addWidget(EditCaptureFile, 1);
+    captureLayout->addWidget(ButtonCaptureBrowse);
+    AddRow(QStringLiteral("&Capture File:"), captureRow, false);
 
     LabelNote = new QLabel(
         QStringLiteral("Options shown greyed cannot be changed while relaying; Stop first."), this);
@@ -56,7 +78,18 @@ void TOptionsDialog::AddRow(const QString& caption, QWidget* field, bool changes
 OptionValues TOptionsDialog::Values() const {
     OptionValues values;
     values.timeStamps = CheckBoxTimeStamps->isChecked();
+    values.captureFile = EditCaptureFile->text();
     return values;
+}
+
+void TOptionsDialog::BrowseCaptureFile() {
+    TBrowseDialog browse(
+        this, EditCaptureFile->text(),
+        {QStringLiteral("Capture Files (*.pcap)"), QStringLiteral("All Files (*)")},
+        QStringLiteral("pcap"));
+    if (browse.exec() == QDialog::Accepted) {
+        EditCaptureFile->setText(browse.ChosenFile());
+    }
 }
 
 }  // namespace corvane::ui

@@ -7,16 +7,21 @@
 #include <QDialog>
 #include <vector>
 
+#include <QString>
+
 class QCheckBox;
 class QDialogButtonBox;
 class QFormLayout;
 class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace corvane::ui {
 
 // What the dialog shows and gives back.
 struct OptionValues {
     bool timeStamps = false;
+    QString captureFile;  // empty: none
 };
 
 class TOptionsDialog final : public QDialog {
@@ -28,12 +33,18 @@ public:
     OptionValues Values() const;
 
     QCheckBox* CheckBoxTimeStamps;
+    // The Capture File's name and its Browse button; greyed while relaying (the file is
+    // opened at Start).
+    QLineEdit* EditCaptureFile;
+    QPushButton* ButtonCaptureBrowse;
     QLabel* LabelNote;  // shown only while relaying greys a row
     QDialogButtonBox* Buttons;
 
 private:
     // Adds a row; one that cannot change mid-run is greyed while relaying.
     void AddRow(const QString& caption, QWidget* field, bool changesMidRun);
+    // The save dialog for the Capture File; the chosen name goes into its box.
+    void BrowseCaptureFile();
 
     QFormLayout* form_;
     bool relaying_;

@@ -243,13 +243,18 @@ void CaptureFile::Close() {
 
 void CaptureFile::Connected(CaptureFlow& flow, const platform::SocketAddress& client,
                             const platform::SocketAddress& server, const char* held, int size) {
+    // An IPv6 address becomes a 16-byte end here; the packets are made for either length.
+    Connected(flow, CaptureEndpoint::Ipv4(client.address, client.port),
+              CaptureEndpoint::Ipv4(server.address, server.port), held, size);
+}
+
+void CaptureFile::Connected(CaptureFlow& flow, const CaptureEndpoint& client,
+                            const CaptureEndpoint& server, const char* held, int size) {
     if (!open_) {
         return;
     }
     flow.file_ = this;
-    // An IPv6 address becomes a 16-byte end here; the packets are made for either length.
-    flow.ends_ = {CaptureEndpoint::Ipv4(client.address, client.port),
-                  CaptureEndpoint::Ipv4(server.address, server.port)};
+    flow.ends_ = {client, server};
     flow.finished_ = {false, false};
     // Initial sequence numbers far apart, different for every conversation.
     for (std::uint32_t& sequence : flow.nextSequence_) {

@@ -62,6 +62,9 @@ public:
     // sent meanwhile (held, size bytes) as its segments.
     void Connected(CaptureFlow& flow, const platform::SocketAddress& client,
                    const platform::SocketAddress& server, const char* held, int size);
+    // The same for ends of either address length (IPv4 or IPv6).
+    void Connected(CaptureFlow& flow, const CaptureEndpoint& client, const CaptureEndpoint& server,
+                   const char* held, int size);
     // A block the relay read from one side, as it is sent on: its segments, each
     // acknowledged by the other side. Nothing for a flow that has not begun.
     void Block(CaptureFlow& flow, CaptureSide from, const char* bytes, int size) {

@@ -2,88 +2,28 @@
 // received, no segment looks lost, repeated or out of order, checksums are right, an HTTP
 // request shows its rewritten Host, and a reset is a RST.
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <cstdio>
 #include <map>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
+#include "support/tshark_reader.h"
 
 namespace corvane::relay::test {
 namespace {
 
+using corvane::test::FollowAll;
+using corvane::test::Followed;
+using corvane::test::kCheckChecksums;
+using corvane::test::kTcpFaults;
+using corvane::test::Output;
 using corvane::test::WaitFor;
-
-// Standard output of a shell command, or nullopt when it did not exit with 0.
-std::optional<std::string> Output(const std::string& command) {
-    std::FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return std::nullopt;
-    }
-    std::string out;
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) {
-        out.append(buf, n);
-    }
-    const int status = ::pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return out;
-}
-
-std::string FromHex(std::string_view hex) {
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return bytes;
-}
-
-// One stream as tshark follows it: the first node's port and what each node sent.
-struct Followed {
-    std::string firstNode;  // "127.0.0.1:port"
-    std::string sent[2];
-};
-
-// "-z follow,tcp,raw,N" for every N below count, in one reading of the file.
-std::vector<Followed> FollowAll(const std::string& file, int count) {
-    std::string command = "tshark -r '" + file + "' -q";
-    for (int n = 0; n < count; ++n) {
-        command += " -z follow,tcp,raw," + std::to_string(n);
-    }
-    std::vector<Followed> streams;
-    const std::optional<std::string> out = Output(command);
-    if (!out) {
-        return streams;
-    }
-    std::size_t start = 0;
-    while (start < out->size()) {
-        std::size_t end = out->find('\n', start);
-        end = end == std::string::npos ? out->size() : end;
-        const std::string line = out->substr(start, end - start);
-        start = end + 1;
-        if (line.rfind("Filter:", 0) == 0) {
-            streams.emplace_back();
-        } else if (streams.empty() || line.empty() || line[0] == '=') {
-            continue;
-        } else if (line.rfind("Node 0: ", 0) == 0) {
-            streams.back().firstNode = line.substr(8);
-        } else if (line.rfind("Node 1: ", 0) != 0 && line.rfind("Follow:", 0) != 0) {
-            const bool second = line[0] == '\t';
-            streams.back().sent[second ? 1 : 0] += FromHex(second ? line.substr(1) : line);
-        }
-    }
-    return streams;
-}
 
 class RelayCaptureTest : public RelayFixture {
 protected:
@@ -116,12 +56,6 @@ protected:
     QTemporaryDir dir_;
     std::string file_;
 };
-
-constexpr const char* kFaults =
-    "tcp.analysis.lost_segment || tcp.analysis.retransmission || tcp.analysis.out_of_order || "
-    "tcp.analysis.duplicate_ack || tcp.analysis.ack_lost_segment || ip.checksum.status == 0 || "
-    "tcp.checksum.status == 0";
-constexpr const char* kCheckChecksums = "-o ip.check_checksum:TRUE -o tcp.check_checksum:TRUE";
 
 TEST_F(RelayCaptureTest, RandomStreamsGiveBackWhatEachSideReceived) {
     ASSERT_TRUE(Start("127.0.0.1", serverPort));
@@ -200,7 +134,7 @@ TEST_F(RelayCaptureTest, RandomStreamsGiveBackWhatEachSideReceived) {
         EXPECT_TRUE(s->sent[0] == p.got[0]) << s->sent[0].size() << " vs " << p.got[0].size();
         EXPECT_TRUE(s->sent[1] == p.got[1]) << s->sent[1].size() << " vs " << p.got[1].size();
     }
-    EXPECT_EQ(Matching(kFaults, kCheckChecksums), "");
+    EXPECT_EQ(Matching(kTcpFaults, kCheckChecksums), "");
     // Every conversation is complete: a handshake, and a FIN from each side.
     EXPECT_EQ(Count("tcp.flags.syn == 1 && tcp.flags.ack == 0"), kConnections);
     EXPECT_EQ(Count("tcp.flags.fin == 1"), 2 * kConnections);
@@ -227,7 +161,7 @@ TEST_F(RelayCaptureTest, HttpRequestSentBeforeTheServerAnsweredShowsItsRewritten
 
     const std::string port = std::to_string(stuck.port);
     EXPECT_EQ(Matching("http.request", "-T fields -e http.host"), "127.0.0.1:" + port + "\n");
-    EXPECT_EQ(Matching(kFaults, kCheckChecksums), "");
+    EXPECT_EQ(Matching(kTcpFaults, kCheckChecksums), "");
 }
 
 TEST_F(RelayCaptureTest, ClientResetIsARst) {
@@ -251,7 +185,7 @@ TEST_F(RelayCaptureTest, ClientResetIsARst) {
     EXPECT_EQ(Matching("tcp.flags.reset == 1", "-T fields -e tcp.srcport"),
               std::to_string(clientPort) + "\n");
     EXPECT_EQ(Count("tcp.flags.fin == 1"), 0);
-    EXPECT_EQ(Matching(kFaults, kCheckChecksums), "");
+    EXPECT_EQ(Matching(kTcpFaults, kCheckChecksums), "");
     Stop();
 }
 

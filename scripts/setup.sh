@@ -17,12 +17,14 @@ while [ $# -gt 0 ]; do
 done
 
 # Build, tests (Xvfb for the window, Chromium for the HTML Log File check, clang for the fuzz
-# targets), the benchmarks' baselines (socat, xxd) and the Debian package (its icon pictures,
-# dpkg-shlibdeps, and the checks of scripts/package-check.sh).
+# targets, tshark for reading the Capture File back), the benchmarks' baselines (socat, xxd)
+# and the Debian package (its icon pictures, dpkg-shlibdeps, and the checks of
+# scripts/package-check.sh). tshark asks a debconf question, which the noninteractive
+# front-end answers.
 packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth fonts-liberation fonts-dejavu-core chromium clang libclang-rt-14-dev
-          python3 socat xxd librsvg2-bin dpkg-dev file lintian appstream desktop-file-utils
-          man-db)
+          libpcap-dev xvfb xauth fonts-liberation fonts-dejavu-core chromium clang
+          libclang-rt-14-dev python3 socat xxd tshark librsvg2-bin dpkg-dev file lintian appstream
+          desktop-file-utils man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -32,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \

@@ -1,8 +1,9 @@
 // Runs the relay engine without a window:
 //   corvane_relay_driver <remote host> <remote port> <local port> [--detail N] [--file F]
+//                        [--capture F]
 // It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
-// command would (the Log File gets its closing lines). Nothing is shown; log lines go to the
-// Log File only.
+// command would (the Log File gets its closing lines, the Capture File is written out). Nothing is
+// shown; log lines go to the Log File only.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,7 +42,7 @@ void OnSignal(int) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: corvane_relay_driver <remote host> <remote port> <local port> "
-                 "[--detail N] [--file F]\n");
+                 "[--detail N] [--file F] [--capture F]\n");
     return 2;
 }
 
@@ -56,12 +57,15 @@ int main(int argc, char** argv) {
     }
     std::uint32_t detail = log::kDetailLow;
     std::string file;
+    std::string capture;
     for (int i = 4; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--detail" && i + 1 < argc) {
             detail = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--file" && i + 1 < argc) {
             file = argv[++i];
+        } else if (arg == "--capture" && i + 1 < argc) {
+            capture = argv[++i];
         } else {
             return Usage();
         }
@@ -79,6 +83,10 @@ int main(int argc, char** argv) {
     engine.SetRemoteTexts(argv[1], argv[2]);
     if (!file.empty() && !trafficLog.File().OpenLogFile(file)) {
         std::fprintf(stderr, "Could not create log file\n");
+        return 1;
+    }
+    if (!capture.empty() && !trafficLog.Capture().Open(capture)) {
+        std::fprintf(stderr, "Could not create capture file\n");
         return 1;
     }
     if (!engine.BeginRelay(argv[1])) {

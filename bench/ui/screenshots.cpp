@@ -1,6 +1,7 @@
 // Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
-// Detail High, paused, the about box, the help viewer, the Options dialog (while stopped), a log
-// with time stamps and the find bar with a match selected. Runs on the display it is given
+// Detail High, paused, the about box, the help viewer, the Options dialog (stopped, with a
+// Capture File, and while relaying), a log with time stamps and the find bar with a match
+// selected. Runs on the display it is given
 // (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
 //     corvane_ui_screenshots <output folder>
 #include <QApplication>
@@ -97,6 +98,18 @@ int main(int argc, char* argv[]) {
     (void)QTest::qWaitForWindowActive(&form);
     QTest::qWait(300);
     bool ok = Save(&form, out, "stopped.png");
+    // The Options dialog while stopped, with a Capture File named; cancelled, so that the
+    // run below captures nothing.
+    QTimer::singleShot(300, &form, [&] {
+        if (auto* dialog =
+                qobject_cast<corvane::ui::TOptionsDialog*>(QApplication::activeModalWidget())) {
+            dialog->EditCaptureFile->setText(QStringLiteral("/home/halvard/captures/run.pcap"));
+            QTest::qWait(100);
+            ok = Save(dialog, out, "options-capture.png") && ok;
+            dialog->Buttons->button(QDialogButtonBox::Cancel)->click();
+        }
+    });
+    form.MenuItemOptions->trigger();
 
     // The Options dialog while stopped, every row filled in; Cancel, so the run below is
     // unchanged by it.

@@ -6,8 +6,9 @@
 
 namespace corvane::control {
 
-// ListenAddress is the Options dialog's box, not one of the main window's four.
-enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile, ListenAddress };
+// ListenAddress and CaptureFile are the Options dialog's boxes, not among the main window's
+// four; a rejection names them so that the front-end can show where they are set.
+enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile, ListenAddress, CaptureFile };
 
 struct CommandError {
     std::string message;  // without its full stop, e.g. "Remote Host required"

@@ -96,6 +96,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.ListenAddress = CutToLimit(args[++i], kListenAddressLimit);
         } else if (arg == "-halfclose") {
             settings.HalfClose = 1;
+        } else if (arg == "-capture" && hasValue) {
+            settings.CaptureFile = CutToLimit(args[++i], kLogFileLimit);
         } else {
             return CommandLineResult::UsageError;
         }

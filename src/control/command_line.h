@@ -1,6 +1,6 @@
 // The command line of the program: three positional texts and five switches, then one switch
-// per option ("-time", "-bind", "-halfclose"), applied over the stored settings. Pure: no Qt,
-// no output; the caller shows the usage error.
+// per option ("-time", "-bind", "-halfclose", "-capture"), applied over the stored settings.
+// Pure: no Qt, no output; the caller shows the usage error.
 #pragma once
 
 #include <optional>
@@ -15,13 +15,13 @@ namespace corvane::control {
 inline constexpr const char* kUsageText =
     "Usage: CORVANE <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
-    "[-time] [-bind <address>] [-halfclose]";
+    "[-time] [-bind <address>] [-halfclose] [-capture <file>]";
 
 // What "corvane --help" prints: the usage, then a line per switch.
 inline constexpr const char* kHelpText =
     "Usage: corvane [<remote host> <remote port> <local port>] [-file <log file>]\n"
     "               [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto]\n"
-    "               [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
+    "               [-hexonly] [-time] [-bind <address>] [-halfclose] [-capture <file>]\n"
     "Relays a local TCP port to a server and logs the traffic in a window. Without arguments\n"
     "the settings of the last run are used.\n"
     "\n"
@@ -35,6 +35,7 @@ inline constexpr const char* kHelpText =
     "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n"
     "                    machine only); every interface by default\n"
     "  -halfclose        a peer's close ends only its direction; the other one goes on\n"
+    "  -capture <file>   also write every relayed stream to this pcap file\n"
     "  --help            show this text and exit\n"
     "  --version         show the version and exit\n";
 
@@ -54,8 +55,8 @@ enum class CommandLineResult { Ok, UsageError };
 //   stand (unchecked; Start validates them), then "-file <name>", "-size 32KB|128KB|512KB|
 //   2MB|Unlimited", "-detail Low|Medium|High", "-auto" (AutoStart = 1) and "-hexonly"
 //   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), "-bind <address>"
-//   (ListenAddress, checked by Start) and "-halfclose" (HalfClose = 1), in any order, repeats
-//   overriding. Comparisons are exact and
+//   (ListenAddress, checked by Start), "-halfclose" (HalfClose = 1) and "-capture <name>"
+//   (CaptureFile), in any order, repeats overriding. Comparisons are exact and
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error
 // settings may have been changed in part; the program ends then anyway.

@@ -119,6 +119,11 @@ StartResult RelayControl::Start() {
     } else {
         log_.File().CloseLogFile();
     }
+    // The Capture File comes after it, and a rejection closes the Log File again.
+    if (!settings_.CaptureFile.empty() && !log_.Capture().Open(settings_.CaptureFile)) {
+        log_.File().CloseLogFile();
+        return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
+    }
     log_.ClearLogBuffer();
 
     engine_.RemotePortNumber = check.ports.RemotePortNumber;
@@ -127,6 +132,7 @@ StartResult RelayControl::Start() {
     engine_.ListenAddress = settings_.ListenAddress;
     engine_.HalfClose = settings_.HalfClose != 0;
     if (!engine_.BeginRelay(host)) {
+        log_.Capture().Close();
         log_.File().CloseLogFile();
         return StartResult::NotBegun;
     }

@@ -65,6 +65,12 @@ public:
     // ones are the view's edit boxes (CurrentSettings gathers them).
     const Settings& StartSettings() const { return settings_; }
     const LoadedSettings& LoadResult() const { return loaded_; }
+    // The Capture File that Start opens ("" for none), cut to the Log File's limit; it is
+    // saved with the settings.
+    const std::string& CaptureFile() const { return settings_.CaptureFile; }
+    void SetCaptureFile(std::string name) {
+        settings_.CaptureFile = CutToLimit(std::move(name), kLogFileLimit);
+    }
 
     bool Running() const { return engine_.Running(); }
     bool Paused() const { return log_.Paused(); }

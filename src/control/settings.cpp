@@ -11,6 +11,7 @@ constexpr std::size_t kRemoteHostReadSize = 64;
 constexpr std::size_t kPortReadSize = 8;
 constexpr std::size_t kLogFileReadSize = 256;
 constexpr std::size_t kListenAddressReadSize = 64;
+constexpr const char* kCaptureFileValue = "Capture File";
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -110,6 +111,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
         settings.HalfClose = halfClose;
         settings.HalfCloseStored = true;
     }
+    ReadText(key, kCaptureFileValue, kLogFileReadSize, settings.CaptureFile);
     return loaded;
 }
 
@@ -132,6 +134,11 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     }
     if (settings.HalfClose != 0 || settings.HalfCloseStored) {
         key.SetDword("Half Close", settings.HalfClose);
+    }
+    std::string stored;
+    if (!settings.CaptureFile.empty() ||
+        key.QueryString(kCaptureFileValue, kLogFileReadSize, stored)) {
+        key.SetString(kCaptureFileValue, CutToLimit(settings.CaptureFile, kLogFileLimit));
     }
     key.Close();
 }

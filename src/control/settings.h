@@ -30,7 +30,8 @@ struct Settings {
     std::string RemoteHost;
     std::string RemotePort;
     std::string LocalPort;
-    std::string LogFile;  // empty: no Log File
+    std::string LogFile;      // empty: no Log File
+    std::string CaptureFile;  // empty: no Capture File; cut to kLogFileLimit like LogFile
     // 32768, 131072, 524288, 2097152 or -1 (no limit) once snapped by the Size menus' checks.
     std::int32_t BufferSize = kDefaultBufferSize;
     // 0 Low, 1 Medium, 2 High; any value above 2 acts as High and is kept as it is.
@@ -63,17 +64,18 @@ struct LoadedSettings {
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
 // "Remote Host" (64 characters), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
 // "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
-// characters) and "Half Close" (4 bytes). A value that is absent or does not fit its size
-// counts as absent: Buffer Size then becomes 32768, Detail 2, Hex Only and every option 0
-// (Listen Address empty), and every other field keeps what it held. A key that cannot be
-// opened gives the same defaults.
+// characters), "Half Close" (4 bytes) and "Capture File" (256 characters). A value that is
+// absent or does not fit its size counts as absent: Buffer Size then becomes 32768, Detail 2,
+// Hex Only and every option 0 or empty, and every other field keeps what it held. A key that
+// cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
-// limit), then the options: "Time Stamps" (number), and "Listen Address" and "Half Close" when
-// they are set or were stored. Nothing is written when the key cannot be opened; failed
-// writes are ignored.
+// limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close" and
+// "Capture File" each when it is set or the store holds it (so that a store without them
+// stays as it was). Nothing is written when the key cannot be opened; failed writes are
+// ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The characters of a UTF-8 text counted as the edit boxes count them: one each, and two

@@ -7,7 +7,9 @@
 
 namespace corvane::log {
 
-TrafficLog::TrafficLog() = default;
+TrafficLog::TrafficLog() {
+    capture_.SetErrorReport([this](const char* text) { LogError(text); });
+}
 
 TrafficLog::~TrafficLog() {
     StopLogTimer();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string_view>
 
+#include "log/capture_file.h"
 #include "log/log_entry.h"
 #include "log/log_file.h"
 #include "log/log_kind.h"
@@ -86,6 +87,8 @@ public:
 
     LogFile& File() { return file_; }
     const LogFile& File() const { return file_; }
+    // The Capture File; a write that fails is logged once as an Error line.
+    CaptureFile& Capture() { return capture_; }
 
     // Null views are valid: nothing is shown, every other effect stays.
     void SetView(LogView* view) { view_ = view; }
@@ -177,6 +180,7 @@ private:
     LogChain pending_;
     std::int64_t pendingCharacters_ = 0;
     LogFile file_;
+    CaptureFile capture_;
     LogView* view_ = nullptr;
     LogMenuView* menu_ = nullptr;
     TimeStampClock stampClock_;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "log/capture_flow.h"
 #include "platform/winsock.h"
 #include "relay/channel.h"
 
@@ -57,6 +58,9 @@ struct Connection {
     Connection* drainPrevious = nullptr;
     std::int64_t drainMovedMs = 0;
     HalfClosed halfClosed;
+    // The accepted Client's address and port, and its conversation in the Capture File.
+    platform::SocketAddress clientAddress;
+    log::CaptureFlow capture;
 };
 
 }  // namespace corvane::relay

@@ -165,6 +165,10 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
 int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
                         bool hold) {
     Channel& channel = d.channel;
+    log_.Capture().Block(
+        c.capture,
+        &channel == &c.clientToServer ? log::CaptureSide::Client : log::CaptureSide::Server,
+        channel.data + before, n);
     if (hold || before > 0) {
         log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                        channel.data + before);

@@ -192,6 +192,7 @@ void RelayEngine::AcceptClient() {
     }
     c->clientSocket = s;
     c->number = number;
+    c->clientAddress = peer;
     if (!ConnectToServer(*c)) {
         const int error = platform::WSAGetLastError();
         platform::closesocket(s);
@@ -258,6 +259,9 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
         EndConnecting(c);
         return;
     }
+    log_.Capture().Connected(c.capture, c.clientAddress,
+                             {remoteAddress_, platform::htons(RemotePortNumber)},
+                             c.clientToServer.data, c.clientToServer.length);
     SendToServer(c);
 }
 

@@ -59,6 +59,7 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
 }
 
 void RelayEngine::DisconnectServer(Connection& c, int error) {
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, error != 0);
     if (error != 0) {
         log_.LogConnectionInform(c.number, SocketErrorText(error));
     }
@@ -82,6 +83,7 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
 }
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, error != 0);
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     if (error != 0) {
@@ -291,6 +293,7 @@ void RelayEngine::StopRelay() {
     ShowCount(Counter::SCBuffered, 0);
     csBuffered_ = 0;
     ShowCount(Counter::CSBuffered, 0);
+    log_.Capture().Close();  // before the Log File, which takes a failed write's line
     if (log_.File().IsOpen()) {
         log_.File().CloseLogFile();
     }

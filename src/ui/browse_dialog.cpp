@@ -6,6 +6,13 @@
 namespace corvane::ui {
 
 TBrowseDialog::TBrowseDialog(QWidget* parent, const QString& fileName)
+    : TBrowseDialog(parent, fileName,
+                    {QStringLiteral("Web Pages (*.htm *.html)"),
+                     QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")},
+                    QStringLiteral("txt")) {}
+
+TBrowseDialog::TBrowseDialog(QWidget* parent, const QString& fileName, const QStringList& filters,
+                             const QString& suffix)
     : QFileDialog(parent, QStringLiteral("Browse")) {
     setObjectName(QStringLiteral("BrowseDialog"));
     setAcceptMode(QFileDialog::AcceptSave);
@@ -14,10 +21,9 @@ TBrowseDialog::TBrowseDialog(QWidget* parent, const QString& fileName)
     setOption(QFileDialog::DontUseNativeDialog, true);
     // The file is neither created nor opened here; Start empties it.
     setOption(QFileDialog::DontConfirmOverwrite, true);
-    setNameFilters({QStringLiteral("Web Pages (*.htm *.html)"),
-                    QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")});
+    setNameFilters(filters);
     selectNameFilter(nameFilters().constFirst());
-    setDefaultSuffix(QStringLiteral("txt"));
+    setDefaultSuffix(suffix);
     if (!fileName.isEmpty()) {
         const QFileInfo info(fileName);
         setDirectory(info.absoluteDir());

@@ -12,6 +12,10 @@ class TBrowseDialog final : public QFileDialog {
 public:
     // Opens on fileName (the Log File box's text; may be empty or relative).
     TBrowseDialog(QWidget* parent, const QString& fileName);
+    // The same for another kind of file: its filters (the first selected) and the suffix
+    // added to a name typed without one.
+    TBrowseDialog(QWidget* parent, const QString& fileName, const QStringList& filters,
+                  const QString& suffix);
 
     // The text the user would confirm now (the chosen file, as an absolute name).
     QString ChosenFile() const;

@@ -55,11 +55,14 @@ control::StartupResult TForm1::StartUp(const std::vector<std::string>& args) {
 // --- control::ControlView ----------------------------------------------------------------
 
 std::string TForm1::EditText(control::EditBox box) const {
-    return Edit(box)->text().toStdString();
+    QLineEdit* edit = Edit(box);
+    return edit != nullptr ? edit->text().toStdString() : std::string();
 }
 
 void TForm1::SetEditText(control::EditBox box, std::string_view text) {
-    Edit(box)->setText(FromUtf8(text));
+    if (QLineEdit* edit = Edit(box)) {
+        edit->setText(FromUtf8(text));
+    }
 }
 
 void TForm1::FocusEdit(control::EditBox box) {
@@ -68,7 +71,9 @@ void TForm1::FocusEdit(control::EditBox box) {
         focusListenAddress_ = true;
         return;
     }
-    Edit(box)->setFocus(Qt::OtherFocusReason);
+    if (QLineEdit* edit = Edit(box)) {
+        edit->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void TForm1::ShowPaused(bool paused) {

@@ -80,6 +80,8 @@ QLineEdit* TForm1::Edit(control::EditBox box) const {
         case control::EditBox::LogFile:
         case control::EditBox::ListenAddress:  // the Options dialog's; the window has none
             break;
+        case control::EditBox::CaptureFile:
+            return nullptr;  // set on the command line and in the store, not in a box here
     }
     return EditLogFile;
 }
@@ -228,6 +230,7 @@ void TForm1::ShowOptions() {
     values.timeStamps = control_->TimeStamps();
     values.listenAddress = control_->ListenAddress();
     values.halfClose = control_->HalfClose();
+    values.captureFile = QString::fromStdString(control_->CaptureFile());
     TOptionsDialog dialog(this, values, control_->Running());
     if (focusListenAddress_) {
         // Start refused the address: the box is where to mend it.
@@ -241,10 +244,12 @@ void TForm1::ShowOptions() {
     const OptionValues chosen = dialog.Values();
     // Time Stamps may change while relaying: the lines logged from now on follow it.
     control_->SetTimeStamps(chosen.timeStamps);
-    // The other two are taken by the next Start; while relaying their rows are greyed.
+    // The others are taken by the next Start (the Capture File is opened then); while
+    // relaying their rows are greyed.
     if (!control_->Running()) {
         control_->SetListenAddress(chosen.listenAddress);
         control_->SetHalfClose(chosen.halfClose);
+        control_->SetCaptureFile(chosen.captureFile.toStdString());
     }
 }
 

@@ -3,11 +3,14 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "control/settings.h"
+#include "ui/browse_dialog.h"
 
 namespace corvane::ui {
 
@@ -48,6 +51,21 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
         QStringLiteral("The other peer is told, and the other direction goes on until it "
                        "ends too"));
     AddRow(QStringLiteral("&Half Close:"), CheckBoxHalfClose, false);
+    auto* captureRow = new QWidget(this);
+    auto* captureLayout = new QHBoxLayout(captureRow);
+    captureLayout->setContentsMargins(0, 0, 0, 0);
+    EditCaptureFile = new QLineEdit(values.captureFile, captureRow);
+    EditCaptureFile->setObjectName(QStringLiteral("EditCaptureFile"));
+    EditCaptureFile->setMaxLength(static_cast<int>(control::kLogFileLimit));
+    EditCaptureFile->setToolTip(
+        QStringLiteral("Every relayed stream as a pcap file for Wireshark; empty for none"));
+    ButtonCaptureBrowse = new QPushButton(QStringLiteral("B&rowse..."), captureRow);
+    ButtonCaptureBrowse->setObjectName(QStringLiteral("ButtonCaptureBrowse"));
+    ButtonCaptureBrowse->setAutoDefault(false);
+    connect(ButtonCaptureBrowse, &QPushButton::clicked, this, [this] { BrowseCaptureFile(); });
+    captureLayout->addWidget(EditCaptureFile, 1);
+    captureLayout->addWidget(ButtonCaptureBrowse);
+    AddRow(QStringLiteral("&Capture File:"), captureRow, false);
 
     LabelNote = new QLabel(
         QStringLiteral("Options shown greyed cannot be changed while relaying; Stop first."), this);
@@ -80,7 +98,18 @@ OptionValues TOptionsDialog::Values() const {
     values.timeStamps = CheckBoxTimeStamps->isChecked();
     values.listenAddress = EditListenAddress->text().trimmed().toStdString();
     values.halfClose = CheckBoxHalfClose->isChecked();
+    values.captureFile = EditCaptureFile->text();
     return values;
+}
+
+void TOptionsDialog::BrowseCaptureFile() {
+    TBrowseDialog browse(
+        this, EditCaptureFile->text(),
+        {QStringLiteral("Capture Files (*.pcap)"), QStringLiteral("All Files (*)")},
+        QStringLiteral("pcap"));
+    if (browse.exec() == QDialog::Accepted) {
+        EditCaptureFile->setText(browse.ChosenFile());
+    }
 }
 
 }  // namespace corvane::ui

@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <QString>
+
 class QCheckBox;
 class QLineEdit;
 class QDialogButtonBox;
 class QFormLayout;
 class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace corvane::ui {
 
@@ -21,6 +25,7 @@ struct OptionValues {
     bool timeStamps = false;
     std::string listenAddress;  // empty: every interface
     bool halfClose = false;
+    QString captureFile;  // empty: none
 };
 
 class TOptionsDialog final : public QDialog {
@@ -34,12 +39,18 @@ public:
     QCheckBox* CheckBoxTimeStamps;
     QLineEdit* EditListenAddress;  // greyed while relaying, as is Half Close
     QCheckBox* CheckBoxHalfClose;
+    // The Capture File's name and its Browse button; greyed while relaying (the file is
+    // opened at Start).
+    QLineEdit* EditCaptureFile;
+    QPushButton* ButtonCaptureBrowse;
     QLabel* LabelNote;  // shown only while relaying greys a row
     QDialogButtonBox* Buttons;
 
 private:
     // Adds a row; one that cannot change mid-run is greyed while relaying.
     void AddRow(const QString& caption, QWidget* field, bool changesMidRun);
+    // The save dialog for the Capture File; the chosen name goes into its box.
+    void BrowseCaptureFile();
 
     QFormLayout* form_;
     bool relaying_;

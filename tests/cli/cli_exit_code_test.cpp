@@ -34,6 +34,7 @@ TEST(CliExitCodes, UsageErrorsPrintTheUsageAndExitWithTwo) {
         {"127.0.0.1", "80", "0", "-size", "64KB"},
         {"127.0.0.1", "80", "0", "-detail", "low"},
         {"127.0.0.1", "80", "0", "-file"},
+        {"127.0.0.1", "80", "0", "-capture"},
         {"127.0.0.1", "80", "0", "extra"},
         {"--version", "x"},
         {"127.0.0.1", "80", "0", "--help"},
@@ -76,6 +77,8 @@ TEST(CliExitCodes, RejectedStartShowsItsMessageAndExitsWithOne) {
          "Listen Address must be an IPv4 or IPv6 address of this computer, or empty.\n"},
         {{"127.0.0.1", "80", "0", "-file", "/nonexistent-dir/x.log"},
          "Could not create log file.\n"},
+        {{"127.0.0.1", "80", "0", "-capture", "/nonexistent-dir/x.pcap"},
+         "Could not create capture file.\n"},
     };
     for (const Case& c : cases) {
         const CliResult r = RunCli(c.args);

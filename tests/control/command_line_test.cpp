@@ -42,6 +42,7 @@ TEST(ParseCommandLine, UsageErrors) {
         {"h", "80", "8080", "-Time"},
         {"h", "80", "8080", "-timestamps"},
         {"h", "80", "8080", "-file"},
+        {"h", "80", "8080", "-capture"},
         {"h", "80", "8080", "-size"},
         {"h", "80", "8080", "-detail"},
         {"h", "80", "8080", "extra"},
@@ -80,10 +81,11 @@ TEST(ParseCommandLine, ThreeArgumentsAreTakenUncheckedAndOverrideTheStore) {
 TEST(ParseCommandLine, EverySwitchAndValue) {
     Settings s = Stored();
     ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-hexonly", "-file", "a b.htm", "-auto", "-detail",
-                                "Low", "-time", "-size", "Unlimited"},
+                                "Low", "-time", "-size", "Unlimited", "-capture", "c d.pcap"},
                                s),
               CommandLineResult::Ok);
     EXPECT_EQ(s.LogFile, "a b.htm");
+    EXPECT_EQ(s.CaptureFile, "c d.pcap");
     EXPECT_EQ(s.AutoStart, 1);
     EXPECT_EQ(s.HexOnly, 1u);
     EXPECT_EQ(s.TimeStamps, 1u);

@@ -158,6 +158,33 @@ TEST_F(SettingsTest, ListenAddressAndHalfCloseAreStoredOnlyOnceSet) {
     EXPECT_TRUE(again.ListenAddressStored);
 }
 
+TEST_F(SettingsTest, CaptureFileIsWrittenOnlyWhenSetOrAlreadyStored) {
+    auto stored = [] {
+        platform::SettingsKey key;
+        std::string value = "absent";
+        key.QueryString("Capture File", 256, value);
+        return value;
+    };
+    Settings s;
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    EXPECT_EQ(stored(), "absent");  // a store that never had one stays without
+    s.CaptureFile = "run.pcap";
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    EXPECT_EQ(stored(), "run.pcap");
+    s.CaptureFile.clear();
+    {
+        platform::SettingsKey key;
+        SaveSettings(key, s);
+    }
+    EXPECT_EQ(stored(), "");  // cleared, not left behind
+}
+
 TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {
     {
         platform::SettingsKey key;

@@ -21,23 +21,26 @@ struct StartRejection {
     const char* remotePort;
     const char* localPort;
     bool logFileInMissingFolder;
+    bool captureInMissingFolder;
     const char* message;
     EditBox focus;
 };
 
 TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) {
     const StartRejection cases[] = {
-        {"", "", "", false, "Remote Host required", EditBox::RemoteHost},
-        {"127.0.0.1", "", "", false, "Remote Port required", EditBox::RemotePort},
-        {"127.0.0.1", "0", "", false, "Remote Port must be a positive integer",
+        {"", "", "", false, false, "Remote Host required", EditBox::RemoteHost},
+        {"127.0.0.1", "", "", false, false, "Remote Port required", EditBox::RemotePort},
+        {"127.0.0.1", "0", "", false, false, "Remote Port must be a positive integer",
          EditBox::RemotePort},
-        {"127.0.0.1", "-5", "", false, "Remote Port must be a positive integer",
+        {"127.0.0.1", "-5", "", false, false, "Remote Port must be a positive integer",
          EditBox::RemotePort},
-        {"127.0.0.1", "abc", "", false, "Remote Port must be a positive integer",
+        {"127.0.0.1", "abc", "", false, false, "Remote Port must be a positive integer",
          EditBox::RemotePort},
-        {"127.0.0.1", "80", "-1", false, "Local Port must be a nonnegative integer",
+        {"127.0.0.1", "80", "-1", false, false, "Local Port must be a nonnegative integer",
          EditBox::LocalPort},
-        {"127.0.0.1", "80", "", true, "Could not create log file", EditBox::LogFile},
+        {"127.0.0.1", "80", "", true, false, "Could not create log file", EditBox::LogFile},
+        // The Capture File comes after the Log File, which is closed again.
+        {"127.0.0.1", "80", "", false, true, "Could not create capture file", EditBox::CaptureFile},
     };
     const std::string goodLog = PathOf("never-created.htm");
     const std::string badLog = PathOf("no-such-folder/x.htm");
@@ -46,6 +49,7 @@ TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) 
         view_.errors.clear();
         view_.focus.clear();
         SetTexts(c.host, c.remotePort, c.localPort, c.logFileInMissingFolder ? badLog : goodLog);
+        control_->SetCaptureFile(c.captureInMissingFolder ? PathOf("no-such-folder/x.pcap") : "");
         EXPECT_EQ(control_->Start(), StartResult::Rejected);
         EXPECT_EQ(view_.errors, std::vector<std::string>{c.message});
         EXPECT_EQ(view_.focus, std::vector<EditBox>{c.focus});
@@ -53,7 +57,10 @@ TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) 
         EXPECT_EQ(control_->Engine().LocalPortSocket(), platform::INVALID_SOCKET);
         EXPECT_EQ(control_->Engine().RemoteLookupRequest(), 0u);
         EXPECT_FALSE(control_->Log().File().IsOpen());
-        EXPECT_FALSE(Exists(goodLog));  // the Log File comes last: never opened on a rejection
+        EXPECT_FALSE(control_->Log().Capture().IsOpen());
+        if (!c.captureInMissingFolder) {
+            EXPECT_FALSE(Exists(goodLog));  // the Log File comes last: not opened before
+        }
         EXPECT_FALSE(Exists(badLog));
     }
     EXPECT_TRUE(relayView_.runningStates.empty());

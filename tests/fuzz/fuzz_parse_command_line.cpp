@@ -39,6 +39,7 @@ void CheckCut(const std::string& taken, const std::string& given, std::size_t li
 struct Model {
     bool ok = true;
     std::optional<std::string> file;
+    std::optional<std::string> capture;
     std::optional<std::int32_t> size;
     std::optional<std::uint32_t> detail;
     bool autoStart = false;
@@ -71,8 +72,8 @@ Model Read(const std::vector<std::string>& args) {
         } else if (a == "-time") {
             m.timeStamps = true;
             m.ok = true;
-        } else if (a == "-file" && value) {
-            m.file = *value;
+        } else if ((a == "-file" || a == "-capture") && value) {
+            (a == "-file" ? m.file : m.capture) = *value;
             m.ok = true;
             ++i;
         } else if (a == "-bind" && value) {
@@ -109,6 +110,7 @@ Settings Stored() {
     s.RemotePort = "81";
     s.LocalPort = "82";
     s.LogFile = "stored.htm";
+    s.CaptureFile = "stored.pcap";
     s.BufferSize = 524288;
     s.Detail = 7;  // above High, kept as it is
     s.HexOnly = 0;
@@ -151,6 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckCut(s.LogFile, *m.file, control::kLogFileLimit);
     } else {
         FUZZ_CHECK_EQ(s.LogFile, stored.LogFile);
+    }
+    if (m.capture) {
+        CheckCut(s.CaptureFile, *m.capture, control::kLogFileLimit);
+    } else {
+        FUZZ_CHECK_EQ(s.CaptureFile, stored.CaptureFile);
     }
     FUZZ_CHECK_EQ(s.BufferSize, m.size.value_or(stored.BufferSize));
     FUZZ_CHECK_EQ(s.Detail, m.detail.value_or(stored.Detail));

@@ -32,6 +32,7 @@ void CheckSame(const Settings& a, const Settings& b) {
     FUZZ_CHECK_EQ(a.RemotePort, b.RemotePort);
     FUZZ_CHECK_EQ(a.LocalPort, b.LocalPort);
     FUZZ_CHECK_EQ(a.LogFile, b.LogFile);
+    FUZZ_CHECK_EQ(a.CaptureFile, b.CaptureFile);
     FUZZ_CHECK_EQ(a.BufferSize, b.BufferSize);
     FUZZ_CHECK_EQ(a.Detail, b.Detail);
     FUZZ_CHECK_EQ(a.HexOnly, b.HexOnly);
@@ -63,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(control::CharacterCount(read.RemotePort) <= control::kRemotePortLimit);
     FUZZ_CHECK(control::CharacterCount(read.LocalPort) <= control::kLocalPortLimit);
     FUZZ_CHECK(control::CharacterCount(read.LogFile) <= control::kLogFileLimit);
+    FUZZ_CHECK(control::CharacterCount(read.CaptureFile) <= control::kLogFileLimit);
     if (!loaded.KeyOpened) {
         CheckSame(read, Settings{});
     }

@@ -68,7 +68,7 @@ TEST_F(ReadingTest, OptionsOkAppliesTimeStampsAtOnceAndTheCloseSavesThem) {
     AnswerOptions(true, QDialogButtonBox::Ok);
     Form().MenuItemOptions->trigger();
     EXPECT_TRUE(seenEnabled_) << "not greyed while relaying";
-    EXPECT_TRUE(seenNote_) << "the network rows are greyed while relaying";
+    EXPECT_TRUE(seenNote_) << "the network and capture rows are greyed while relaying";
     ASSERT_TRUE(Form().Control().TimeStamps());
     Insert("Waiting for connections");
     const QString last = View().document()->lastBlock().text();

@@ -13,13 +13,14 @@ namespace corvane::cli {
 inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
-    "[-time] [-bind <address>] [-halfclose]";
+    "[-time] [-bind <address>] [-halfclose] [-capture <file>]";
 
 // What "corvane-cli --help" prints: the usage, then a line per switch.
 inline constexpr const char* kCliHelpText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>]\n"
     "                   [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High]\n"
     "                   [-auto] [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
+    "                   [-capture <file>]\n"
     "Relays a local TCP port to a server at once and logs the traffic on standard output.\n"
     "\n"
     "  -file <log file>  also write the whole log to this file (an HTML page when the name\n"
@@ -33,6 +34,7 @@ inline constexpr const char* kCliHelpText =
     "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n"
     "                    machine only); every interface by default\n"
     "  -halfclose        a peer's close ends only its direction; the other one goes on\n"
+    "  -capture <file>   also write every relayed stream to this pcap file\n"
     "  --help            show this text and exit\n"
     "  --version         show the version and exit\n"
     "\n"

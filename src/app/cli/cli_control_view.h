@@ -40,7 +40,7 @@ public:
 private:
     int errorFd_;
     StatusLine& status_;
-    std::array<std::string, 4> texts_;
+    std::array<std::string, 5> texts_;  // by EditBox
     control::EditBox focus_ = control::EditBox::RemoteHost;
 };
 

@@ -150,6 +150,38 @@ CaptureEndpoint CaptureEndpoint::Ipv4(std::uint32_t networkAddress, std::uint16_
     return end;
 }
 
+namespace {
+
+constexpr std::uint8_t kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+CaptureEndpoint MappedIpv6(const CaptureEndpoint& ipv4) {
+    CaptureEndpoint end;
+    std::memcpy(end.address.data(), kMappedPrefix, sizeof kMappedPrefix);
+    std::memcpy(end.address.data() + 12, ipv4.address.data(), 4);
+    end.addressLength = 16;
+    end.port = ipv4.port;
+    return end;
+}
+
+// The socket layer's address as an end: an IPv4-mapped IPv6 address (an IPv4 Client on the
+// Local Port that listens for both) is the IPv4 address it stands for.
+CaptureEndpoint EndpointOf(const platform::SocketAddress& a) {
+    if (a.family != platform::AF_INET6_) {
+        return CaptureEndpoint::Ipv4(a.address, a.port);
+    }
+    if (std::memcmp(a.address6, kMappedPrefix, sizeof kMappedPrefix) == 0) {
+        std::uint32_t ipv4 = 0;
+        std::memcpy(&ipv4, a.address6 + 12, 4);
+        return CaptureEndpoint::Ipv4(ipv4, a.port);
+    }
+    CaptureEndpoint end = CaptureEndpoint::Ipv4(0, a.port);
+    std::memcpy(end.address.data(), a.address6, 16);
+    end.addressLength = 16;
+    return end;
+}
+
+}  // namespace
+
 CaptureFlow::~CaptureFlow() {
     if (file_ != nullptr) {
         file_->EndFlow(*this);
@@ -243,9 +275,18 @@ void CaptureFile::Close() {
 
 void CaptureFile::Connected(CaptureFlow& flow, const platform::SocketAddress& client,
                             const platform::SocketAddress& server, const char* held, int size) {
-    // An IPv6 address becomes a 16-byte end here; the packets are made for either length.
-    Connected(flow, CaptureEndpoint::Ipv4(client.address, client.port),
-              CaptureEndpoint::Ipv4(server.address, server.port), held, size);
+    CaptureEndpoint ends[] = {EndpointOf(client), EndpointOf(server)};
+    // A conversation has one IP version: an IPv4 end beside an IPv6 one (a Client that came
+    // over IPv4 to a Server reached over IPv6, or the other way round) is written in its
+    // IPv4-mapped IPv6 form.
+    if (ends[0].addressLength != ends[1].addressLength) {
+        for (CaptureEndpoint& end : ends) {
+            if (end.addressLength == 4) {
+                end = MappedIpv6(end);
+            }
+        }
+    }
+    Connected(flow, ends[0], ends[1], held, size);
 }
 
 void CaptureFile::Connected(CaptureFlow& flow, const CaptureEndpoint& client,

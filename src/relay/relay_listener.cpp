@@ -259,9 +259,10 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
         EndConnecting(c);
         return;
     }
-    log_.Capture().Connected(c.capture, c.clientAddress,
-                             {remoteAddress_, platform::htons(RemotePortNumber)},
-                             c.clientToServer.data, c.clientToServer.length);
+    platform::SocketAddress server = remoteAddress_;
+    server.port = platform::htons(RemotePortNumber);
+    log_.Capture().Connected(c.capture, c.clientAddress, server, c.clientToServer.data,
+                             c.clientToServer.length);
     SendToServer(c);
 }
 

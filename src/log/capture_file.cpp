@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <system_error>
 
 namespace corvane::log {
 
@@ -188,7 +187,20 @@ CaptureFlow::~CaptureFlow() {
     }
 }
 
-CaptureFile::CaptureFile() = default;
+CaptureFile::CaptureFile()
+    : writer_(
+          kBufferBytes, kSpareBuffers,
+          [this](char* data, std::size_t used) {
+              if (!DumpRecords(static_cast<pcap_dumper_t*>(dumper_), data, used)) {
+                  failed_ = true;
+              }
+          },
+          // Whatever the stream still holds goes to the file before the writer sleeps.
+          [this] {
+              if (pcap_dump_flush(static_cast<pcap_dumper_t*>(dumper_)) != 0) {
+                  failed_ = true;
+              }
+          }) {}
 
 CaptureFile::~CaptureFile() {
     report_ = nullptr;  // whoever would log it is going too
@@ -232,17 +244,13 @@ bool CaptureFile::Open(const std::string& name) {
     open_ = true;
     failureReported_ = false;
     failed_ = false;
-    stopping_ = false;
     used_ = 0;
     if (!buffer_) {
-        buffer_.reset(new char[kBufferBytes]);
+        buffer_ = writer_.NewBuffer();
     }
     nextInitialSequence_ = static_cast<std::uint32_t>(NowMicroseconds());
-    try {
-        thread_ = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-        // No thread to be had: each buffer is written as it is handed over.
-    }
+    // Without a thread each buffer is written as it is handed over.
+    writer_.Start();
     return true;
 }
 
@@ -251,14 +259,7 @@ void CaptureFile::Close() {
         return;
     }
     HandOver();
-    if (thread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-            handedOver_.notify_one();
-        }
-        thread_.join();
-    }
+    writer_.Stop();
     auto* dumper = static_cast<pcap_dumper_t*>(dumper_);
     if (pcap_dump_flush(dumper) != 0 || std::ferror(pcap_dump_file(dumper)) != 0) {
         failed_ = true;
@@ -425,30 +426,14 @@ void CaptureFile::HandOver() {
     if (used_ == 0) {
         return;
     }
-    if (!thread_.joinable()) {
+    if (!writer_.Running()) {
         if (!DumpRecords(static_cast<pcap_dumper_t*>(dumper_), buffer_.get(), used_)) {
             failed_ = true;
         }
-        used_ = 0;
-        CheckFailure();
-        return;
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    roomMade_.wait(lock, [this] { return pending_.size() < kBuffersInFlight; });
-    pending_.push_back({std::move(buffer_), used_});
-    used_ = 0;
-    // A writer that has buffers to write looks for more before it sleeps: only an idle one
-    // is woken.
-    if (pending_.size() == 1) {
-        handedOver_.notify_one();
-    }
-    if (!spare_.empty()) {
-        buffer_ = std::move(spare_.back());
-        spare_.pop_back();
     } else {
-        lock.unlock();
-        buffer_.reset(new char[kBufferBytes]);
+        buffer_ = writer_.Submit(std::move(buffer_), used_);
     }
+    used_ = 0;
     CheckFailure();
 }
 
@@ -458,36 +443,6 @@ void CaptureFile::CheckFailure() {
         if (report_) {
             report_(kCouldNotWriteCapture);
         }
-    }
-}
-
-void CaptureFile::Run() {
-    auto* dumper = static_cast<pcap_dumper_t*>(dumper_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    std::deque<Job> batch;
-    for (;;) {
-        handedOver_.wait(lock, [this] { return !pending_.empty() || stopping_; });
-        if (pending_.empty()) {
-            return;  // stopping, and everything handed over is written
-        }
-        batch.swap(pending_);
-        roomMade_.notify_one();
-        lock.unlock();
-        bool ok = true;
-        for (Job& job : batch) {
-            ok = DumpRecords(dumper, job.buffer.get(), job.used) && ok;
-        }
-        // Whatever the stream still holds goes to the file before the writer sleeps.
-        if (pcap_dump_flush(dumper) != 0 || !ok) {
-            failed_ = true;
-        }
-        lock.lock();
-        for (Job& job : batch) {
-            if (spare_.size() < kSpareBuffers) {
-                spare_.push_back(std::move(job.buffer));
-            }
-        }
-        batch.clear();
     }
 }
 

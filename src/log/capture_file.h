@@ -6,23 +6,20 @@
 // what happened; the packets, their sequence numbers and checksums are made here.
 //
 // Nothing here touches the file system on the event thread: packets are built into buffers
-// of our own, and a writer thread takes the filled ones and hands each packet to pcap_dump.
+// of our own, and a writer thread (a BufferWriter) takes the filled ones and hands each
+// packet to pcap_dump.
 // A buffer that is only partly filled goes out at the next tick of a 200 ms timer, so that
 // a quiet relay's last packets reach the file soon. At most kBuffersInFlight buffers wait;
 // a hand-over beyond that waits for the writer, so memory stays bounded.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "log/buffer_writer.h"
 #include "log/capture_flow.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
@@ -32,7 +29,7 @@ namespace corvane::log {
 class CaptureFile final : public platform::MessageTarget {
 public:
     static constexpr std::size_t kBufferBytes = 1024 * 1024;
-    static constexpr std::size_t kBuffersInFlight = 4;
+    static constexpr std::size_t kBuffersInFlight = BufferWriter::kBuffersInFlight;
     static constexpr std::size_t kSpareBuffers = 2;
     static constexpr std::size_t kMaxSegment = 65000;  // payload bytes per segment
     static constexpr std::uintptr_t kFlushTimerId = 1;
@@ -82,10 +79,6 @@ public:
 
 private:
     friend class CaptureFlow;
-    struct Job {
-        std::unique_ptr<char[]> buffer;
-        std::size_t used = 0;
-    };
 
     void WriteBlock(CaptureFlow& flow, CaptureSide from, const char* bytes, int size);
     void WriteEnd(CaptureFlow& flow, CaptureSide side, bool reset);
@@ -98,7 +91,6 @@ private:
     char* Reserve(std::size_t size);
     void HandOver();
     void CheckFailure();
-    void Run();  // the writer thread
 
     bool open_ = false;
     bool failureReported_ = false;
@@ -111,14 +103,8 @@ private:
     // Shared with the writer thread.
     void* dumper_ = nullptr;  // pcap_dumper_t
     void* pcap_ = nullptr;    // pcap_t
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable handedOver_;
-    std::condition_variable roomMade_;
-    std::deque<Job> pending_;
-    std::vector<std::unique_ptr<char[]>> spare_;
-    bool stopping_ = false;
     std::atomic<bool> failed_{false};
+    BufferWriter writer_;  // last, so that its thread ends before the members it writes with
 };
 
 }  // namespace corvane::log

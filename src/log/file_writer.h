@@ -1,18 +1,15 @@
-// Writes the Log File's filled buffers on a thread of its own, so that a slow disk (or the
-// file system's own work per page, which costs more than the bytes) never holds up the
-// relay. Buffers are written in the order they were handed over; at most kBuffersInFlight
-// wait at once, and a hand-over beyond that waits for the oldest to be written. After each
-// batch the stream is flushed, so that another process reads what was handed over. Write
-// errors are ignored, as the Log File ignores them.
+// Writes the Log File's filled buffers on a thread of its own (a BufferWriter), so that a
+// slow disk (or the file system's own work per page, which costs more than the bytes) never
+// holds up the relay. Buffers are written in the order they were handed over; at most
+// kBuffersInFlight wait at once, and a hand-over beyond that waits for the oldest to be
+// written. After each batch the stream is flushed, so that another process reads what was
+// handed over. Write errors are ignored, as the Log File ignores them.
 #pragma once
 
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
+
+#include "log/buffer_writer.h"
 
 namespace corvane::log {
 
@@ -22,10 +19,10 @@ public:
     // 256 KiB buffers that is a write call and a hand-over for every 50 KiB relayed, a
     // quarter of what 64 KiB buffers cost, with the same 1 MiB on its way.
     static constexpr std::size_t kBufferBytes = 256 * 1024;
-    static constexpr std::size_t kBuffersInFlight = 4;
+    static constexpr std::size_t kBuffersInFlight = BufferWriter::kBuffersInFlight;
     static constexpr std::size_t kSpareBuffers = 4;  // kept for refilling rather than freed
 
-    FileWriter() = default;
+    FileWriter();
     ~FileWriter() { Close(); }
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;
@@ -46,24 +43,10 @@ public:
     void Close();
 
 private:
-    struct Job {
-        std::unique_ptr<char[]> buffer;
-        std::size_t used = 0;
-    };
-    void Run();
     void WriteNow(const char* data, std::size_t used);
-    // With the lock held and room for one more: queues the job, gives back a buffer to fill.
-    std::unique_ptr<char[]> Queue(std::unique_lock<std::mutex>& lock,
-                                  std::unique_ptr<char[]> buffer, std::size_t used);
 
     std::FILE* file_ = nullptr;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable handedOver_;          // to the writer: a buffer or Close
-    std::condition_variable roomMade_;            // to Submit: fewer than kBuffersInFlight wait
-    std::deque<Job> pending_;                     // oldest first
-    std::vector<std::unique_ptr<char[]>> spare_;  // written, to be filled again
-    bool stopping_ = false;
+    BufferWriter writer_;
 };
 
 }  // namespace corvane::log

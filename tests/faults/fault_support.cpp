@@ -193,17 +193,6 @@ int OpenDescriptors() {
     return count - 1;  // the directory's own descriptor
 }
 
-void ExpectRelays(int client, int server) {
-    ASSERT_TRUE(SendPeer(client, "ping"));
-    std::string got;
-    ASSERT_TRUE(ReceivePeer(server, got, 4));
-    EXPECT_EQ(got, "ping");
-    ASSERT_TRUE(SendPeer(server, "pong"));
-    got.clear();
-    ASSERT_TRUE(ReceivePeer(client, got, 4));
-    EXPECT_EQ(got, "pong");
-}
-
 std::string DescriptorList() {
     std::string list;
     DIR* dir = ::opendir("/proc/self/fd");

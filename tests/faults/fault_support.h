@@ -57,8 +57,6 @@ using namespace corvane::test;
 
 // "Client connected; 127.0.0.1:<port>" for the Client's end fd.
 std::string ClientConnected(int fd);
-// A short exchange between a connected Client and its Server gets through both ways.
-void ExpectRelays(int client, int server);
 // Descriptors open in this process (/proc/self/fd).
 int OpenDescriptors();
 // What they are, one per line ("7 -> socket:[1234]"), for the message of a failed check.

@@ -44,18 +44,6 @@ protected:
             return c != nullptr && c->connected;
         });
     }
-
-    // Bytes pass both ways between client and server.
-    void ExpectRelays(int client, int server) {
-        ASSERT_TRUE(SendPeer(client, "ping"));
-        std::string got;
-        ASSERT_TRUE(ReceivePeer(server, got, 4));
-        EXPECT_EQ(got, "ping");
-        ASSERT_TRUE(SendPeer(server, "pong"));
-        got.clear();
-        ASSERT_TRUE(ReceivePeer(client, got, 4));
-        EXPECT_EQ(got, "pong");
-    }
 };
 
 // An IPv6 address as the Remote Host is taken without a look-up, like a dotted one.

@@ -45,6 +45,7 @@ using corvane::test::AcceptPeer;
 using corvane::test::ClosePeer;
 using corvane::test::ConnectPeer;
 using corvane::test::ConnectPeerTo;
+using corvane::test::ExpectRelays;
 using corvane::test::HaveIPv6Loopback;
 using corvane::test::ListenPeer;
 using corvane::test::ListenPeerAt;

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 
 #include "support/event_loop_wait.h"
@@ -252,6 +254,17 @@ std::uint16_t LocalPortOf(int fd) {
     socklen_t len = sizeof sin;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len);
     return ntohs(sin.sin_port);
+}
+
+void ExpectRelays(int client, int server) {
+    ASSERT_TRUE(SendPeer(client, "ping"));
+    std::string got;
+    ASSERT_TRUE(ReceivePeer(server, got, 4));
+    EXPECT_EQ(got, "ping");
+    ASSERT_TRUE(SendPeer(server, "pong"));
+    got.clear();
+    ASSERT_TRUE(ReceivePeer(client, got, 4));
+    EXPECT_EQ(got, "pong");
 }
 
 }  // namespace corvane::test

@@ -42,5 +42,8 @@ void SetReceiveBuffer(int fd, int bytes);
 std::uint16_t RefusingPort();
 // The local port of a peer, in host byte order.
 std::uint16_t LocalPortOf(int fd);
+// Bytes pass both ways between two peers of one Connection: "ping" from client reaches
+// server, then "pong" from server reaches client; a test failure otherwise.
+void ExpectRelays(int client, int server);
 
 }  // namespace corvane::test

@@ -17,7 +17,20 @@ inline constexpr const char* kUsageText =
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>]";
 
+// The help lines of the switches that both programs take alike, from -hexonly on: a string
+// literal, so that each program's help text is one constant.
+#define CORVANE_SHARED_SWITCH_HELP                                                           \
+    "  -hexonly          show all relayed data as a hexadecimal dump\n"                      \
+    "  -time             begin every message line with the time of its event\n"              \
+    "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n" \
+    "                    machine only); every interface by default\n"                        \
+    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"    \
+    "  -capture <file>   also write every relayed stream to this pcap file\n"                \
+    "  --help            show this text and exit\n"                                          \
+    "  --version         show the version and exit\n"
+
 // What "corvane --help" prints: the usage, then a line per switch.
+// clang-format off
 inline constexpr const char* kHelpText =
     "Usage: corvane [<remote host> <remote port> <local port>] [-file <log file>]\n"
     "               [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto]\n"
@@ -30,14 +43,8 @@ inline constexpr const char* kHelpText =
     "  -size <size>      the Log Buffer's size: 32KB, 128KB, 512KB, 2MB or Unlimited\n"
     "  -detail <level>   what the Log Buffer shows: Low, Medium or High\n"
     "  -auto             start relaying at once\n"
-    "  -hexonly          show all relayed data as a hexadecimal dump\n"
-    "  -time             begin every message line with the time of its event\n"
-    "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n"
-    "                    machine only); every interface by default\n"
-    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"
-    "  -capture <file>   also write every relayed stream to this pcap file\n"
-    "  --help            show this text and exit\n"
-    "  --version         show the version and exit\n";
+    CORVANE_SHARED_SWITCH_HELP;
+// clang-format on
 
 enum class CommandLineResult { Ok, UsageError };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control/command_line.h"
 #include "control/settings.h"
 
 namespace corvane::cli {
@@ -16,6 +17,7 @@ inline constexpr const char* kCliUsageText =
     "[-time] [-bind <address>] [-halfclose] [-capture <file>]";
 
 // What "corvane-cli --help" prints: the usage, then a line per switch.
+// clang-format off
 inline constexpr const char* kCliHelpText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>]\n"
     "                   [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High]\n"
@@ -29,18 +31,12 @@ inline constexpr const char* kCliHelpText =
     "                    128KB, 512KB, 2MB or Unlimited\n"
     "  -detail <level>   what standard output shows: Low, Medium or High (default)\n"
     "  -auto             accepted as the window takes it; changes nothing\n"
-    "  -hexonly          show all relayed data as a hexadecimal dump\n"
-    "  -time             begin every message line with the time of its event\n"
-    "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n"
-    "                    machine only); every interface by default\n"
-    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"
-    "  -capture <file>   also write every relayed stream to this pcap file\n"
-    "  --help            show this text and exit\n"
-    "  --version         show the version and exit\n"
+    CORVANE_SHARED_SWITCH_HELP
     "\n"
     "Keys on a terminal: p pause, r resume, z reset the counts, q stop and exit.\n"
     "Exit status: 0 stopped by the user, 1 the relay could not begin or stopped by itself,\n"
     "2 a wrong command line.\n";
+// clang-format on
 
 // Exit codes of the program.
 constexpr int kExitOk = 0;       // stopped by the user (q, SIGINT, SIGTERM)

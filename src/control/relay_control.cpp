@@ -131,6 +131,11 @@ StartResult RelayControl::Start() {
     engine_.SetRemoteTexts(host, remotePort);
     engine_.ListenAddress = settings_.ListenAddress;
     engine_.HalfClose = settings_.HalfClose != 0;
+    engine_.Tls = static_cast<relay::TlsMode>(settings_.Tls & 3u);
+    engine_.TlsCertFile = settings_.TlsCert;
+    engine_.TlsKeyFile = settings_.TlsKey;
+    engine_.TlsStateDir = platform::SettingsDirectory();
+    engine_.TlsVerify = settings_.TlsVerify != 0;
     if (!engine_.BeginRelay(host)) {
         log_.Capture().Close();
         log_.File().CloseLogFile();

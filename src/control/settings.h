@@ -48,6 +48,13 @@ struct Settings {
     std::string ListenAddress;
     // 0 off; non-zero: a peer's orderly close ends only its direction.
     std::uint32_t HalfClose = 0;
+    // Which sides Corvane ends TLS on: 0 None, 1 Client, 2 Server, 3 Both. The certificate
+    // and key files (PEM) are empty for the self-signed pair kept beside the settings; a
+    // non-zero TlsVerify checks the Server's certificate against the system's store.
+    std::uint32_t Tls = 0;
+    std::string TlsCert;
+    std::string TlsKey;
+    std::uint32_t TlsVerify = 0;
     // Not stored: the store held the value when it was loaded. A value at its default is
     // written back only then, so that a store that never had it stays as it was.
     bool ListenAddressStored = false;

@@ -1,6 +1,8 @@
 #include "platform/settings_store.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -87,6 +89,14 @@ std::optional<QVariantMap> ReadableValues(const QString& path) {
 }
 
 }  // namespace
+
+std::string SettingsDirectory() {
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QStringLiteral("Halvard"), QStringLiteral("Corvane"));
+    const QString dir = QFileInfo(settings.fileName()).absolutePath();
+    QDir().mkpath(dir);
+    return dir.toStdString();
+}
 
 SettingsKey::SettingsKey()
     : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,

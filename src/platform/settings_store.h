@@ -13,6 +13,10 @@ class QSettings;
 
 namespace corvane::platform {
 
+// The directory that holds the store's file (created when missing); what belongs with the
+// settings, such as the relay's self-signed certificate, is kept there.
+std::string SettingsDirectory();
+
 class SettingsKey {
 public:
     SettingsKey();

@@ -21,6 +21,10 @@ namespace corvane::relay {
 // until it has drained below half of it; TCP's flow control then holds the source back.
 constexpr std::int32_t kDefaultHighWaterMark = 1 << 20;
 
+// The sides on which the relay ends TLS and sees the plain bytes: the Client's (it presents
+// a certificate to Clients), the Server's (it talks TLS to the Server), or both.
+enum class TlsMode : std::uint8_t { None = 0, Client = 1, Server = 2, Both = 3 };
+
 // The timer on the engine that retries accepting after the descriptors ran out.
 constexpr std::uintptr_t kAcceptRetryTimer = 2;
 
@@ -53,6 +57,14 @@ public:
     // A peer's orderly close ends only its direction (relay_half_close.cpp); read as the
     // close comes.
     bool HalfClose = false;
+    // TLS: None leaves every path as it is. The certificate and key are PEM files; both
+    // empty means the self-signed pair in TlsStateDir (made there at first use). TlsVerify
+    // checks the Server's certificate against the system's store and the Remote Host.
+    TlsMode Tls = TlsMode::None;
+    std::string TlsCertFile;
+    std::string TlsKeyFile;
+    std::string TlsStateDir;
+    bool TlsVerify = false;
     // Tunable for tests and benchmarks; kDefaultHighWaterMark otherwise.
     std::int32_t HighWaterMark = kDefaultHighWaterMark;
     // Tunable for tests; kDefaultDrainTimeoutMs otherwise. Read whenever the drain timer is set.

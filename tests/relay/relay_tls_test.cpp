@@ -1,5 +1,6 @@
 // TLS on the relay's sides, with real peers from outside: curl, openssl s_client and
 // s_server, nginx. Each is a child of the test on a loopback port, ended by its pid.
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
@@ -222,6 +223,34 @@ TEST_F(RelayTlsTest, PlainClientThroughServerModeToAnOpensslServer) {
             k.tail);
         engine->StopRelay();
     }
+}
+
+// Half Close with TLS towards the Server: the Client's FIN becomes close_notify and FIN to
+// the Server, and the Server's answer still reaches the Client.
+TEST_F(RelayTlsTest, HalfCloseTowardsATlsServerSendsCloseNotifyAndTheAnswerStillArrives) {
+    platform::TlsCertificateFiles pair;
+    std::string reason;
+    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
+    const std::uint16_t port = FreeLoopbackPort();
+    const std::string out = dir + "/s_server.out";
+    ChildProcess server({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
+                         "-cert", pair.certFile, "-key", pair.keyFile, "-www"},
+                        out, dir + "/s_server.err");
+    ASSERT_TRUE(
+        WaitFor([&] { return ReadWholeFile(out).find("ACCEPT") != std::string::npos; }, 10000));
+    engine->HalfClose = true;
+    ASSERT_TRUE(StartTls(TlsMode::Server, "127.0.0.1", port));
+    const int client = ConnectPeer(engine->LocalPortNumber);
+    ASSERT_GE(client, 0);
+    EXPECT_TRUE(SendPeer(client, "GET / HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return HasLine("Connected to Server"); }, 10000));
+    ::shutdown(client, SHUT_WR);
+    std::string got;
+    EXPECT_TRUE(WaitPeerClosed(client, got, 10000));
+    ClosePeer(client);
+    EXPECT_EQ(got.rfind("HTTP/1.0 200 ok\r\n", 0), 0u) << got;
+    ExpectAllEnded();
+    EXPECT_TRUE(HasLine("Client finished sending"));
 }
 
 // A Client that speaks plain text to the TLS port, and one that gives up on the self-signed

@@ -68,6 +68,11 @@ private:
 class RelayTlsTest : public RelayFixture {
 protected:
     void SetUp() override {
+        for (const char* program : {"curl", "openssl", "nginx", "sha256sum"}) {
+            if (!corvane::test::HaveProgram(program)) {
+                GTEST_SKIP() << program << " is missing (scripts/setup.sh installs it)";
+            }
+        }
         RelayFixture::SetUp();
         ASSERT_TRUE(tmp.isValid());
         dir = tmp.path().toStdString();

@@ -41,6 +41,8 @@ private:
     std::optional<int> exit_;
 };
 
+// True when the program can be found in PATH.
+bool HaveProgram(const std::string& name);
 // The whole file, or empty.
 std::string ReadWholeFile(const std::string& path);
 // A port on 127.0.0.1 that was free a moment ago (bound to port 0 and closed again), for a

@@ -1,6 +1,6 @@
 // Runs the relay engine without a window:
 //   corvane_relay_driver <remote host> <remote port> <local port> [--detail N] [--file F]
-//                        [--capture F]
+//                        [--capture F] [--tls 0-3 [--tls-dir D]]
 // It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
 // command would (the Log File gets its closing lines, the Capture File is written out). Nothing is
 // shown; log lines go to the Log File only.

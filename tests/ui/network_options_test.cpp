@@ -35,7 +35,9 @@ protected:
             enabled_ =
                 dialog->EditListenAddress->isEnabled() && dialog->CheckBoxHalfClose->isEnabled();
             note_ = dialog->LabelNote->isVisible();
-            focused_ = dialog->EditListenAddress->hasFocus();
+            // The box the dialog's focus is on, also before the window system has made
+            // the dialog the active window (until then no widget has the focus itself).
+            focused_ = dialog->focusWidget() == dialog->EditListenAddress;
             shown_ = dialog->EditListenAddress->text().toStdString();
             edit(*dialog);
             dialog->Buttons->button(button)->click();

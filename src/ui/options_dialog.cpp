@@ -54,6 +54,7 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
         QStringLiteral("The other peer is told, and the other direction goes on until it "
                        "ends too"));
     AddRow(QStringLiteral("&Half Close:"), CheckBoxHalfClose, false);
+
     EditCaptureFile = new QLineEdit(values.captureFile, this);
     EditCaptureFile->setObjectName(QStringLiteral("EditCaptureFile"));
     EditCaptureFile->setToolTip(
@@ -61,7 +62,9 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     ButtonCaptureBrowse = new QPushButton(QStringLiteral("B&rowse..."), this);
     ButtonCaptureBrowse->setObjectName(QStringLiteral("ButtonCaptureBrowse"));
     connect(ButtonCaptureBrowse, &QPushButton::clicked, this, [this] { BrowseCaptureFile(); });
-    AddRow(QStringLiteral("&Capture File:"), FileRow(EditCaptureFile, ButtonCaptureBrowse), false);
+    // The caption's mnemonic goes to the box, not to the row that holds it.
+    AddRow(QStringLiteral("&Capture File:"), FileRow(EditCaptureFile, ButtonCaptureBrowse), false)
+        ->setBuddy(EditCaptureFile);
 
     ComboTls = new QComboBox(this);
     ComboTls->setObjectName(QStringLiteral("ComboTls"));
@@ -87,6 +90,7 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
             [this] { BrowsePemFile(EditTlsCert); });
     tlsCertRow_ = FileRow(EditTlsCert, ButtonTlsCertBrowse);
     tlsCertLabel_ = AddRow(QStringLiteral("TLS C&ertificate:"), tlsCertRow_, false);
+    tlsCertLabel_->setBuddy(EditTlsCert);
 
     EditTlsKey = new QLineEdit(values.tlsKey, this);
     EditTlsKey->setObjectName(QStringLiteral("EditTlsKey"));
@@ -97,6 +101,7 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     connect(ButtonTlsKeyBrowse, &QPushButton::clicked, this, [this] { BrowsePemFile(EditTlsKey); });
     tlsKeyRow_ = FileRow(EditTlsKey, ButtonTlsKeyBrowse);
     tlsKeyLabel_ = AddRow(QStringLiteral("TLS &Key:"), tlsKeyRow_, false);
+    tlsKeyLabel_->setBuddy(EditTlsKey);
 
     CheckBoxTlsVerify = new QCheckBox(QStringLiteral("&Verify the Server's certificate"), this);
     CheckBoxTlsVerify->setObjectName(QStringLiteral("CheckBoxTlsVerify"));

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -121,10 +123,27 @@ TEST_F(NetworkOptionsTest, TlsRowsFollowTheSidesOkAppliesThemAndRelayingGreysThe
     EXPECT_EQ(Form().Control().TlsCert(), "");
     EXPECT_FALSE(Form().Control().TlsVerify());
 
-    AnswerOptions(choose, QDialogButtonBox::Ok);
+    // OK, with the certificate chosen by its Browse button, an open dialog for a file that
+    // exists.
+    const QString pem = workDir_.filePath(QStringLiteral("own.pem"));
+    QFile(pem).open(QIODevice::WriteOnly);
+    AnswerOptions(
+        [&](TOptionsDialog& d) {
+            choose(d);
+            AnswerModal([&](QWidget* inner) {
+                if (auto* browse = qobject_cast<QFileDialog*>(inner)) {
+                    browse->selectFile(pem);
+                    QMetaObject::invokeMethod(browse, "accept");
+                } else {
+                    inner->close();
+                }
+            });
+            d.ButtonTlsCertBrowse->click();
+        },
+        QDialogButtonBox::Ok);
     Form().MenuItemOptions->trigger();
     EXPECT_EQ(Form().Control().Tls(), 3u);
-    EXPECT_EQ(Form().Control().TlsCert(), "/certs/relay.pem");
+    EXPECT_EQ(Form().Control().TlsCert(), pem.toStdString());
     EXPECT_EQ(Form().Control().TlsKey(), "/certs/relay.key");
     EXPECT_TRUE(Form().Control().TlsVerify());
 

@@ -32,7 +32,7 @@ inline constexpr const char* kUsageText =
     "                    both (Both), so that the log shows the plain bytes\n"               \
     "  -tlscert <file>   the certificate (PEM) shown to Clients; by default a self-signed\n" \
     "                    one made in ~/.config/Halvard/\n"                                   \
-    "  -tlskey <file>    the private key (PEM) of -tlscert\n"                                \
+    "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n" \
     "  -tlsverify        check the Server's certificate and name against the system's\n"     \
     "                    trusted certificates; unchecked by default\n"                       \
     "  --help            show this text and exit\n"                                          \

@@ -95,7 +95,8 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     EditTlsKey = new QLineEdit(values.tlsKey, this);
     EditTlsKey->setObjectName(QStringLiteral("EditTlsKey"));
     EditTlsKey->setPlaceholderText(QStringLiteral("Corvane's own"));
-    EditTlsKey->setToolTip(QStringLiteral("The private key (PEM) of the certificate"));
+    EditTlsKey->setToolTip(QStringLiteral(
+        "The private key (PEM) of the certificate; empty when it is in the certificate's file"));
     ButtonTlsKeyBrowse = new QPushButton(QStringLiteral("Bro&wse..."), this);
     ButtonTlsKeyBrowse->setObjectName(QStringLiteral("ButtonTlsKeyBrowse"));
     connect(ButtonTlsKeyBrowse, &QPushButton::clicked, this, [this] { BrowsePemFile(EditTlsKey); });

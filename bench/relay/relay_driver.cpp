@@ -1,6 +1,6 @@
 // Runs the relay engine without a window:
 //   corvane_relay_driver <remote host> <remote port> <local port> [--detail N] [--file F]
-//                        [--capture F]
+//                        [--capture F] [--tls 0-3 [--tls-dir D]]
 // It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
 // command would (the Log File gets its closing lines, the Capture File is written out). Nothing is
 // shown; log lines go to the Log File only.
@@ -42,7 +42,7 @@ void OnSignal(int) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: corvane_relay_driver <remote host> <remote port> <local port> "
-                 "[--detail N] [--file F] [--capture F]\n");
+                 "[--detail N] [--file F] [--capture F] [--tls 0-3 [--tls-dir D]]\n");
     return 2;
 }
 
@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
     std::uint32_t detail = log::kDetailLow;
     std::string file;
     std::string capture;
+    unsigned tls = 0;
+    std::string tlsDir = "/tmp/corvane-relay-driver-tls";
     for (int i = 4; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--detail" && i + 1 < argc) {
@@ -66,6 +68,10 @@ int main(int argc, char** argv) {
             file = argv[++i];
         } else if (arg == "--capture" && i + 1 < argc) {
             capture = argv[++i];
+        } else if (arg == "--tls" && i + 1 < argc) {
+            tls = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10)) & 3u;
+        } else if (arg == "--tls-dir" && i + 1 < argc) {
+            tlsDir = argv[++i];
         } else {
             return Usage();
         }
@@ -81,6 +87,8 @@ int main(int argc, char** argv) {
     engine.RemotePortNumber = static_cast<std::uint16_t>(std::atoi(argv[2]));
     engine.LocalPortNumber = static_cast<std::uint16_t>(std::atoi(argv[3]));
     engine.SetRemoteTexts(argv[1], argv[2]);
+    engine.Tls = static_cast<relay::TlsMode>(tls);
+    engine.TlsStateDir = tlsDir;
     if (!file.empty() && !trafficLog.File().OpenLogFile(file)) {
         std::fprintf(stderr, "Could not create log file\n");
         return 1;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 
 #include "platform/memory.h"
 
@@ -72,6 +73,13 @@ void TrafficLog::LogConnectionMessage(int number, const char* text) {
 
 void TrafficLog::LogConnectionInform(int number, const char* text) {
     LogNumbered(number, text, LogKind::Inform);
+}
+
+void TrafficLog::LogConnectionLine(int number, std::string_view text, LogKind kind) {
+    std::string line = std::to_string(number);
+    line += ": ";
+    line += text;
+    AppendLogLine(line.c_str(), kind, static_cast<int>(line.size()), 0);
 }
 
 void TrafficLog::LogNumbered(int number, const char* text, LogKind kind) {

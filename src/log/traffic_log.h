@@ -107,6 +107,9 @@ public:
     void LogConnectionMessage(int number, const char* text);
     void LogInform(const char* text);
     void LogConnectionInform(int number, const char* text);
+    // "%d: %s" whole, for texts that name things from outside (a TLS peer's subject,
+    // OpenSSL's reasons) and may pass 79 characters.
+    void LogConnectionLine(int number, std::string_view text, LogKind kind);
     void LogError(const char* text);
     // Frees every queued entry; the timer is left to stop at its next tick.
     void DiscardPendingLog();

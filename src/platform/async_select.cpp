@@ -21,6 +21,7 @@
 #include "platform/message_queue.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
+#include "platform/tls_internal.h"
 #include "platform/write_behind.h"
 
 namespace corvane::platform {
@@ -132,6 +133,14 @@ void Post(int fd, const SocketState& s, long event, int error) {
              Guard::kSocket, SocketTable::Key(fd, s.generation)});
 }
 
+}  // namespace
+
+void PostSocketEvent(SOCKET s, const SocketState& state, long event, int error) {
+    Post(s, state, event, error);
+}
+
+namespace {
+
 void PostRead(int fd, SocketState& s) {
     s.readArmed = false;
     Post(fd, s, FD_READ, 0);
@@ -148,6 +157,10 @@ void MaybePostClose(int fd, SocketState& s, int waiting) {
 }
 
 void OnConnectedEdge(int fd, SocketState& s, std::uint32_t ev) {
+    if (s.tls != nullptr) {
+        TlsOnEdge(fd, s, ev);  // the events are about the session's plain bytes
+        return;
+    }
     const bool hangup = (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
     if ((ev & EPOLLIN) != 0) {
         s.inputDrained = false;

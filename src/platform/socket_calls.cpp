@@ -12,6 +12,7 @@
 #include "platform/byte_block.h"
 #include "platform/socket_events.h"
 #include "platform/socket_table.h"
+#include "platform/tls_internal.h"
 #include "platform/winsock.h"
 #include "platform/write_behind.h"
 
@@ -242,6 +243,9 @@ int recv(SOCKET s, char* buf, int len, int flags) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
+    if (st.tls != nullptr) {
+        return detail::TlsRecv(s, st, buf, len);
+    }
     // Only plain reads use the read-ahead block; a read with flags (MSG_PEEK and the like)
     // goes to the kernel, past what a block holds. The program never reads with flags.
     const bool plain = flags == 0 && len > 0;
@@ -286,6 +290,9 @@ int send(SOCKET s, const char* buf, int len, int flags) {
         WSASetLastError(WSAESHUTDOWN);
         return SOCKET_ERROR;
     }
+    if (st.tls != nullptr) {
+        return detail::TlsSend(s, st, buf, len);
+    }
     ssize_t n = -1;
     int error = 0;
     if (flags == 0) {
@@ -309,6 +316,9 @@ int closesocket(SOCKET s) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
+    if (st.tls != nullptr) {
+        detail::TlsBeforeClose(s, st);  // close_notify; what it still holds lingers below
+    }
     // Bytes sent but still held are delivered first, in the background; the socket is the
     // program's no more either way.
     if (detail::LingerIfHeld(s, st)) {
@@ -341,6 +351,9 @@ int shutdown(SOCKET s, int how) {
         return ::shutdown(s, SHUT_RD) < 0 ? Fail(errno) : 0;
     }
     st.sendShut = true;
+    if (st.tls != nullptr && how == SD_SEND) {
+        return detail::TlsShutdownSend(s, st);  // close_notify, then FIN
+    }
     // The FIN follows the joined sends still held; when the kernel cannot take them all yet,
     // the write edge that brings out the last of them ends the sending side.
     if (!detail::ShutdownAfterHeld(s, st)) {

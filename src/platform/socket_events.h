@@ -3,6 +3,7 @@
 // takes the call's raw result and the errno it left (0 on success).
 #pragma once
 
+#include "platform/socket_table.h"
 #include "platform/winsock.h"
 
 namespace corvane::platform::detail {
@@ -17,6 +18,8 @@ enum class ReadSource {
 };
 void NoteRecv(SOCKET s, long result, int requested, int error, ReadSource source);
 void NoteSend(SOCKET s, long result, int requested, int error);
+// Posts one event of a registered socket (when its mask has it), guarded by its generation.
+void PostSocketEvent(SOCKET s, const SocketState& state, long event, int error);
 // Stops watching the socket and forgets it; its queued messages become stale.
 void NoteClose(SOCKET s);
 // Reads away, within bounds, what waits on a socket about to be closed, so that the close

@@ -4,6 +4,7 @@
 
 #include "platform/byte_block.h"
 #include "platform/message_queue.h"
+#include "platform/tls_internal.h"
 
 namespace corvane::platform::detail {
 
@@ -17,6 +18,7 @@ SocketState& SocketTable::Open(int fd, Phase phase) {
     // Nothing, unless the number was closed behind our back.
     ReturnBlock(s.ahead, BlockUse::kReadAhead);
     ReturnBlock(s.behind, BlockUse::kWriteBehind);
+    DestroyTlsSession(s.tls);
     s = SocketState{};
     s.phase = phase;
     s.generation = nextGeneration_++;
@@ -31,6 +33,8 @@ SocketTable::~SocketTable() {
     for (SocketState& s : states_) {
         delete s.ahead;
         delete s.behind;
+        // A TLS session still open here is left alone: OpenSSL may have cleaned up already
+        // at this point of the exit. WSACleanup closes every socket, and frees them, first.
     }
 }
 
@@ -38,6 +42,7 @@ void SocketTable::Forget(int fd) {
     if (SocketState* s = FindAny(fd)) {
         ReturnBlock(s->ahead, BlockUse::kReadAhead);
         ReturnBlock(s->behind, BlockUse::kWriteBehind);
+        DestroyTlsSession(s->tls);
         *s = SocketState{};
     }
 }

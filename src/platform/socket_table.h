@@ -22,6 +22,7 @@ enum class Phase : std::uint8_t {
 };
 
 struct ByteBlock;
+struct TlsSession;
 
 struct SocketState {
     Phase phase = Phase::kClosed;
@@ -59,6 +60,8 @@ struct SocketState {
     // for the write that brings out the last of them.
     bool sendShut = false;
     bool finAfterHeld = false;
+    // A TLS session (tls_internal.h): the calls and events are about its plain bytes.
+    TlsSession* tls = nullptr;
 };
 
 class SocketTable {

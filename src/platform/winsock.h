@@ -42,6 +42,8 @@ constexpr long FD_WRITE = 0x02;
 constexpr long FD_ACCEPT = 0x08;
 constexpr long FD_CONNECT = 0x10;
 constexpr long FD_CLOSE = 0x20;
+// The outcome of a TLS session's handshake (tls_session.h), outside Winsock's own bits.
+constexpr long FD_TLS = 0x400;
 
 // Error numbers.
 constexpr int WSAEINTR = 10004;

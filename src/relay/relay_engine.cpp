@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "log/traffic_log.h"
+#include "platform/tls_context.h"
 #include "relay/address_text.h"
 #include "relay/show_count.h"
 
@@ -110,6 +111,14 @@ void RelayEngine::OnSocketMessage(platform::WPARAM wParam, platform::LPARAM lPar
             Connection* c = FindConnection(s);
             if (c != nullptr && s == c->serverSocket) {
                 OnServerConnect(*c, error);
+            }
+            return;
+        }
+        case platform::FD_TLS: {
+            // Taken while paused too: it only logs, or ends the Connection.
+            Connection* c = FindConnection(s);
+            if (c != nullptr) {
+                OnTlsHandshake(*c, s, error);
             }
             return;
         }

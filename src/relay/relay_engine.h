@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/messages.h"
@@ -13,6 +14,9 @@
 
 namespace corvane::log {
 class TrafficLog;
+}
+namespace corvane::platform {
+class TlsContext;
 }
 
 namespace corvane::relay {
@@ -184,6 +188,18 @@ private:
     void OnAcceptRetryTimer();
     void HoldBackAccepting();
 
+    // TLS (relay_tls.cpp): the sides that speak it, the contexts made at BeginRelay (the
+    // certificate for Clients, the Server's verification), the sessions attached to a
+    // Connection's sockets, and the handshakes' outcomes (FD_TLS).
+    bool ClientTls() const { return Tls == TlsMode::Client || Tls == TlsMode::Both; }
+    bool ServerTls() const { return Tls == TlsMode::Server || Tls == TlsMode::Both; }
+    // False, with an Error line, when the certificate or key cannot be had.
+    bool PrepareTls(const std::string& remoteHost);
+    // False when the session could not be attached: the Connection has then been ended.
+    bool AttachClientTls(Connection& c);
+    bool AttachServerTls(Connection& c);
+    void OnTlsHandshake(Connection& c, platform::SOCKET s, int error);
+
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
 
@@ -217,6 +233,11 @@ private:
     bool acceptHeldBack_ = false;
     bool acceptFailureLogged_ = false;
     unsigned acceptRetryMs_ = 0;
+
+    std::unique_ptr<platform::TlsContext> tlsForClients_;
+    std::unique_ptr<platform::TlsContext> tlsForServer_;
+    std::string tlsServerName_;  // SNI: the Remote Host when it is a name
+    std::string tlsVerifyHost_;  // the Remote Host as typed
 
     // The draining Connections, newest first, and whether kDrainTimer is set.
     Connection* drainingHead_ = nullptr;

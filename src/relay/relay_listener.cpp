@@ -40,6 +40,9 @@ void SetConnectionOptions(SOCKET s) {
 }  // namespace
 
 bool RelayEngine::BeginRelay(const std::string& remoteHost) {
+    if (!PrepareTls(remoteHost)) {
+        return false;
+    }
     remoteAddress_ = platform::SocketAddress{platform::inet_addr(remoteHost.c_str()), 0};
     // An IPv6 address is taken as it stands too; only a name is looked up.
     if (remoteAddress_.address == platform::INADDR_NONE_ &&
@@ -175,7 +178,8 @@ void RelayEngine::AcceptClient() {
     const int number = s;
     log_.LogConnectionMessage(number, ("Client connected; " + PeerText(peer)).c_str());
 
-    if (platform::WSAAsyncSelect(s, this, platform::WM_APP, kClientEvents) != 0) {
+    if (platform::WSAAsyncSelect(s, this, platform::WM_APP,
+                                 kClientEvents | (ClientTls() ? platform::FD_TLS : 0)) != 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(number, "WSAAsyncSelect() failed");
         log_.LogConnectionInform(number, SocketErrorText(error));
@@ -211,9 +215,13 @@ void RelayEngine::AcceptClient() {
     acceptRetryMs_ = 0;
     c->DumpMode = HexOnly != 0 ? kDumpHex : kDumpUndecided;
     c->httpRequestSeen = 0;
+    Connection& added = *c;
     connections_.PutAtHead(std::move(c));
     SetConnectionOptions(s);
     AddCount(Counter::Connections, connectionCount_, 1);
+    if (ClientTls()) {
+        AttachClientTls(added);
+    }
 }
 
 bool RelayEngine::ConnectToServer(Connection& c) {
@@ -226,7 +234,8 @@ bool RelayEngine::ConnectToServer(Connection& c) {
     int error = 0;
     platform::SocketAddress server = remoteAddress_;
     server.port = platform::htons(RemotePortNumber);
-    if (platform::WSAAsyncSelect(s, this, platform::WM_APP, kServerEvents) != 0) {
+    if (platform::WSAAsyncSelect(s, this, platform::WM_APP,
+                                 kServerEvents | (ServerTls() ? platform::FD_TLS : 0)) != 0) {
         error = platform::WSAGetLastError();
     } else if (platform::connect(s, server) != 0) {
         error = platform::WSAGetLastError();
@@ -257,6 +266,9 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
     if (c.serverToClient.Resize(kChannelInitialSize) < 0) {
         log_.LogConnectionInform(c.number, "Out of memory");
         EndConnecting(c);
+        return;
+    }
+    if (ServerTls() && !AttachServerTls(c)) {
         return;
     }
     platform::SocketAddress server = remoteAddress_;

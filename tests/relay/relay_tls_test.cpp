@@ -258,6 +258,32 @@ TEST_F(RelayTlsTest, HalfCloseTowardsATlsServerSendsCloseNotifyAndTheAnswerStill
     EXPECT_TRUE(HasLine("Client finished sending"));
 }
 
+// While paused no plain byte is read from a TLS Client, however much it sends; Resume's one
+// read takes it up, and the events that follow bring the rest.
+TEST_F(RelayTlsTest, PauseHoldsATlsClientsBytesAndResumeDeliversThemAll) {
+    ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+    ChildProcess client({"openssl", "s_client", "-connect",
+                         "127.0.0.1:" + std::to_string(engine->LocalPortNumber), "-quiet"},
+                        dir + "/out", dir + "/err");
+    const int server = AcceptPeer(serverListen, 10000);
+    ASSERT_GE(server, 0);
+    peers.push_back(server);
+    ASSERT_TRUE(WaitFor([&] { return HasLine("TLS with Client: TLSv1.3, TLS_AES_256_GCM_SHA384"); },
+                        10000));
+    log->SetPaused(true);
+    const std::string sent = std::string(100000, 'a') + "\n";
+    ASSERT_TRUE(client.Write(sent));
+    corvane::test::RunEventLoopFor(300);
+    EXPECT_EQ(engine->CSTransferred(), 0);
+    EXPECT_EQ(engine->CSBuffered(), 0);
+    log->SetPaused(false);
+    engine->ReadAllConnections();
+    std::string got;
+    EXPECT_TRUE(ReceivePeer(server, got, sent.size(), 10000));
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(engine->CSTransferred(), static_cast<std::int64_t>(sent.size()));
+}
+
 // A Client that speaks plain text to the TLS port, and one that gives up on the self-signed
 // certificate: each a failed handshake, logged, and the Connection ended as the Server's
 // failed connect would end it.

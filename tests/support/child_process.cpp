@@ -66,13 +66,19 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Write(std::string_view bytes) {
-    while (!bytes.empty() && input_ >= 0) {
-        const ssize_t n = ::write(input_, bytes.data(), bytes.size());
-        if (n < 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    // A full pipe waits for the child to read, with the event loop running meanwhile.
+    WaitFor(
+        [&] {
+            while (!bytes.empty() && input_ >= 0) {
+                const ssize_t n = ::write(input_, bytes.data(), bytes.size());
+                if (n < 0) {
+                    return errno != EAGAIN;
+                }
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+            }
+            return true;
+        },
+        10000);
     return bytes.empty();
 }
 

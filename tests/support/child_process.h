@@ -26,7 +26,8 @@ public:
 
     pid_t Pid() const { return pid_; }
     bool Started() const { return pid_ > 0; }
-    // Writes to the child's standard input; CloseInput ends it.
+    // Writes to the child's standard input (waiting, bounded, while the pipe is full);
+    // CloseInput ends it.
     bool Write(std::string_view bytes);
     void CloseInput();
     // True once the child has exited (reaped here); its exit code, or 128 + signal.

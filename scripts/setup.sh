@@ -25,6 +25,9 @@ packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev
           libpcap-dev xvfb xauth fonts-liberation fonts-dejavu-core chromium clang
           libclang-rt-14-dev python3 socat xxd tshark librsvg2-bin dpkg-dev file lintian appstream
           desktop-file-utils man-db libssl-dev openssl curl nginx-light)
+# The TLS benchmark (bench/tls/run.sh) beside them: haproxy is its baseline relay, wrk its
+# load; nginx serves HTTPS behind both, curl downloads and openssl makes the certificate.
+packages+=(haproxy wrk)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

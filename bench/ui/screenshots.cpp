@@ -1,11 +1,12 @@
 // Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
 // Detail High, paused, the about box, the help viewer, the Options dialog (stopped, with a
-// Capture File, and while relaying), a log with time stamps and the find bar with a match
-// selected. Runs on the display it is given
+// Capture File, with every row filled in, and with TLS on both sides), a log with time stamps
+// and the find bar with a match selected. Runs on the display it is given
 // (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
 //     corvane_ui_screenshots <output folder>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QLineEdit>
@@ -138,9 +139,28 @@ int main(int argc, char* argv[]) {
             dialog->CheckBoxTimeStamps->setChecked(true);
             dialog->EditListenAddress->setText(QStringLiteral("127.0.0.1"));
             dialog->CheckBoxHalfClose->setChecked(true);
+            dialog->EditCaptureFile->setText(QStringLiteral("/home/halvard/captures/run.pcap"));
+            dialog->ComboTls->setCurrentIndex(3);
+            dialog->EditTlsCert->setText(QStringLiteral("/home/halvard/tls/relay.pem"));
+            dialog->EditTlsKey->setText(QStringLiteral("/home/halvard/tls/relay.key"));
+            dialog->CheckBoxTlsVerify->setChecked(true);
             dialog->Buttons->button(QDialogButtonBox::Ok)->setFocus();
             QTest::qWait(100);
             ok = Save(dialog, out, "options.png") && ok;
+            dialog->Buttons->button(QDialogButtonBox::Cancel)->click();
+        }
+    });
+    form.MenuItemOptions->trigger();
+
+    // The Options dialog with TLS on both sides and Corvane's own certificate (the boxes
+    // empty); cancelled.
+    QTimer::singleShot(300, &form, [&] {
+        if (auto* dialog =
+                qobject_cast<corvane::ui::TOptionsDialog*>(QApplication::activeModalWidget())) {
+            dialog->ComboTls->setCurrentIndex(3);
+            dialog->Buttons->button(QDialogButtonBox::Ok)->setFocus();
+            QTest::qWait(100);
+            ok = Save(dialog, out, "options-tls.png") && ok;
             dialog->Buttons->button(QDialogButtonBox::Cancel)->click();
         }
     });

@@ -22,6 +22,13 @@ struct DetailValue {
 };
 constexpr std::array<DetailValue, 3> kDetails{{{"Low", 0}, {"Medium", 1}, {"High", 2}}};
 
+// "-tls": the sides on which TLS ends, as Settings::Tls numbers them.
+struct TlsValue {
+    std::string_view text;
+    std::uint32_t tls;
+};
+constexpr std::array<TlsValue, 3> kTlsModes{{{"Client", 1}, {"Server", 2}, {"Both", 3}}};
+
 // The entry whose text equals text exactly, or null.
 template <typename Entry, std::size_t N>
 const Entry* Lookup(const std::array<Entry, N>& table, std::string_view text) {
@@ -98,6 +105,19 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.HalfClose = 1;
         } else if (arg == "-capture" && hasValue) {
             settings.CaptureFile = CutToLimit(args[++i], kLogFileLimit);
+        } else if (arg == "-tls") {
+            const TlsValue* tls = hasValue ? Lookup(kTlsModes, args[i + 1]) : nullptr;
+            if (!tls) {
+                return CommandLineResult::UsageError;
+            }
+            settings.Tls = tls->tls;
+            ++i;
+        } else if (arg == "-tlscert" && hasValue) {
+            settings.TlsCert = CutToLimit(args[++i], kLogFileLimit);
+        } else if (arg == "-tlskey" && hasValue) {
+            settings.TlsKey = CutToLimit(args[++i], kLogFileLimit);
+        } else if (arg == "-tlsverify") {
+            settings.TlsVerify = 1;
         } else {
             return CommandLineResult::UsageError;
         }

@@ -1,5 +1,6 @@
 // The command line of the program: three positional texts and five switches, then one switch
-// per option ("-time", "-bind", "-halfclose", "-capture"), applied over the stored settings.
+// per option ("-time", "-bind", "-halfclose", "-capture", "-tls", "-tlscert", "-tlskey",
+// "-tlsverify"), applied over the stored settings.
 // Pure: no Qt, no output; the caller shows the usage error.
 #pragma once
 
@@ -15,7 +16,8 @@ namespace corvane::control {
 inline constexpr const char* kUsageText =
     "Usage: CORVANE <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
-    "[-time] [-bind <address>] [-halfclose] [-capture <file>]";
+    "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
+    "[-tlscert <file>] [-tlskey <file>] [-tlsverify]";
 
 // The help lines of the switches that both programs take alike, from -hexonly on: a string
 // literal, so that each program's help text is one constant.
@@ -26,6 +28,13 @@ inline constexpr const char* kUsageText =
     "                    machine only); every interface by default\n"                        \
     "  -halfclose        a peer's close ends only its direction; the other one goes on\n"    \
     "  -capture <file>   also write every relayed stream to this pcap file\n"                \
+    "  -tls <sides>      end TLS on the Client's side (Client), the Server's (Server) or\n"  \
+    "                    both (Both), so that the log shows the plain bytes\n"               \
+    "  -tlscert <file>   the certificate (PEM) shown to Clients; by default a self-signed\n" \
+    "                    one made in ~/.config/Halvard/\n"                                   \
+    "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n" \
+    "  -tlsverify        check the Server's certificate and name against the system's\n"     \
+    "                    trusted certificates; unchecked by default\n"                       \
     "  --help            show this text and exit\n"                                          \
     "  --version         show the version and exit\n"
 
@@ -35,6 +44,7 @@ inline constexpr const char* kHelpText =
     "Usage: corvane [<remote host> <remote port> <local port>] [-file <log file>]\n"
     "               [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto]\n"
     "               [-hexonly] [-time] [-bind <address>] [-halfclose] [-capture <file>]\n"
+    "               [-tls Client|Server|Both] [-tlscert <file>] [-tlskey <file>] [-tlsverify]\n"
     "Relays a local TCP port to a server and logs the traffic in a window. Without arguments\n"
     "the settings of the last run are used.\n"
     "\n"
@@ -62,8 +72,10 @@ enum class CommandLineResult { Ok, UsageError };
 //   stand (unchecked; Start validates them), then "-file <name>", "-size 32KB|128KB|512KB|
 //   2MB|Unlimited", "-detail Low|Medium|High", "-auto" (AutoStart = 1) and "-hexonly"
 //   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), "-bind <address>"
-//   (ListenAddress, checked by Start), "-halfclose" (HalfClose = 1) and "-capture <name>"
-//   (CaptureFile), in any order, repeats overriding. Comparisons are exact and
+//   (ListenAddress, checked by Start), "-halfclose" (HalfClose = 1), "-capture <name>"
+//   (CaptureFile), "-tls Client|Server|Both" (Tls = 1, 2 or 3), "-tlscert <name>" (TlsCert),
+//   "-tlskey <name>" (TlsKey) and "-tlsverify" (TlsVerify = 1), in any order, repeats
+//   overriding. Comparisons are exact and
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error
 // settings may have been changed in part; the program ends then anyway.

@@ -120,6 +120,19 @@ public:
     }
     bool HalfClose() const { return settings_.HalfClose != 0; }
     void SetHalfClose(bool on) { settings_.HalfClose = on ? 1 : 0; }
+    // The Options dialog's TLS rows: the sides (0 None, 1 Client, 2 Server, 3 Both), the
+    // certificate and key files and the check of the Server's certificate; taken by the next
+    // Start, saved at the close.
+    std::uint32_t Tls() const { return settings_.Tls; }
+    const std::string& TlsCert() const { return settings_.TlsCert; }
+    const std::string& TlsKey() const { return settings_.TlsKey; }
+    bool TlsVerify() const { return settings_.TlsVerify != 0; }
+    void SetTls(std::uint32_t sides, std::string cert, std::string key, bool verify) {
+        settings_.Tls = sides & 3u;
+        settings_.TlsCert = CutToLimit(std::move(cert), kLogFileLimit);
+        settings_.TlsKey = CutToLimit(std::move(key), kLogFileLimit);
+        settings_.TlsVerify = verify ? 1 : 0;
+    }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or

@@ -12,6 +12,10 @@ constexpr std::size_t kPortReadSize = 8;
 constexpr std::size_t kLogFileReadSize = 256;
 constexpr std::size_t kListenAddressReadSize = 64;
 constexpr const char* kCaptureFileValue = "Capture File";
+constexpr const char* kTlsValue = "TLS";
+constexpr const char* kTlsCertValue = "TLS Certificate";
+constexpr const char* kTlsKeyValue = "TLS Key";
+constexpr const char* kTlsVerifyValue = "TLS Verify";
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -26,6 +30,22 @@ void ReadText(platform::SettingsKey& key, const char* name, std::size_t size, st
     std::string value;
     if (key.QueryString(name, size, value)) {
         field = std::move(value);
+    }
+}
+
+// An option's number or file name goes to the store when it is set, or when the store holds
+// it already (so that clearing it is kept); a store that never had it stays as it was.
+void WriteOptionNumber(platform::SettingsKey& key, const char* name, std::uint32_t value) {
+    std::uint32_t stored = 0;
+    if (value != 0 || key.QueryDword(name, stored)) {
+        key.SetDword(name, value);
+    }
+}
+
+void WriteOptionFile(platform::SettingsKey& key, const char* name, const std::string& value) {
+    std::string stored;
+    if (!value.empty() || key.QueryString(name, kLogFileReadSize, stored)) {
+        key.SetString(name, CutToLimit(value, kLogFileLimit));
     }
 }
 
@@ -81,6 +101,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.HalfClose = 0;
     settings.ListenAddressStored = false;
     settings.HalfCloseStored = false;
+    settings.Tls = 0;
+    settings.TlsCert.clear();
+    settings.TlsKey.clear();
+    settings.TlsVerify = 0;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -112,6 +136,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
         settings.HalfCloseStored = true;
     }
     ReadText(key, kCaptureFileValue, kLogFileReadSize, settings.CaptureFile);
+    key.QueryDword(kTlsValue, settings.Tls);
+    ReadText(key, kTlsCertValue, kLogFileReadSize, settings.TlsCert);
+    ReadText(key, kTlsKeyValue, kLogFileReadSize, settings.TlsKey);
+    key.QueryDword(kTlsVerifyValue, settings.TlsVerify);
     return loaded;
 }
 
@@ -135,11 +163,11 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     if (settings.HalfClose != 0 || settings.HalfCloseStored) {
         key.SetDword("Half Close", settings.HalfClose);
     }
-    std::string stored;
-    if (!settings.CaptureFile.empty() ||
-        key.QueryString(kCaptureFileValue, kLogFileReadSize, stored)) {
-        key.SetString(kCaptureFileValue, CutToLimit(settings.CaptureFile, kLogFileLimit));
-    }
+    WriteOptionFile(key, kCaptureFileValue, settings.CaptureFile);
+    WriteOptionNumber(key, kTlsValue, settings.Tls);
+    WriteOptionFile(key, kTlsCertValue, settings.TlsCert);
+    WriteOptionFile(key, kTlsKeyValue, settings.TlsKey);
+    WriteOptionNumber(key, kTlsVerifyValue, settings.TlsVerify);
     key.Close();
 }
 

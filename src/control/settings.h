@@ -48,9 +48,11 @@ struct Settings {
     std::string ListenAddress;
     // 0 off; non-zero: a peer's orderly close ends only its direction.
     std::uint32_t HalfClose = 0;
-    // Which sides Corvane ends TLS on: 0 None, 1 Client, 2 Server, 3 Both. The certificate
-    // and key files (PEM) are empty for the self-signed pair kept beside the settings; a
-    // non-zero TlsVerify checks the Server's certificate against the system's store.
+    // Which sides Corvane ends TLS on: 0 None, 1 Client, 2 Server, 3 Both (a stored value
+    // above 3 is kept as it is and read by its two low bits). The certificate and key files
+    // (PEM, cut to kLogFileLimit like LogFile) are empty for the self-signed pair kept beside
+    // the settings; a non-zero TlsVerify checks the Server's certificate against the
+    // system's store.
     std::uint32_t Tls = 0;
     std::string TlsCert;
     std::string TlsKey;
@@ -71,18 +73,19 @@ struct LoadedSettings {
 // Reads, in this order, "Width", "Height", "Buffer Size", "Detail" (4-byte numbers),
 // "Remote Host" (64 characters), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
 // "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
-// characters), "Half Close" (4 bytes) and "Capture File" (256 characters). A value that is
-// absent or does not fit its size counts as absent: Buffer Size then becomes 32768, Detail 2,
-// Hex Only and every option 0 or empty, and every other field keeps what it held. A key that
-// cannot be opened gives the same defaults.
+// characters), "Half Close" (4 bytes), "Capture File" (256 characters), "TLS" (4 bytes),
+// "TLS Certificate" and "TLS Key" (256 characters each) and "TLS Verify" (4 bytes). A value
+// that is absent or does not fit its size counts as absent: Buffer Size then becomes 32768,
+// Detail 2, Hex Only and every option 0 or empty, and every other field keeps what it held.
+// A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
-// limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close" and
-// "Capture File" each when it is set or the store holds it (so that a store without them
-// stays as it was). Nothing is written when the key cannot be opened; failed writes are
-// ignored.
+// limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close",
+// "Capture File", "TLS", "TLS Certificate", "TLS Key" and "TLS Verify" each when it is set or
+// the store holds it (so that a store without them stays as it was). Nothing is written when
+// the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The characters of a UTF-8 text counted as the edit boxes count them: one each, and two

@@ -231,6 +231,10 @@ void TForm1::ShowOptions() {
     values.listenAddress = control_->ListenAddress();
     values.halfClose = control_->HalfClose();
     values.captureFile = QString::fromStdString(control_->CaptureFile());
+    values.tls = static_cast<int>(control_->Tls() & 3u);
+    values.tlsCert = QString::fromStdString(control_->TlsCert());
+    values.tlsKey = QString::fromStdString(control_->TlsKey());
+    values.tlsVerify = control_->TlsVerify();
     TOptionsDialog dialog(this, values, control_->Running());
     if (focusListenAddress_) {
         // Start refused the address: the box is where to mend it.
@@ -250,6 +254,8 @@ void TForm1::ShowOptions() {
         control_->SetListenAddress(chosen.listenAddress);
         control_->SetHalfClose(chosen.halfClose);
         control_->SetCaptureFile(chosen.captureFile.toStdString());
+        control_->SetTls(static_cast<std::uint32_t>(chosen.tls), chosen.tlsCert.toStdString(),
+                         chosen.tlsKey.toStdString(), chosen.tlsVerify);
     }
 }
 

@@ -1,7 +1,10 @@
 #include "ui/options_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -51,21 +54,65 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
         QStringLiteral("The other peer is told, and the other direction goes on until it "
                        "ends too"));
     AddRow(QStringLiteral("&Half Close:"), CheckBoxHalfClose, false);
-    auto* captureRow = new QWidget(this);
-    auto* captureLayout = new QHBoxLayout(captureRow);
-    captureLayout->setContentsMargins(0, 0, 0, 0);
-    EditCaptureFile = new QLineEdit(values.captureFile, captureRow);
+
+    EditCaptureFile = new QLineEdit(values.captureFile, this);
     EditCaptureFile->setObjectName(QStringLiteral("EditCaptureFile"));
-    EditCaptureFile->setMaxLength(static_cast<int>(control::kLogFileLimit));
     EditCaptureFile->setToolTip(
         QStringLiteral("Every relayed stream as a pcap file for Wireshark; empty for none"));
-    ButtonCaptureBrowse = new QPushButton(QStringLiteral("B&rowse..."), captureRow);
+    ButtonCaptureBrowse = new QPushButton(QStringLiteral("B&rowse..."), this);
     ButtonCaptureBrowse->setObjectName(QStringLiteral("ButtonCaptureBrowse"));
-    ButtonCaptureBrowse->setAutoDefault(false);
     connect(ButtonCaptureBrowse, &QPushButton::clicked, this, [this] { BrowseCaptureFile(); });
-    captureLayout->addWidget(EditCaptureFile, 1);
-    captureLayout->addWidget(ButtonCaptureBrowse);
-    AddRow(QStringLiteral("&Capture File:"), captureRow, false);
+    // The caption's mnemonic goes to the box, not to the row that holds it.
+    AddRow(QStringLiteral("&Capture File:"), FileRow(EditCaptureFile, ButtonCaptureBrowse), false)
+        ->setBuddy(EditCaptureFile);
+
+    ComboTls = new QComboBox(this);
+    ComboTls->setObjectName(QStringLiteral("ComboTls"));
+    ComboTls->addItems({QStringLiteral("None"), QStringLiteral("Client"), QStringLiteral("Server"),
+                        QStringLiteral("Both")});
+    ComboTls->setCurrentIndex(values.tls & 3);
+    ComboTls->setToolTip(
+        QStringLiteral("The sides Corvane talks TLS on, so that the log shows the plain bytes: "
+                       "Client, the Clients connect with TLS; Server, Corvane connects to the "
+                       "Server with TLS; Both, the two"));
+    AddRow(QStringLiteral("TL&S:"), ComboTls, false);
+
+    EditTlsCert = new QLineEdit(values.tlsCert, this);
+    EditTlsCert->setObjectName(QStringLiteral("EditTlsCert"));
+    EditTlsCert->setPlaceholderText(QStringLiteral("Corvane's own, self-signed"));
+    EditTlsCert->setToolTip(
+        QStringLiteral("The certificate (PEM) that Clients are shown; empty for the one Corvane "
+                       "makes in %1")
+            .arg(QStringLiteral("~/.config/Halvard/")));
+    ButtonTlsCertBrowse = new QPushButton(QStringLiteral("Br&owse..."), this);
+    ButtonTlsCertBrowse->setObjectName(QStringLiteral("ButtonTlsCertBrowse"));
+    connect(ButtonTlsCertBrowse, &QPushButton::clicked, this,
+            [this] { BrowsePemFile(EditTlsCert); });
+    tlsCertRow_ = FileRow(EditTlsCert, ButtonTlsCertBrowse);
+    tlsCertLabel_ = AddRow(QStringLiteral("TLS C&ertificate:"), tlsCertRow_, false);
+    tlsCertLabel_->setBuddy(EditTlsCert);
+
+    EditTlsKey = new QLineEdit(values.tlsKey, this);
+    EditTlsKey->setObjectName(QStringLiteral("EditTlsKey"));
+    EditTlsKey->setPlaceholderText(QStringLiteral("Corvane's own"));
+    EditTlsKey->setToolTip(QStringLiteral(
+        "The private key (PEM) of the certificate; empty when it is in the certificate's file"));
+    ButtonTlsKeyBrowse = new QPushButton(QStringLiteral("Bro&wse..."), this);
+    ButtonTlsKeyBrowse->setObjectName(QStringLiteral("ButtonTlsKeyBrowse"));
+    connect(ButtonTlsKeyBrowse, &QPushButton::clicked, this, [this] { BrowsePemFile(EditTlsKey); });
+    tlsKeyRow_ = FileRow(EditTlsKey, ButtonTlsKeyBrowse);
+    tlsKeyLabel_ = AddRow(QStringLiteral("TLS &Key:"), tlsKeyRow_, false);
+    tlsKeyLabel_->setBuddy(EditTlsKey);
+
+    CheckBoxTlsVerify = new QCheckBox(QStringLiteral("&Verify the Server's certificate"), this);
+    CheckBoxTlsVerify->setObjectName(QStringLiteral("CheckBoxTlsVerify"));
+    CheckBoxTlsVerify->setChecked(values.tlsVerify);
+    CheckBoxTlsVerify->setToolTip(
+        QStringLiteral("Against the system's trusted certificates and the Remote Host's name; "
+                       "unchecked, any certificate is taken"));
+    AddRow(QString(), CheckBoxTlsVerify, false);
+    connect(ComboTls, &QComboBox::currentIndexChanged, this, [this] { ShowTlsRows(); });
+    ShowTlsRows();
 
     LabelNote = new QLabel(
         QStringLiteral("Options shown greyed cannot be changed while relaying; Stop first."), this);
@@ -82,7 +129,7 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     column->addWidget(Buttons);
 }
 
-void TOptionsDialog::AddRow(const QString& caption, QWidget* field, bool changesMidRun) {
+QLabel* TOptionsDialog::AddRow(const QString& caption, QWidget* field, bool changesMidRun) {
     auto* label = new QLabel(caption, this);
     label->setBuddy(field);
     form_->addRow(label, field);
@@ -91,6 +138,33 @@ void TOptionsDialog::AddRow(const QString& caption, QWidget* field, bool changes
         field->setEnabled(false);
         anyGreyed_ = true;
     }
+    return label;
+}
+
+QWidget* TOptionsDialog::FileRow(QLineEdit* edit, QPushButton* browse) {
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    edit->setParent(row);
+    edit->setMaxLength(static_cast<int>(control::kLogFileLimit));
+    browse->setParent(row);
+    browse->setAutoDefault(false);
+    layout->addWidget(edit, 1);
+    layout->addWidget(browse);
+    return row;
+}
+
+void TOptionsDialog::ShowTlsRows() {
+    if (relaying_) {
+        return;  // greyed as a whole
+    }
+    const int sides = ComboTls->currentIndex();
+    const bool client = (sides & 1) != 0;
+    for (QWidget* widget : {static_cast<QWidget*>(tlsCertLabel_), tlsCertRow_,
+                            static_cast<QWidget*>(tlsKeyLabel_), tlsKeyRow_}) {
+        widget->setEnabled(client);
+    }
+    CheckBoxTlsVerify->setEnabled((sides & 2) != 0);
 }
 
 OptionValues TOptionsDialog::Values() const {
@@ -99,6 +173,10 @@ OptionValues TOptionsDialog::Values() const {
     values.listenAddress = EditListenAddress->text().trimmed().toStdString();
     values.halfClose = CheckBoxHalfClose->isChecked();
     values.captureFile = EditCaptureFile->text();
+    values.tls = ComboTls->currentIndex();
+    values.tlsCert = EditTlsCert->text();
+    values.tlsKey = EditTlsKey->text();
+    values.tlsVerify = CheckBoxTlsVerify->isChecked();
     return values;
 }
 
@@ -109,6 +187,25 @@ void TOptionsDialog::BrowseCaptureFile() {
         QStringLiteral("pcap"));
     if (browse.exec() == QDialog::Accepted) {
         EditCaptureFile->setText(browse.ChosenFile());
+    }
+}
+
+void TOptionsDialog::BrowsePemFile(QLineEdit* edit) {
+    QFileDialog open(this, QStringLiteral("Browse"));
+    open.setObjectName(QStringLiteral("PemBrowseDialog"));
+    open.setAcceptMode(QFileDialog::AcceptOpen);
+    open.setFileMode(QFileDialog::ExistingFile);
+    // Our own dialog, as the other Browse dialogs.
+    open.setOption(QFileDialog::DontUseNativeDialog, true);
+    open.setNameFilters(
+        {QStringLiteral("PEM Files (*.pem *.crt *.key)"), QStringLiteral("All Files (*)")});
+    if (!edit->text().isEmpty()) {
+        const QFileInfo info(edit->text());
+        open.setDirectory(info.absoluteDir());
+        open.selectFile(info.fileName());
+    }
+    if (open.exec() == QDialog::Accepted && !open.selectedFiles().isEmpty()) {
+        edit->setText(open.selectedFiles().constFirst());
     }
 }
 

@@ -11,7 +11,7 @@
 #include <QString>
 
 class QCheckBox;
-class QLineEdit;
+class QComboBox;
 class QDialogButtonBox;
 class QFormLayout;
 class QLabel;
@@ -26,6 +26,12 @@ struct OptionValues {
     std::string listenAddress;  // empty: every interface
     bool halfClose = false;
     QString captureFile;  // empty: none
+    // 0 None, 1 Client, 2 Server, 3 Both (Settings::Tls); the certificate and key files
+    // (empty: Corvane's self-signed pair); whether the Server's certificate is checked.
+    int tls = 0;
+    QString tlsCert;
+    QString tlsKey;
+    bool tlsVerify = false;
 };
 
 class TOptionsDialog final : public QDialog {
@@ -43,16 +49,36 @@ public:
     // opened at Start).
     QLineEdit* EditCaptureFile;
     QPushButton* ButtonCaptureBrowse;
+    // TLS: the sides (items None, Client, Server, Both), the certificate and key shown to
+    // Clients with their Browse buttons (open only with the Client's side), and the check of
+    // the Server's certificate (open only with the Server's side); all greyed while relaying.
+    QComboBox* ComboTls;
+    QLineEdit* EditTlsCert;
+    QPushButton* ButtonTlsCertBrowse;
+    QLineEdit* EditTlsKey;
+    QPushButton* ButtonTlsKeyBrowse;
+    QCheckBox* CheckBoxTlsVerify;
     QLabel* LabelNote;  // shown only while relaying greys a row
     QDialogButtonBox* Buttons;
 
 private:
-    // Adds a row; one that cannot change mid-run is greyed while relaying.
-    void AddRow(const QString& caption, QWidget* field, bool changesMidRun);
+    // Adds a row; one that cannot change mid-run is greyed while relaying. Gives the label.
+    QLabel* AddRow(const QString& caption, QWidget* field, bool changesMidRun);
+    // A file name box with a Browse button beside it, as one field.
+    QWidget* FileRow(QLineEdit* edit, QPushButton* browse);
     // The save dialog for the Capture File; the chosen name goes into its box.
     void BrowseCaptureFile();
+    // An open dialog for a PEM file; the chosen name goes into the box.
+    void BrowsePemFile(QLineEdit* edit);
+    // Opens the certificate's rows for a TLS choice with the Client's side, and the check of
+    // the Server's certificate for one with the Server's side (unless relaying greys them).
+    void ShowTlsRows();
 
     QFormLayout* form_;
+    QWidget* tlsCertRow_ = nullptr;
+    QWidget* tlsKeyRow_ = nullptr;
+    QLabel* tlsCertLabel_ = nullptr;
+    QLabel* tlsKeyLabel_ = nullptr;
     bool relaying_;
     bool anyGreyed_ = false;
 };

@@ -44,10 +44,12 @@ TEST(CliArguments, TheThreePositionalArgumentsAreRequired) {
 
 TEST(CliArguments, TakesTheWindowsSwitches) {
     control::Settings s;
-    ASSERT_TRUE(
-        ParseCliArguments({"h", "1", "2", "-auto", "-size", "2MB", "-detail", "Medium", "-hexonly",
-                           "-file", "x.htm", "-time", "-bind", "::1", "-halfclose"},
-                          s));
+    ASSERT_TRUE(ParseCliArguments(
+        {"h", "1", "2", "-auto", "-size", "2MB", "-detail", "Medium", "-hexonly", "-file", "x.htm",
+         "-time", "-bind", "::1", "-halfclose", "-tls", "Both", "-tlsverify"},
+        s));
+    EXPECT_EQ(s.Tls, 3u);
+    EXPECT_EQ(s.TlsVerify, 1u);
     EXPECT_EQ(s.ListenAddress, "::1");
     EXPECT_EQ(s.HalfClose, 1u);
     EXPECT_EQ(s.BufferSize, 2097152);

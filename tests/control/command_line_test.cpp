@@ -54,6 +54,14 @@ TEST(ParseCommandLine, UsageErrors) {
         {"h", "80", "8080", ""},
         {"h", "80", "8080", "-bind"},
         {"h", "80", "8080", "-HalfClose"},
+        {"h", "80", "8080", "-tls"},
+        {"h", "80", "8080", "-tls", "both"},
+        {"h", "80", "8080", "-tls", "None"},
+        {"h", "80", "8080", "-tls", "-tlsverify"},
+        {"h", "80", "8080", "-TLS", "Both"},
+        {"h", "80", "8080", "-tlscert"},
+        {"h", "80", "8080", "-tlskey"},
+        {"h", "80", "8080", "-tlsVerify"},
     };
     for (const Args& args : cases) {
         Settings s = Stored();
@@ -76,6 +84,7 @@ TEST(ParseCommandLine, ThreeArgumentsAreTakenUncheckedAndOverrideTheStore) {
     EXPECT_EQ(s.AutoStart, 0);
     EXPECT_EQ(s.HexOnly, 0u);
     EXPECT_EQ(s.TimeStamps, 0u);
+    EXPECT_EQ(s.Tls, 0u);
 }
 
 TEST(ParseCommandLine, EverySwitchAndValue) {
@@ -113,6 +122,27 @@ TEST(ParseCommandLine, BindAndHalfCloseAreTakenUnchecked) {
               CommandLineResult::Ok);
     EXPECT_EQ(s.ListenAddress, "::1");  // a later one overrides; Start checks it
     EXPECT_EQ(s.HalfClose, 1u);
+}
+
+TEST(ParseCommandLine, TlsSwitches) {
+    const std::pair<const char*, std::uint32_t> modes[] = {
+        {"Client", 1}, {"Server", 2}, {"Both", 3}};
+    for (const auto& [text, value] : modes) {
+        Settings s = Stored();
+        ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-tls", text}, s), CommandLineResult::Ok);
+        EXPECT_EQ(s.Tls, value) << text;
+        EXPECT_EQ(s.TlsVerify, 0u);
+    }
+    Settings s = Stored();
+    const std::string key(300, 'k');
+    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-tlsverify", "-tlscert", "my cert.pem", "-tlskey",
+                                key, "-tls", "Server", "-tls", "Client"},
+                               s),
+              CommandLineResult::Ok);
+    EXPECT_EQ(s.Tls, 1u);
+    EXPECT_EQ(s.TlsCert, "my cert.pem");
+    EXPECT_EQ(s.TlsKey, std::string(255, 'k'));  // cut as the Log File is
+    EXPECT_EQ(s.TlsVerify, 1u);
 }
 
 TEST(ParseCommandLine, LaterSwitchesOverrideEarlierOnes) {

@@ -20,6 +20,9 @@ TEST_F(SettingsTest, AnEmptyStoreGivesTheDefaults) {
     s.Detail = 0;
     s.HexOnly = 1;
     s.TimeStamps = 1;
+    s.Tls = 3;
+    s.TlsCert = "left.pem";
+    s.TlsVerify = 1;
     platform::SettingsKey key;
     const LoadedSettings loaded = LoadSettings(key, s);
     EXPECT_TRUE(loaded.KeyOpened);
@@ -29,6 +32,9 @@ TEST_F(SettingsTest, AnEmptyStoreGivesTheDefaults) {
     EXPECT_EQ(s.Detail, 2u);
     EXPECT_EQ(s.HexOnly, 0u);
     EXPECT_EQ(s.TimeStamps, 0u);
+    EXPECT_EQ(s.Tls, 0u);
+    EXPECT_EQ(s.TlsCert, "");
+    EXPECT_EQ(s.TlsVerify, 0u);
     EXPECT_EQ(s.WindowWidth, 630);
     EXPECT_EQ(s.WindowHeight, 410);
     EXPECT_EQ(s.RemoteHost, "");
@@ -67,6 +73,10 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     out.Detail = 5;
     out.HexOnly = 1;
     out.TimeStamps = 1;
+    out.Tls = 2;
+    out.TlsCert = "/tmp/with blank/relay.pem";
+    out.TlsKey = std::string(255, 'k');  // the longest a 256-character read takes
+    out.TlsVerify = 1;
     out.WindowWidth = 800;
     out.WindowHeight = 600;
     out.AutoStart = 1;
@@ -87,6 +97,10 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     EXPECT_EQ(in.Detail, 5u);  // kept as it is; it only acts as High
     EXPECT_EQ(in.HexOnly, 1u);
     EXPECT_EQ(in.TimeStamps, 1u);
+    EXPECT_EQ(in.Tls, 2u);
+    EXPECT_EQ(in.TlsCert, out.TlsCert);
+    EXPECT_EQ(in.TlsKey, out.TlsKey);
+    EXPECT_EQ(in.TlsVerify, 1u);
     EXPECT_EQ(in.WindowWidth, 800);
     EXPECT_EQ(in.WindowHeight, 600);
     EXPECT_EQ(in.AutoStart, 0);  // never stored
@@ -158,31 +172,41 @@ TEST_F(SettingsTest, ListenAddressAndHalfCloseAreStoredOnlyOnceSet) {
     EXPECT_TRUE(again.ListenAddressStored);
 }
 
-TEST_F(SettingsTest, CaptureFileIsWrittenOnlyWhenSetOrAlreadyStored) {
-    auto stored = [] {
-        platform::SettingsKey key;
-        std::string value = "absent";
-        key.QueryString("Capture File", 256, value);
-        return value;
+// The Capture File and the TLS values likewise: absent until set, then kept, also when
+// cleared again.
+TEST_F(SettingsTest, CaptureFileAndTlsAreWrittenOnlyWhenSetOrAlreadyStored) {
+    struct Value {
+        const char* name;
+        void (*set)(Settings&, bool on);
+        const char* shownSet;  // as the store holds it once set, then once cleared
+        const char* shownCleared;
     };
-    Settings s;
-    {
-        platform::SettingsKey key;
-        SaveSettings(key, s);
+    const Value values[] = {
+        {"Capture File", [](Settings& s, bool on) { s.CaptureFile = on ? "run.pcap" : ""; },
+         "run.pcap", ""},
+        {"TLS", [](Settings& s, bool on) { s.Tls = on ? 3 : 0; }, "3", "0"},
+        {"TLS Certificate", [](Settings& s, bool on) { s.TlsCert = on ? "c.pem" : ""; }, "c.pem",
+         ""},
+        {"TLS Key", [](Settings& s, bool on) { s.TlsKey = on ? "k.pem" : ""; }, "k.pem", ""},
+        {"TLS Verify", [](Settings& s, bool on) { s.TlsVerify = on ? 1 : 0; }, "1", "0"},
+    };
+    for (const Value& v : values) {
+        auto saved = [&](bool on) {
+            Settings s;
+            v.set(s, on);
+            {
+                platform::SettingsKey key;
+                SaveSettings(key, s);
+            }
+            const QSettings store(QStringLiteral("Halvard"), QStringLiteral("Corvane"));
+            const QString name = QString::fromLatin1(v.name);
+            return store.contains(name) ? store.value(name).toString().toStdString()
+                                        : std::string("absent");
+        };
+        EXPECT_EQ(saved(false), "absent") << v.name << ": a store that never had it";
+        EXPECT_EQ(saved(true), v.shownSet) << v.name;
+        EXPECT_EQ(saved(false), v.shownCleared) << v.name << ": cleared, not left behind";
     }
-    EXPECT_EQ(stored(), "absent");  // a store that never had one stays without
-    s.CaptureFile = "run.pcap";
-    {
-        platform::SettingsKey key;
-        SaveSettings(key, s);
-    }
-    EXPECT_EQ(stored(), "run.pcap");
-    s.CaptureFile.clear();
-    {
-        platform::SettingsKey key;
-        SaveSettings(key, s);
-    }
-    EXPECT_EQ(stored(), "");  // cleared, not left behind
 }
 
 TEST_F(SettingsTest, StringsThatDoNotFitTheirReadSizeCountAsAbsent) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "control/command_line.h"
@@ -47,6 +48,10 @@ struct Model {
     bool timeStamps = false;
     std::optional<std::string> bind;
     bool halfClose = false;
+    std::optional<std::uint32_t> tls;
+    std::optional<std::string> tlsCert;
+    std::optional<std::string> tlsKey;
+    bool tlsVerify = false;
 };
 
 Model Read(const std::vector<std::string>& args) {
@@ -62,6 +67,8 @@ Model Read(const std::vector<std::string>& args) {
         {"32KB", 32768}, {"128KB", 131072}, {"512KB", 524288}, {"2MB", 2097152}, {"Unlimited", -1}};
     const std::vector<std::pair<std::string, std::uint32_t>> details = {
         {"Low", 0}, {"Medium", 1}, {"High", 2}};
+    const std::vector<std::pair<std::string, std::uint32_t>> tlsModes = {
+        {"Client", 1}, {"Server", 2}, {"Both", 3}};
     for (std::size_t i = 3; i < args.size() && m.ok; ++i) {
         const std::string& a = args[i];
         const std::string* value = i + 1 < args.size() ? &args[i + 1] : nullptr;
@@ -83,6 +90,21 @@ Model Read(const std::vector<std::string>& args) {
         } else if (a == "-halfclose") {
             m.halfClose = true;
             m.ok = true;
+        } else if (a == "-tlsverify") {
+            m.tlsVerify = true;
+            m.ok = true;
+        } else if ((a == "-tlscert" || a == "-tlskey") && value) {
+            (a == "-tlscert" ? m.tlsCert : m.tlsKey) = *value;
+            m.ok = true;
+            ++i;
+        } else if (a == "-tls" && value) {
+            for (const auto& [text, sides] : tlsModes) {
+                if (*value == text) {
+                    m.tls = sides;
+                    m.ok = true;
+                }
+            }
+            ++i;
         } else if (a == "-size" && value) {
             for (const auto& [text, bytes] : sizes) {
                 if (*value == text) {
@@ -111,6 +133,9 @@ Settings Stored() {
     s.LocalPort = "82";
     s.LogFile = "stored.htm";
     s.CaptureFile = "stored.pcap";
+    s.Tls = 2;
+    s.TlsCert = "stored.pem";
+    s.TlsKey = "stored.key";
     s.BufferSize = 524288;
     s.Detail = 7;  // above High, kept as it is
     s.HexOnly = 0;
@@ -170,5 +195,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK_EQ(s.ListenAddress, stored.ListenAddress);
     }
     FUZZ_CHECK_EQ(s.HalfClose, m.halfClose ? 1u : 0u);
+    FUZZ_CHECK_EQ(s.Tls, m.tls.value_or(stored.Tls));
+    for (const auto& [taken, given, kept] : {std::tuple{&s.TlsCert, &m.tlsCert, &stored.TlsCert},
+                                             std::tuple{&s.TlsKey, &m.tlsKey, &stored.TlsKey}}) {
+        if (*given) {
+            CheckCut(*taken, **given, control::kLogFileLimit);
+        } else {
+            FUZZ_CHECK_EQ(*taken, *kept);
+        }
+    }
+    FUZZ_CHECK_EQ(s.TlsVerify, m.tlsVerify ? 1u : 0u);
     return 0;
 }

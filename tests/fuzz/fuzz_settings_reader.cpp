@@ -37,6 +37,10 @@ void CheckSame(const Settings& a, const Settings& b) {
     FUZZ_CHECK_EQ(a.Detail, b.Detail);
     FUZZ_CHECK_EQ(a.HexOnly, b.HexOnly);
     FUZZ_CHECK_EQ(a.TimeStamps, b.TimeStamps);
+    FUZZ_CHECK_EQ(a.Tls, b.Tls);
+    FUZZ_CHECK_EQ(a.TlsCert, b.TlsCert);
+    FUZZ_CHECK_EQ(a.TlsKey, b.TlsKey);
+    FUZZ_CHECK_EQ(a.TlsVerify, b.TlsVerify);
     FUZZ_CHECK_EQ(a.WindowWidth, b.WindowWidth);
     FUZZ_CHECK_EQ(a.WindowHeight, b.WindowHeight);
 }
@@ -65,6 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(control::CharacterCount(read.LocalPort) <= control::kLocalPortLimit);
     FUZZ_CHECK(control::CharacterCount(read.LogFile) <= control::kLogFileLimit);
     FUZZ_CHECK(control::CharacterCount(read.CaptureFile) <= control::kLogFileLimit);
+    FUZZ_CHECK(control::CharacterCount(read.TlsCert) <= control::kLogFileLimit);
+    FUZZ_CHECK(control::CharacterCount(read.TlsKey) <= control::kLogFileLimit);
     if (!loaded.KeyOpened) {
         CheckSame(read, Settings{});
     }

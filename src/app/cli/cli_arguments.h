@@ -14,7 +14,8 @@ namespace corvane::cli {
 inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
-    "[-time] [-bind <address>] [-halfclose] [-capture <file>]";
+    "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
+    "[-tlscert <file>] [-tlskey <file>] [-tlsverify]";
 
 // What "corvane-cli --help" prints: the usage, then a line per switch.
 // clang-format off
@@ -22,7 +23,8 @@ inline constexpr const char* kCliHelpText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>]\n"
     "                   [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High]\n"
     "                   [-auto] [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
-    "                   [-capture <file>]\n"
+    "                   [-capture <file>] [-tls Client|Server|Both] [-tlscert <file>]\n"
+    "                   [-tlskey <file>] [-tlsverify]\n"
     "Relays a local TCP port to a server at once and logs the traffic on standard output.\n"
     "\n"
     "  -file <log file>  also write the whole log to this file (an HTML page when the name\n"

@@ -487,12 +487,19 @@ void TlsOnEdge(int fd, SocketState& st, std::uint32_t events) {
         if ((events & EPOLLOUT) != 0) {
             FlushOut(fd, st, t);
         }
-        if (st.closeError != 0) {
+        int inKernel = 0;
+        if (st.closeError != 0 && (::ioctl(fd, FIONREAD, &inKernel) != 0 || inKernel <= 0)) {
             st.peerClosed = true;
             Fail(fd, st, t, st.closeError, std::string());
             return;
         }
+        // Bytes that came before a reset are read first: a peer that gives up sends its
+        // alert, which says why, and closes over what it left unread.
         Advance(fd, st, t);
+        if (t.state == TlsState::kHandshaking && st.closeError != 0) {
+            st.peerClosed = true;
+            Fail(fd, st, t, st.closeError, std::string());
+        }
         return;
     }
     if (t.state == TlsState::kFailed) {

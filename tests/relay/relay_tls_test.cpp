@@ -318,7 +318,8 @@ TEST_F(RelayTlsTest, AFailedClientHandshakeIsLoggedAndEndsTheConnection) {
         EXPECT_EQ(atServer, "");
         ClosePeer(server);
         ExpectAllEnded();
-        EXPECT_TRUE(HasLine(std::string("TLS with Client failed: ") + k.reason));
+        EXPECT_TRUE(HasLine(std::string("TLS with Client failed: ") + k.reason))
+            << ::testing::PrintToString(Unnumbered());
         EXPECT_EQ(engine->CSTransferred(), 0);
         engine->StopRelay();
     }

@@ -104,6 +104,12 @@ protected:
         }
         return result;
     }
+    // openssl s_client on the relay's port, its output in the test's directory.
+    ChildProcess OpensslClient() {
+        return ChildProcess({"openssl", "s_client", "-connect",
+                             "127.0.0.1:" + std::to_string(engine->LocalPortNumber), "-quiet"},
+                            dir + "/out", dir + "/err");
+    }
     bool HasLine(const std::string& text) {
         const auto lines = Unnumbered();
         return std::find(lines.begin(), lines.end(), text) != lines.end();
@@ -153,9 +159,7 @@ TEST_F(RelayTlsTest, CurlThroughBothToNginxGetsThePageAndTheLogFileHasThePlainRe
 
 TEST_F(RelayTlsTest, OpensslClientThroughClientModeReachesAPlainServerAndBack) {
     ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
-    ChildProcess client({"openssl", "s_client", "-connect",
-                         "127.0.0.1:" + std::to_string(engine->LocalPortNumber), "-quiet"},
-                        dir + "/out", dir + "/err");
+    ChildProcess client = OpensslClient();
     const int server = AcceptPeer(serverListen, 10000);
     ASSERT_GE(server, 0);
     ASSERT_TRUE(client.Write("ping\n"));
@@ -262,9 +266,7 @@ TEST_F(RelayTlsTest, HalfCloseTowardsATlsServerSendsCloseNotifyAndTheAnswerStill
 // read takes it up, and the events that follow bring the rest.
 TEST_F(RelayTlsTest, PauseHoldsATlsClientsBytesAndResumeDeliversThemAll) {
     ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
-    ChildProcess client({"openssl", "s_client", "-connect",
-                         "127.0.0.1:" + std::to_string(engine->LocalPortNumber), "-quiet"},
-                        dir + "/out", dir + "/err");
+    ChildProcess client = OpensslClient();
     const int server = AcceptPeer(serverListen, 10000);
     ASSERT_GE(server, 0);
     peers.push_back(server);

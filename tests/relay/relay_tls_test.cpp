@@ -110,6 +110,20 @@ protected:
                              "127.0.0.1:" + std::to_string(engine->LocalPortNumber), "-quiet"},
                             dir + "/out", dir + "/err");
     }
+    // openssl s_server -www on port with the pair; OpensslServerAccepts waits until it listens.
+    ChildProcess OpensslServer(std::uint16_t port, const platform::TlsCertificateFiles& pair) {
+        return ChildProcess({"openssl", "s_server", "-accept",
+                             "127.0.0.1:" + std::to_string(port), "-cert", pair.certFile, "-key",
+                             pair.keyFile, "-www"},
+                            dir + "/s_server.out", dir + "/s_server.err");
+    }
+    bool OpensslServerAccepts() {
+        return WaitFor(
+            [&] {
+                return ReadWholeFile(dir + "/s_server.out").find("ACCEPT") != std::string::npos;
+            },
+            10000);
+    }
     bool HasLine(const std::string& text) {
         const auto lines = Unnumbered();
         return std::find(lines.begin(), lines.end(), text) != lines.end();
@@ -203,12 +217,8 @@ TEST_F(RelayTlsTest, PlainClientThroughServerModeToAnOpensslServer) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.verify ? "verify" : "no verify");
         const std::uint16_t port = FreeLoopbackPort();
-        const std::string out = dir + "/s_server.out";
-        ChildProcess server({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
-                             "-cert", pair.certFile, "-key", pair.keyFile, "-www"},
-                            out, dir + "/s_server.err");
-        ASSERT_TRUE(
-            WaitFor([&] { return ReadWholeFile(out).find("ACCEPT") != std::string::npos; }, 10000));
+        ChildProcess server = OpensslServer(port, pair);
+        ASSERT_TRUE(OpensslServerAccepts());
         engine->TlsVerify = k.verify;
         logView.lines.clear();
         ASSERT_TRUE(StartTls(TlsMode::Server, "localhost", port));
@@ -241,12 +251,8 @@ TEST_F(RelayTlsTest, HalfCloseTowardsATlsServerSendsCloseNotifyAndTheAnswerStill
     std::string reason;
     ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     const std::uint16_t port = FreeLoopbackPort();
-    const std::string out = dir + "/s_server.out";
-    ChildProcess server({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
-                         "-cert", pair.certFile, "-key", pair.keyFile, "-www"},
-                        out, dir + "/s_server.err");
-    ASSERT_TRUE(
-        WaitFor([&] { return ReadWholeFile(out).find("ACCEPT") != std::string::npos; }, 10000));
+    ChildProcess server = OpensslServer(port, pair);
+    ASSERT_TRUE(OpensslServerAccepts());
     engine->HalfClose = true;
     ASSERT_TRUE(StartTls(TlsMode::Server, "127.0.0.1", port));
     const int client = ConnectPeer(engine->LocalPortNumber);

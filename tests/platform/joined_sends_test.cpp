@@ -23,26 +23,6 @@ using corvane::test::WaitFor;
 
 constexpr long kMask = FD_READ | FD_WRITE | FD_CLOSE;
 
-// Runs a function as the handler of a posted message, that is inside a pass.
-class InPass : public MessageTarget {
-public:
-    void HandleMessage(UINT msg, WPARAM, LPARAM) override {
-        if (msg == kRun && job) {
-            job();
-            ++ran;
-        }
-    }
-    void Run(std::function<void()> f) {
-        job = std::move(f);
-        const int before = ran;
-        PostMessage(this, kRun, 0, 0);
-        ASSERT_TRUE(WaitFor([&] { return ran > before; }));
-    }
-    static constexpr UINT kRun = WM_APP + 7;
-    std::function<void()> job;
-    int ran = 0;
-};
-
 // Relays as the program does: one recv of at most 8 KiB per FD_READ on from, sent on to to
 // (what to does not take is kept and sent on FD_WRITE).
 class Forwarder : public MessageTarget {

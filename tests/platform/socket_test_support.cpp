@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/messages.h"
 #include "support/event_loop_wait.h"
 
 namespace corvane::platform::test {
@@ -34,6 +35,20 @@ int EventRecorder::Count(SOCKET s, int event) const {
 
 bool EventRecorder::WaitForEvent(SOCKET s, int event, int count, int timeoutMs) const {
     return corvane::test::WaitFor([&] { return Count(s, event) >= count; }, timeoutMs);
+}
+
+void InPass::HandleMessage(UINT msg, WPARAM, LPARAM) {
+    if (msg == kRun && job) {
+        job();
+        ++ran;
+    }
+}
+
+void InPass::Run(std::function<void()> f) {
+    job = std::move(f);
+    const int before = ran;
+    PostMessage(this, kRun, 0, 0);
+    ASSERT_TRUE(corvane::test::WaitFor([&] { return ran > before; }));
 }
 
 SOCKET OpenListener(EventRecorder& recorder, std::uint16_t& port) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "platform/winsock.h"
@@ -30,6 +31,17 @@ public:
 
     std::vector<SocketEvent> events;
     std::vector<UINT> otherMessages;
+};
+
+// Runs a function as the handler of a posted message, that is inside a pass over the queue
+// (where later sends to a socket are joined), and waits (bounded) until it has run.
+class InPass : public MessageTarget {
+public:
+    void HandleMessage(UINT msg, WPARAM, LPARAM) override;
+    void Run(std::function<void()> f);
+    static constexpr UINT kRun = WM_APP + 7;
+    std::function<void()> job;
+    int ran = 0;
 };
 
 // A listening socket of the layer on 127.0.0.1 with an ephemeral port, registered for

@@ -15,6 +15,8 @@ namespace corvane::platform::detail {
 // recv and send on the plain bytes, with recv's and send's results and last errors.
 int TlsRecv(int fd, SocketState& st, char* buf, int len);
 int TlsSend(int fd, SocketState& st, const char* buf, int len);
+// The end of a pass in which later sends left their ciphertext in the session: it goes out.
+void TlsWriteJoined(int fd, SocketState& st);
 // A readiness edge of a connected socket with a session.
 void TlsOnEdge(int fd, SocketState& st, std::uint32_t events);
 // shutdown(SD_SEND): close_notify, then FIN once the ciphertext is out. 0 or SOCKET_ERROR.

@@ -20,6 +20,7 @@
 #include "platform/socket_events.h"
 #include "platform/tls_internal.h"
 #include "platform/tls_session.h"
+#include "platform/write_behind.h"
 
 namespace corvane::platform {
 namespace detail {
@@ -52,6 +53,10 @@ struct TlsSession {
     bool shutAfterHandshake = false;
     bool closeNotifySent = false;
     bool finAfterFlush = false;  // the FIN waits for the ciphertext still held
+    bool joined = false;         // listed to be written at the pass's end (write_behind.h)
+    // The plain bytes of a pass's later sends, joined into one record until it is full or
+    // the pass ends; only while a record's room in the pair is kept for them.
+    ByteBlock* staged = nullptr;
     std::string failure;
 
     // ALPN across a relayed pair (TlsSessionOptions::alpnPartner).
@@ -67,6 +72,14 @@ struct TlsSession {
 };
 
 namespace {
+
+// The thread's error queue is emptied before each call whose outcome SSL_get_error reads;
+// it is nearly always empty already, and looking costs less than clearing.
+void ClearErrors() {
+    if (ERR_peek_error() != 0) {
+        ERR_clear_error();
+    }
+}
 
 TlsSession* SessionOf(SSL* ssl) {
     return static_cast<TlsSession*>(SSL_get_app_data(ssl));
@@ -150,6 +163,52 @@ bool FlushOut(int fd, SocketState& st, TlsSession& t) {
         ::shutdown(fd, SHUT_WR);
     }
     return true;
+}
+
+// Room in the pair for one more record, after handing what it holds to the kernel if need be.
+bool HasRecordRoom(int fd, SocketState& st, TlsSession& t) {
+    BIO* inner = SSL_get_wbio(t.ssl);
+    if (BIO_ctrl_get_write_guarantee(inner) >= kRecordRoom) {
+        return true;
+    }
+    FlushOut(fd, st, t);
+    return BIO_ctrl_get_write_guarantee(inner) >= kRecordRoom;
+}
+
+// Seals plain bytes (at most one record's) into the pair. False on a failure, which the next
+// send reports.
+bool WriteRecord(TlsSession& t, const char* bytes, int count) {
+    ClearErrors();
+    if (SSL_write(t.ssl, bytes, count) == count) {
+        return true;
+    }
+    t.failure = TlsErrorReason();
+    t.sendErrno = ECONNABORTED;
+    return false;
+}
+
+// The staged bytes become one record; the room for it was there when the first was staged.
+void SealStaged(TlsSession& t) {
+    if (t.staged == nullptr) {
+        return;
+    }
+    if (t.staged->Held() > 0) {
+        WriteRecord(t, t.staged->bytes, t.staged->Held());
+    }
+    ReturnBlock(t.staged, BlockUse::kWriteBehind);
+    t.staged = nullptr;
+}
+
+// Copies plain bytes behind the staged ones, sealing them once they fill a record: the bytes
+// taken.
+int StagePlain(TlsSession& t, const char* bytes, int count) {
+    const int n = std::min(count, kPlainPerWrite - t.staged->end);
+    std::memcpy(t.staged->bytes + t.staged->end, bytes, static_cast<std::size_t>(n));
+    t.staged->end += n;
+    if (t.staged->end == kPlainPerWrite) {
+        SealStaged(t);
+    }
+    return n;
 }
 
 // Reads ciphertext from the kernel into the pair: the bytes taken, 0 when nothing waits (or
@@ -258,7 +317,7 @@ void Advance(int fd, SocketState& st, TlsSession& t) {
         return;
     }
     for (int round = 0; round < kHandshakeRounds; ++round) {
-        ERR_clear_error();
+        ClearErrors();
         const int result = SSL_do_handshake(t.ssl);
         const int reason = result == 1 ? SSL_ERROR_NONE : SSL_get_error(t.ssl, result);
         FlushOut(fd, st, t);
@@ -318,7 +377,7 @@ std::string TlsErrorReason() {
             reason = buffer;
         }
     }
-    ERR_clear_error();
+    ClearErrors();
     return reason;
 }
 
@@ -369,6 +428,7 @@ void DestroyTlsSession(TlsSession* session) {
     if (session == nullptr) {
         return;
     }
+    ReturnBlock(session->staged, BlockUse::kWriteBehind);
     SSL_free(session->ssl);  // frees its end of the pair
     BIO_free(session->network);
     delete session;
@@ -388,7 +448,7 @@ int TlsRecv(int fd, SocketState& st, char* buf, int len) {
         return 0;
     }
     for (int round = 0; round < kReadRounds; ++round) {
-        ERR_clear_error();
+        ClearErrors();
         const int n = SSL_read(t.ssl, buf, len);
         if (n > 0) {
             FlushOut(fd, st, t);
@@ -443,18 +503,26 @@ int TlsSend(int fd, SocketState& st, const char* buf, int len) {
     if (len <= 0) {
         return 0;
     }
-    FlushOut(fd, st, t);
-    BIO* inner = SSL_get_wbio(t.ssl);
+    // The first send of a pass goes out at once. The later ones are joined: their bytes are
+    // sealed into records of the largest size and left in the pair for the pass's end, so
+    // that a relay handing on one short read after another sends few records in few calls.
+    const bool join = JoinTlsSend(fd, st, t.joined);
     int taken = 0;
-    while (taken < len && BIO_ctrl_get_write_guarantee(inner) >= kRecordRoom) {
-        ERR_clear_error();
-        const int n = SSL_write(t.ssl, buf + taken, std::min(len - taken, kPlainPerWrite));
-        if (n <= 0) {
-            t.failure = TlsErrorReason();
-            t.sendErrno = ECONNABORTED;
+    while (taken < len && t.sendErrno == 0) {
+        const int rest = len - taken;
+        if (t.staged == nullptr && !HasRecordRoom(fd, st, t)) {
             break;
         }
-        taken += n;
+        if (t.staged == nullptr && join && rest < kPlainPerWrite) {
+            t.staged = TakeBlock(BlockUse::kWriteBehind);
+        }
+        if (t.staged != nullptr) {
+            taken += StagePlain(t, buf + taken, rest);
+        } else if (WriteRecord(t, buf + taken, std::min(rest, kPlainPerWrite))) {
+            taken += std::min(rest, kPlainPerWrite);
+        }
+    }
+    if (!join) {
         FlushOut(fd, st, t);
     }
     if (t.sendErrno != 0 && taken == 0) {
@@ -530,17 +598,25 @@ void TlsOnEdge(int fd, SocketState& st, std::uint32_t events) {
     }
 }
 
+void TlsWriteJoined(int fd, SocketState& st) {
+    TlsSession& t = *st.tls;
+    t.joined = false;
+    SealStaged(t);
+    FlushOut(fd, st, t);
+}
+
 int TlsShutdownSend(int fd, SocketState& st) {
     TlsSession& t = *st.tls;
     if (t.state == TlsState::kHandshaking) {
         t.shutAfterHandshake = true;  // close_notify once there is a session to close
         return 0;
     }
+    SealStaged(t);
     if (t.state == TlsState::kEstablished && !t.closeNotifySent) {
         t.closeNotifySent = true;
-        ERR_clear_error();
+        ClearErrors();
         SSL_shutdown(t.ssl);
-        ERR_clear_error();
+        ClearErrors();
     }
     t.finAfterFlush = true;
     FlushOut(fd, st, t);
@@ -549,11 +625,12 @@ int TlsShutdownSend(int fd, SocketState& st) {
 
 void TlsBeforeClose(int fd, SocketState& st) {
     TlsSession* t = st.tls;
+    SealStaged(*t);
     if (t->state == TlsState::kEstablished && !t->closeNotifySent) {
         t->closeNotifySent = true;
-        ERR_clear_error();
+        ClearErrors();
         SSL_shutdown(t->ssl);
-        ERR_clear_error();
+        ClearErrors();
     }
     if (!FlushOut(fd, st, *t) && st.behind == nullptr && st.phase == Phase::kConnected) {
         // What the kernel cannot take yet goes out in the background, as joined sends do.
@@ -597,7 +674,7 @@ int TlsAttach(SOCKET s, const TlsContext& context, const TlsSessionOptions& opti
     if (t == nullptr || (t->ssl = SSL_new(context.Native())) == nullptr ||
         BIO_new_bio_pair(&inner, kPairBytes, &t->network, kPairBytes) != 1) {
         DestroyTlsSession(t);
-        ERR_clear_error();
+        ClearErrors();
         return SetError(WSAENOBUFS);
     }
     SSL_set_bio(t->ssl, inner, inner);
@@ -616,7 +693,7 @@ int TlsAttach(SOCKET s, const TlsContext& context, const TlsSessionOptions& opti
             // DNS names.
             X509_VERIFY_PARAM* param = SSL_get0_param(t->ssl);
             if (X509_VERIFY_PARAM_set1_ip_asc(param, options.verifyHost.c_str()) != 1) {
-                ERR_clear_error();
+                ClearErrors();
                 SSL_set1_host(t->ssl, options.verifyHost.c_str());
             }
         }
@@ -654,7 +731,7 @@ int TlsAttach(SOCKET s, const TlsContext& context, const TlsSessionOptions& opti
     }
     st->streaming = false;
     st->tls = t;
-    ERR_clear_error();
+    ClearErrors();
     Advance(s, *st, *t);
     return 0;
 }
@@ -691,7 +768,7 @@ bool TlsQuery(SOCKET s, TlsSessionInfo& info) {
     unsigned int length = 0;
     SSL_get0_alpn_selected(t.ssl, &protocol, &length);
     info.alpn.assign(reinterpret_cast<const char*>(protocol), length);
-    ERR_clear_error();
+    ClearErrors();
     return true;
 }
 

@@ -5,7 +5,8 @@
 //   once after a reset (WSAECONNRESET);
 // - send accepts plain bytes only when their record can be queued (else WSAEWOULDBLOCK and
 //   FD_WRITE once the queue has room); the ciphertext the kernel does not take waits in the
-//   session and goes out on write readiness;
+//   session and goes out on write readiness; the later sends of one pass over the message
+//   queue are joined into records of 16 KiB that go out when the pass ends;
 // - shutdown(SD_SEND) sends close_notify and then FIN; closesocket sends close_notify and
 //   closes gracefully.
 // The handshake runs inside the layer. Until it is done recv fails with WSAEWOULDBLOCK and

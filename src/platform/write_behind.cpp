@@ -14,6 +14,7 @@
 
 #include "platform/byte_block.h"
 #include "platform/socket_events.h"
+#include "platform/tls_internal.h"
 
 namespace corvane::platform::detail {
 namespace {
@@ -74,8 +75,12 @@ void WriteJoined() {
     for (const std::uint64_t key : Joined()) {
         const int fd = static_cast<int>(key & 0xFFFFFFFFu);
         SocketState* st = Sockets().Find(fd);
-        if (st != nullptr && SocketTable::Key(fd, st->generation) == key && st->behind != nullptr &&
-            !st->behindBlocked) {
+        if (st == nullptr || SocketTable::Key(fd, st->generation) != key) {
+            continue;
+        }
+        if (st->tls != nullptr) {
+            TlsWriteJoined(fd, *st);
+        } else if (st->behind != nullptr && !st->behindBlocked) {
             WriteHeld(fd, *st);
         }
     }
@@ -159,6 +164,20 @@ long SendJoined(int fd, SocketState& st, const char* buf, int len, int& error) {
         return -1;
     }
     return static_cast<long>(n - held);
+}
+
+bool JoinTlsSend(int fd, SocketState& st, bool& listed) {
+    const bool again = passDepth > 0 && st.sendPass == passNumber;
+    st.sendPass = passDepth > 0 ? passNumber : 0;
+    if (!again || !st.watched || !st.nonBlocking) {
+        return false;
+    }
+    if (!listed) {
+        listed = true;
+        Joined().push_back(SocketTable::Key(fd, st.generation));
+        WriteJoinedBeforeWaiting();
+    }
+    return true;
 }
 
 bool WriteHeld(int fd, SocketState& st) {

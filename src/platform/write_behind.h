@@ -33,6 +33,12 @@ constexpr int kLingerSeconds = 60;
 // the errno of the refusal.
 long SendJoined(int fd, SocketState& st, const char* buf, int len, int& error);
 
+// For a send on a socket with a TLS session: true when it is a later send of the running pass,
+// so that its ciphertext may wait in the session for the pass's end. The socket is then listed
+// (once: listed is the session's own flag) and written with the joined blocks
+// (TlsWriteJoined). The first send of a pass, and one outside a pass, go out at once.
+bool JoinTlsSend(int fd, SocketState& st, bool& listed);
+
 // On a write edge: writes what the block holds. True when nothing is held any more.
 bool WriteHeld(int fd, SocketState& st);
 

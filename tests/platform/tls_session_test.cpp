@@ -139,6 +139,50 @@ TEST_F(TlsSessionTest, PlainBytesArriveWholeOneSmallReadPerEventThenTheOrderlyCl
     EXPECT_EQ(WSAGetLastError(), WSAESHUTDOWN);
 }
 
+// The later sends of one pass are joined into records of 16 KiB, sealed before the
+// close_notify that ends the pass: a reader with room for more gets them in that size, whole,
+// in order, and then the orderly end.
+TEST_F(TlsSessionTest, LaterSendsOfAPassAreJoinedIntoFullRecordsBeforeTheClose) {
+    SOCKET client = INVALID_SOCKET;
+    SOCKET server = INVALID_SOCKET;
+    ConnectPair(client, server);
+    std::string sent;
+    for (int i = 0; sent.size() < 60000; ++i) {
+        sent += std::to_string(i) + ";";
+    }
+    InPass pass;
+    pass.Run([&] {
+        for (std::size_t at = 0; at < sent.size(); at += 1000) {
+            const int len = static_cast<int>(std::min<std::size_t>(1000, sent.size() - at));
+            ASSERT_EQ(send(client, sent.data() + at, len, 0), len);
+        }
+        ASSERT_EQ(shutdown(client, SD_SEND), 0);
+    });
+    std::string got;
+    int reads = 0;
+    int largest = 0;
+    bool ended = false;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (;;) {
+                char buf[32768];
+                const int n = recv(server, buf, sizeof buf, 0);
+                if (n <= 0) {
+                    ended = n == 0;
+                    return ended;
+                }
+                got.append(buf, static_cast<std::size_t>(n));
+                ++reads;
+                largest = std::max(largest, n);
+            }
+        },
+        10000));
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(largest, 16384);
+    EXPECT_LE(reads, 6);  // 1,000 bytes at once, then records of 16 KiB
+    DiscardMessages(&pass);
+}
+
 // Plain text to a server session: FD_TLS with 10053 and OpenSSL's reason, and nothing else
 // afterwards, not even for the peer's close.
 TEST_F(TlsSessionTest, APlainTextPeerFailsTheHandshakeWithOneEvent) {

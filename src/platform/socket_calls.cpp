@@ -316,12 +316,10 @@ int closesocket(SOCKET s) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
-    if (st.tls != nullptr) {
-        detail::TlsBeforeClose(s, st);  // close_notify; what it still holds lingers below
-    }
-    // Bytes sent but still held are delivered first, in the background; the socket is the
-    // program's no more either way.
-    if (detail::LingerIfHeld(s, st)) {
+    // Bytes sent but still held (by the joined sends, or as a TLS session's ciphertext after
+    // its close_notify) are delivered first, in the background; the socket is the program's
+    // no more either way.
+    if ((st.tls != nullptr && detail::TlsBeforeClose(s, st)) || detail::LingerIfHeld(s, st)) {
         return 0;
     }
     if (st.phase == Phase::kConnected && !st.inputDrained) {

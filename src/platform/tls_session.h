@@ -8,7 +8,8 @@
 //   session and goes out on write readiness; the later sends of one pass over the message
 //   queue are joined into records of 16 KiB that go out when the pass ends;
 // - shutdown(SD_SEND) sends close_notify and then FIN; closesocket sends close_notify and
-//   closes gracefully.
+//   closes gracefully: every plain byte sent before it reaches the peer, however much of its
+//   ciphertext the kernel could not take yet (the socket lingers with its session).
 // The handshake runs inside the layer. Until it is done recv fails with WSAEWOULDBLOCK and
 // send is held the same way (FD_WRITE follows the handshake). Its outcome is one FD_TLS
 // event: error 0, or WSAECONNRESET (reset), or WSAECONNABORTED (the handshake failed: the

@@ -13,10 +13,11 @@ using namespace tls;
 
 namespace {
 
-// What is staged, then close_notify (once there is a session to close), go into the pair.
+// What is staged, then close_notify (once there is a session to close, and unless the end is
+// to be a TCP end alone), go into the pair.
 void SealCloseNotify(TlsSession& t) {
     SealStaged(t);
-    if (t.state == TlsState::kEstablished && !t.closeNotifySent) {
+    if (t.state == TlsState::kEstablished && !t.closeNotifySent && !t.withoutCloseNotify) {
         t.closeNotifySent = true;
         ClearErrors();
         SSL_shutdown(t.ssl);

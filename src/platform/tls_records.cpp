@@ -190,9 +190,13 @@ int TlsRecv(int fd, SocketState& st, char* buf, int len) {
         const int n = SSL_read(t.ssl, buf, len);
         if (n > 0) {
             FlushOut(fd, st, t);
-            if (n == len || PlainMayWait(t) || !st.inputDrained) {
+            // The next read is asked for while bytes may wait, and also once the peer's end
+            // has been reported (a reader that went on reading, as Resume does, gets no edge
+            // again). A read that drained the session after the peer's end, close_notify or
+            // the TCP end alike, is followed by FD_CLOSE: no edge would come for it either.
+            if (n == len || PlainMayWait(t) || !st.inputDrained || st.closePosted) {
                 PostRead(fd, st);
-            } else if (st.peerClosed && st.closeError != 0) {
+            } else {
                 MaybePostClose(fd, st, false);
             }
             return n;
@@ -293,6 +297,9 @@ void TlsOnEdge(int fd, SocketState& st, std::uint32_t events) {
         if ((events & EPOLLOUT) != 0) {
             FlushOut(fd, st, t);
         }
+        // The peer's end may come right behind its last flight and first bytes: remembered,
+        // so that the read that drains them is followed by FD_CLOSE (no edge comes again).
+        st.peerClosed = st.peerClosed || hangup;
         int inKernel = 0;
         if (st.closeError != 0 && (::ioctl(fd, FIONREAD, &inKernel) != 0 || inKernel <= 0)) {
             st.peerClosed = true;

@@ -153,6 +153,8 @@ bool TlsQuery(SOCKET s, TlsSessionInfo& info) {
     info = TlsSessionInfo{};
     info.established = t.state == TlsState::kEstablished;
     info.failure = t.failure;
+    info.endedWithoutCloseNotify =
+        t.kernelEof && (SSL_get_shutdown(t.ssl) & SSL_RECEIVED_SHUTDOWN) == 0;
     if (!info.established) {
         return true;
     }
@@ -176,6 +178,15 @@ bool TlsQuery(SOCKET s, TlsSessionInfo& info) {
     SSL_get0_alpn_selected(t.ssl, &protocol, &length);
     info.alpn.assign(reinterpret_cast<const char*>(protocol), length);
     ClearErrors();
+    return true;
+}
+
+bool TlsEndWithoutCloseNotify(SOCKET s) {
+    detail::SocketState* st = detail::Sockets().Find(s);
+    if (st == nullptr || st->tls == nullptr) {
+        return false;
+    }
+    st->tls->withoutCloseNotify = true;
     return true;
 }
 

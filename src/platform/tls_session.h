@@ -1,8 +1,8 @@
 // A TLS session attached to a connected socket of the layer. From then on the socket's calls
 // and events are about the plain bytes (see "TLS" in docs/ARCHITECTURE.md):
 // - recv gives plain bytes; FD_READ is posted while plain bytes wait, as for any socket, and
-//   FD_CLOSE once they are read after the peer's close_notify or the TCP end (0), or at
-//   once after a reset (WSAECONNRESET);
+//   FD_CLOSE once they are read after the peer's close_notify or the TCP end (0; TlsQuery
+//   tells the two apart), or at once after a reset (WSAECONNRESET);
 // - send accepts plain bytes only when their record can be queued (else WSAEWOULDBLOCK and
 //   FD_WRITE once the queue has room); the ciphertext the kernel does not take waits in the
 //   session and goes out on write readiness; the later sends of one pass over the message
@@ -48,10 +48,17 @@ struct TlsSessionInfo {
     std::string peerSubject;    // the peer certificate's subject, one line ("CN=localhost")
     bool peerVerified = false;  // checked against the store and the host
     std::string alpn;           // the protocol chosen, empty for none
-    std::string failure;        // why the handshake failed (OpenSSL's reason), else empty
+    std::string failure;        // why the session failed (OpenSSL's reason), else empty
+    // The peer's TCP end came without its close_notify: what it sent may have been cut short.
+    bool endedWithoutCloseNotify = false;
 };
 
 // False when s has no session.
 bool TlsQuery(SOCKET s, TlsSessionInfo& info);
+
+// From now on the end of s (shutdown(SD_SEND), closesocket) is a TCP end alone: FIN without
+// close_notify, after the ciphertext that waits. Passes on a peer's end that came without
+// one, so that the other peer sees the truncation too. False when s has no session.
+bool TlsEndWithoutCloseNotify(SOCKET s);
 
 }  // namespace corvane::platform

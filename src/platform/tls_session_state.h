@@ -31,8 +31,9 @@ struct TlsSession {
     int sendErrno = 0;       // a failed write of ciphertext, for the next send
     bool shutAfterHandshake = false;
     bool closeNotifySent = false;
-    bool finAfterFlush = false;  // the FIN waits for the ciphertext still held
-    bool joined = false;         // listed to be written at the pass's end (write_behind.h)
+    bool withoutCloseNotify = false;  // the end is a TCP end alone (TlsEndWithoutCloseNotify)
+    bool finAfterFlush = false;       // the FIN waits for the ciphertext still held
+    bool joined = false;              // listed to be written at the pass's end (write_behind.h)
     // The plain bytes of a pass's later sends, joined into one record until it is full or
     // the pass ends; only while a record's room in the pair is kept for them.
     ByteBlock* staged = nullptr;

@@ -212,7 +212,9 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
             return 0;  // OnSocketClose reports the close
         }
         if (n == kReceiveClosed) {
-            if (const int taken = HalfCloseFinish(c, &d.channel == &c.clientToServer); taken != 0) {
+            const bool clientSide = &d.channel == &c.clientToServer;
+            PassOnTlsEnd(c, clientSide);
+            if (const int taken = HalfCloseFinish(c, clientSide); taken != 0) {
                 return taken < 0 ? -1 : 0;
             }
         }

@@ -199,6 +199,9 @@ private:
     bool AttachClientTls(Connection& c);
     bool AttachServerTls(Connection& c);
     void OnTlsHandshake(Connection& c, platform::SOCKET s, int error);
+    // A side's orderly end, once its last read has met it: when it was a TCP end without
+    // close_notify, an Inform line says so, and the other side's end will be one too.
+    void PassOnTlsEnd(Connection& c, bool clientSide);
 
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);

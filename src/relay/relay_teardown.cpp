@@ -41,18 +41,20 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
     // The one last read takes bytes that came with the close, even above the high-water mark.
     // When it meets the reset itself, its error stands in for a close that came without one.
     lastReadError_ = 0;
-    if (s == c.clientSocket) {
-        if (ReadFromClient(c, true) < 0 ||
-            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, true) != 0)) {
+    const bool clientSide = s == c.clientSocket;
+    if ((clientSide ? ReadFromClient(c, true) : ReadFromServer(c, true)) < 0) {
+        return;
+    }
+    if (error == 0 && lastReadError_ == 0) {
+        PassOnTlsEnd(c, clientSide);
+        if (HalfCloseFinish(c, clientSide) != 0) {
             return;
         }
+    }
+    if (clientSide) {
         log_.LogConnectionInform(c.number, "Client disconnected");
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
-        if (ReadFromServer(c, true) < 0 ||
-            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, false) != 0)) {
-            return;
-        }
         log_.LogConnectionInform(c.number, "Server disconnected");
         DisconnectClient(c, error != 0 ? error : lastReadError_);
     }

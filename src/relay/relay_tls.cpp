@@ -1,8 +1,9 @@
 // TLS on the relay's sides. The socket layer runs the sessions and their handshakes; the
 // relay makes the contexts at Start, attaches a session to each socket that speaks TLS
 // (the Client's as soon as it is accepted, the Server's once its connect has completed),
-// and logs each handshake's outcome. Everything else (reading, sending, counting, the
-// rewrite, the dumps, pausing) sees only the plain bytes. With Tls None nothing here runs.
+// logs each handshake's outcome, and passes a peer's end without close_notify on as such.
+// Everything else (reading, sending, counting, the rewrite, the dumps, pausing) sees only the plain
+// bytes. With Tls None nothing here runs.
 #include <string>
 
 #include "log/traffic_log.h"
@@ -129,6 +130,21 @@ void RelayEngine::OnTlsHandshake(Connection& c, platform::SOCKET s, int error) {
     } else {
         EndConnecting(c);
     }
+}
+
+void RelayEngine::PassOnTlsEnd(Connection& c, bool clientSide) {
+    if (!(clientSide ? ClientTls() : ServerTls())) {
+        return;
+    }
+    platform::TlsSessionInfo info;
+    if (!platform::TlsQuery(clientSide ? c.clientSocket : c.serverSocket, info) ||
+        !info.endedWithoutCloseNotify) {
+        return;
+    }
+    log_.LogConnectionInform(c.number, clientSide ? "Client closed without close_notify"
+                                                  : "Server closed without close_notify");
+    // The other peer sees the same: a FIN without close_notify, when it speaks TLS too.
+    platform::TlsEndWithoutCloseNotify(clientSide ? c.serverSocket : c.clientSocket);
 }
 
 }  // namespace corvane::relay

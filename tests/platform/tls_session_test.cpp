@@ -217,6 +217,9 @@ TEST_F(TlsSessionTest, EveryByteSentBeforeACloseReachesAPeerThatReadsLate) {
     EXPECT_EQ(last, 0);
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent);
+    TlsSessionInfo info;
+    ASSERT_TRUE(TlsQuery(server, info));
+    EXPECT_FALSE(info.endedWithoutCloseNotify);
 }
 
 // Plain text to a server session: FD_TLS with 10053 and OpenSSL's reason, and nothing else

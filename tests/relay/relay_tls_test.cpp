@@ -65,10 +65,49 @@ private:
     std::unique_ptr<ChildProcess> process_;
 };
 
+// A TLS peer that does what the tools above do not: "client <port> <text> fin|stay|garbage"
+// sends the text (a bare FIN after it, or a record that cannot be decrypted instead) and
+// prints what came back and how it ended ("...|close_notify" or "...|eof"); "server <port>
+// <cert> <key> <answer>" answers every request and closes without close_notify.
+constexpr char kPythonTlsPeer[] = R"(
+import os, socket, ssl, sys
+role, port = sys.argv[1], int(sys.argv[2])
+if role == "client":
+    c = ssl.create_default_context(); c.check_hostname = False; c.verify_mode = ssl.CERT_NONE
+    t = c.wrap_socket(socket.create_connection(("127.0.0.1", port)), suppress_ragged_eofs=False)
+    if sys.argv[4] == "garbage":
+        os.write(t.fileno(), bytes.fromhex("1703030020") + bytes(32))
+    else:
+        t.sendall(sys.argv[3].encode())
+    if sys.argv[4] == "fin":
+        socket.socket(fileno=os.dup(t.fileno())).shutdown(socket.SHUT_WR)
+    got, end = b"", "close_notify"
+    try:
+        while d := t.recv(4096):
+            got += d
+    except ssl.SSLEOFError:
+        end = "eof"
+    except OSError as e:
+        end = type(e).__name__
+    print(got.decode() + "|" + end, flush=True)
+else:
+    c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER); c.load_cert_chain(sys.argv[3], sys.argv[4])
+    listener = socket.create_server(("127.0.0.1", port))
+    while True:
+        conn = listener.accept()[0]
+        try:
+            t = c.wrap_socket(conn, server_side=True)
+            t.recv(4096)
+            t.sendall(sys.argv[5].encode())
+            os.close(t.detach())
+        except OSError:
+            conn.close()
+)";
+
 class RelayTlsTest : public RelayFixture {
 protected:
     void SetUp() override {
-        for (const char* program : {"curl", "openssl", "nginx", "sha256sum"}) {
+        for (const char* program : {"curl", "openssl", "nginx", "sha256sum", "python3"}) {
             if (!corvane::test::HaveProgram(program)) {
                 GTEST_SKIP() << program << " is missing (scripts/setup.sh installs it)";
             }
@@ -112,9 +151,8 @@ protected:
     }
     // openssl s_server -www on port with the pair; OpensslServerAccepts waits until it listens.
     ChildProcess OpensslServer(std::uint16_t port, const platform::TlsCertificateFiles& pair) {
-        return ChildProcess({"openssl", "s_server", "-accept",
-                             "127.0.0.1:" + std::to_string(port), "-cert", pair.certFile, "-key",
-                             pair.keyFile, "-www"},
+        return ChildProcess({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
+                             "-cert", pair.certFile, "-key", pair.keyFile, "-www"},
                             dir + "/s_server.out", dir + "/s_server.err");
     }
     bool OpensslServerAccepts() {
@@ -123,6 +161,11 @@ protected:
                 return ReadWholeFile(dir + "/s_server.out").find("ACCEPT") != std::string::npos;
             },
             10000);
+    }
+    ChildProcess PythonClient(const std::string& text, const char* then) {
+        return ChildProcess({"python3", "-c", kPythonTlsPeer, "client",
+                             std::to_string(engine->LocalPortNumber), text, then},
+                            dir + "/client.out", dir + "/client.err");
     }
     bool HasLine(const std::string& text) {
         const auto lines = Unnumbered();
@@ -329,6 +372,69 @@ TEST_F(RelayTlsTest, AFailedClientHandshakeIsLoggedAndEndsTheConnection) {
         EXPECT_TRUE(HasLine(std::string("TLS with Client failed: ") + k.reason))
             << ::testing::PrintToString(Unnumbered());
         EXPECT_EQ(engine->CSTransferred(), 0);
+        engine->StopRelay();
+    }
+}
+
+// A peer's TCP end without close_notify ends its side at once, also when its last bytes came
+// with it, during a pause, or with Half Close on; the other peer gets a TCP end too (no
+// close_notify towards a TLS one), and the log says what the end was.
+TEST_F(RelayTlsTest, AnEndWithoutCloseNotifyIsPassedOnAsOneAndLogged) {
+    struct Case {
+        const char* name;
+        TlsMode mode;
+        bool halfClose;
+        bool paused;
+    };
+    const Case cases[] = {{"TLS Server's end", TlsMode::Both, false, false},
+                          {"TLS Client's end", TlsMode::Client, false, false},
+                          {"TLS Client's end while paused", TlsMode::Client, false, true},
+                          {"TLS Client's end, Half Close", TlsMode::Client, true, false}};
+    platform::TlsCertificateFiles pair;
+    std::string reason;
+    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        logView.lines.clear();
+        engine->HalfClose = k.halfClose;
+        const bool serverEnds = k.mode == TlsMode::Both;
+        const std::uint16_t port = serverEnds ? FreeLoopbackPort() : serverPort;
+        std::unique_ptr<ChildProcess> server;
+        if (serverEnds) {
+            server = std::make_unique<ChildProcess>(std::vector<std::string>{
+                "python3", "-c", kPythonTlsPeer, "server", std::to_string(port), pair.certFile,
+                pair.keyFile, "HTTP/1.0 200 OK\r\n\r\nhello\n"});
+            ASSERT_TRUE(WaitListening(port));
+        }
+        ASSERT_TRUE(StartTls(k.mode, "127.0.0.1", port));
+        log->SetPaused(k.paused);
+        ChildProcess client = PythonClient("GET / HTTP/1.0\r\n\r\n", serverEnds ? "stay" : "fin");
+        if (serverEnds) {
+            ASSERT_TRUE(client.WaitExit(10000));
+            EXPECT_EQ(ReadWholeFile(dir + "/client.out"), "HTTP/1.0 200 OK\r\n\r\nhello\n|eof\n");
+        } else {
+            const int peer = AcceptPeer(serverListen, 10000);
+            ASSERT_GE(peer, 0);
+            if (k.paused) {
+                corvane::test::RunEventLoopFor(300);
+                log->SetPaused(false);
+                engine->ReadAllConnections();
+            }
+            std::string got;
+            EXPECT_TRUE(WaitPeerClosed(peer, got, 10000));
+            EXPECT_EQ(got, "GET / HTTP/1.0\r\n\r\n");
+            if (k.halfClose) {
+                EXPECT_TRUE(SendPeer(peer, "answer"));
+            }
+            ClosePeer(peer);
+            ASSERT_TRUE(client.WaitExit(10000));
+            EXPECT_EQ(ReadWholeFile(dir + "/client.out"),
+                      k.halfClose ? "answer|close_notify\n" : "|close_notify\n");
+        }
+        ExpectAllEnded();
+        EXPECT_TRUE(HasLine(serverEnds ? "Server closed without close_notify"
+                                       : "Client closed without close_notify"))
+            << ::testing::PrintToString(Unnumbered());
         engine->StopRelay();
     }
 }

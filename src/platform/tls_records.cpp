@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/byte_block.h"
 #include "platform/socket_events.h"
@@ -29,6 +31,15 @@ bool CipherWaiting(const TlsSession& t) {
     return BIO_ctrl_pending(SSL_get_rbio(t.ssl)) > 0;
 }
 
+// OpenSSL's reason for a failure after the handshake; the first one stands, since the calls
+// after it fail again with less to say.
+void KeepFailure(TlsSession& t) {
+    std::string reason = TlsErrorReason();
+    if (t.failure.empty()) {
+        t.failure = std::move(reason);
+    }
+}
+
 // Room in the pair for one more record, after handing what it holds to the kernel if need be.
 bool HasRecordRoom(int fd, SocketState& st, TlsSession& t) {
     BIO* inner = SSL_get_wbio(t.ssl);
@@ -46,7 +57,7 @@ bool WriteRecord(TlsSession& t, const char* bytes, int count) {
     if (SSL_write(t.ssl, bytes, count) == count) {
         return true;
     }
-    t.failure = TlsErrorReason();
+    KeepFailure(t);
     t.sendErrno = ECONNABORTED;
     return false;
 }
@@ -222,7 +233,7 @@ int TlsRecv(int fd, SocketState& st, char* buf, int len) {
                 FlushOut(fd, st, t);
                 return SetError(WSAEWOULDBLOCK);
             default:
-                t.failure = TlsErrorReason();
+                KeepFailure(t);
                 st.peerClosed = true;
                 st.closeError = st.closeError != 0 ? st.closeError : WSAECONNABORTED;
                 MaybePostClose(fd, st, false);

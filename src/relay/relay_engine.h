@@ -202,6 +202,9 @@ private:
     // A side's orderly end, once its last read has met it: when it was a TCP end without
     // close_notify, an Inform line says so, and the other side's end will be one too.
     void PassOnTlsEnd(Connection& c, bool clientSide);
+    // The socket error that ended a side (the Client's when clientSide): its text, or, when
+    // that side's TLS session failed, "TLS with Client failed: <OpenSSL's reason>".
+    void LogSideError(Connection& c, bool clientSide, int error);
 
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);

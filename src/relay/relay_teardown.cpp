@@ -63,7 +63,7 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
 void RelayEngine::DisconnectServer(Connection& c, int error) {
     log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, error != 0);
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        LogSideError(c, true, error);
     }
     if (!c.connected) {
         // No connection to the Server was ever made: what the Client sent goes nowhere.
@@ -89,7 +89,7 @@ void RelayEngine::DisconnectClient(Connection& c, int error) {
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        LogSideError(c, false, error);
     }
     BeginDraining(c, Draining::ToClient);
     if (DrainToClient(c) >= 0 && !Paused()) {

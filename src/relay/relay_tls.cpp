@@ -1,7 +1,8 @@
 // TLS on the relay's sides. The socket layer runs the sessions and their handshakes; the
 // relay makes the contexts at Start, attaches a session to each socket that speaks TLS
 // (the Client's as soon as it is accepted, the Server's once its connect has completed),
-// logs each handshake's outcome, and passes a peer's end without close_notify on as such.
+// logs each handshake's outcome and the reason of a later failure, and passes a peer's end
+// without close_notify on as such.
 // Everything else (reading, sending, counting, the rewrite, the dumps, pausing) sees only the plain
 // bytes. With Tls None nothing here runs.
 #include <string>
@@ -145,6 +146,22 @@ void RelayEngine::PassOnTlsEnd(Connection& c, bool clientSide) {
                                                   : "Server closed without close_notify");
     // The other peer sees the same: a FIN without close_notify, when it speaks TLS too.
     platform::TlsEndWithoutCloseNotify(clientSide ? c.serverSocket : c.clientSocket);
+}
+
+void RelayEngine::LogSideError(Connection& c, bool clientSide, int error) {
+    platform::TlsSessionInfo info;
+    if ((clientSide ? ClientTls() : ServerTls()) &&
+        platform::TlsQuery(clientSide ? c.clientSocket : c.serverSocket, info) &&
+        !info.failure.empty()) {
+        // The session failed (a record that cannot be decrypted, one too long, an alert):
+        // OpenSSL's reason says more than the socket error it reads as.
+        log_.LogConnectionLine(
+            c.number,
+            (clientSide ? "TLS with Client failed: " : "TLS with Server failed: ") + info.failure,
+            log::LogKind::Error);
+        return;
+    }
+    log_.LogConnectionInform(c.number, SocketErrorText(error));
 }
 
 }  // namespace corvane::relay

@@ -439,6 +439,21 @@ TEST_F(RelayTlsTest, AnEndWithoutCloseNotifyIsPassedOnAsOneAndLogged) {
     }
 }
 
+// A failure after the handshake is logged with OpenSSL's reason, as a failed handshake is.
+TEST_F(RelayTlsTest, AFailureAfterTheHandshakeIsLoggedWithItsReason) {
+    ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+    ChildProcess client = PythonClient("", "garbage");
+    const int peer = AcceptPeer(serverListen, 10000);
+    ASSERT_GE(peer, 0);
+    std::string got;
+    EXPECT_TRUE(WaitPeerClosed(peer, got, 10000));
+    ClosePeer(peer);
+    ASSERT_TRUE(client.WaitExit(10000));
+    ExpectAllEnded();
+    EXPECT_TRUE(HasLine("TLS with Client failed: decryption failed or bad record mac"))
+        << ::testing::PrintToString(Unnumbered());
+}
+
 TEST_F(RelayTlsTest, SixtyFourMebibytesThroughBothArriveWhole) {
     std::string content(64u << 20, '\0');
     std::mt19937_64 random(2026);

@@ -1,10 +1,16 @@
 // A session's handshake: driven by the edges (and by the first step at TlsAttach), ended by
-// one FD_TLS. Across a relayed pair whose two ends both speak TLS, the Client's hello waits
-// for the Server's handshake to choose an ALPN protocol among those the Client offered.
+// one FD_TLS, at the latest when its deadline passes. Across a relayed pair whose two ends both
+// speak TLS, the Client's hello waits for the Server's handshake to choose an ALPN protocol among
+// those the Client offered.
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -19,6 +25,62 @@ namespace {
 
 // Bounds one handshake step.
 constexpr int kHandshakeRounds = 32;
+
+// The handshakes with a deadline, earliest first (new ones nearly always go last), and the one
+// timer that fires at the earliest deadline.
+struct Deadlines {
+    TlsSession* first = nullptr;
+    TlsSession* last = nullptr;
+    QPointer<QTimer> timer;
+};
+
+Deadlines& Pending() {
+    static Deadlines deadlines;
+    return deadlines;
+}
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void OnDeadline();
+
+void ArmDeadlineTimer() {
+    Deadlines& d = Pending();
+    if (d.first == nullptr) {
+        return;
+    }
+    if (d.timer.isNull()) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app == nullptr) {
+            return;
+        }
+        // Parented to the application so that it is gone before the event loop is.
+        d.timer = new QTimer(app);
+        d.timer->setSingleShot(true);
+        QObject::connect(d.timer.data(), &QTimer::timeout, d.timer.data(), [] { OnDeadline(); });
+    }
+    d.timer->start(static_cast<int>(std::max<std::int64_t>(d.first->deadlineMs - NowMs(), 0)));
+}
+
+// Fails the handshakes whose time is up; a session of a socket that is not the program's any
+// more (closed, lingering) only leaves the list.
+void OnDeadline() {
+    Deadlines& d = Pending();
+    const std::int64_t now = NowMs();
+    while (d.first != nullptr && d.first->deadlineMs <= now) {
+        TlsSession& t = *d.first;
+        ForgetHandshakeDeadline(t);
+        const int fd = static_cast<int>(t.key & 0xFFFFFFFFu);
+        SocketState* st = Sockets().Find(fd);
+        if (st != nullptr && st->tls == &t && t.state == TlsState::kHandshaking) {
+            Fail(fd, *st, t, WSAETIMEDOUT, "handshake timed out");
+        }
+    }
+    ArmDeadlineTimer();
+}
 
 TlsSession* SessionOf(SSL* ssl) {
     return static_cast<TlsSession*>(SSL_get_app_data(ssl));
@@ -70,6 +132,7 @@ void AnswerPartner(TlsSession& t) {
 }
 
 void Established(int fd, SocketState& st, TlsSession& t) {
+    ForgetHandshakeDeadline(t);
     t.state = TlsState::kEstablished;
     PostSocketEvent(fd, st, FD_TLS, 0);
     // Sends were held until now.
@@ -92,7 +155,38 @@ void Established(int fd, SocketState& st, TlsSession& t) {
 
 }  // namespace
 
+void SetHandshakeDeadline(TlsSession& t, std::uint64_t key, int timeoutMs) {
+    Deadlines& d = Pending();
+    t.key = key;
+    t.deadlineMs = NowMs() + timeoutMs;
+    t.hasDeadline = true;
+    TlsSession* before = d.last;
+    while (before != nullptr && before->deadlineMs > t.deadlineMs) {
+        before = before->earlier;
+    }
+    t.earlier = before;
+    t.later = before != nullptr ? before->later : d.first;
+    (t.earlier != nullptr ? t.earlier->later : d.first) = &t;
+    (t.later != nullptr ? t.later->earlier : d.last) = &t;
+    if (d.first == &t) {
+        ArmDeadlineTimer();
+    }
+}
+
+void ForgetHandshakeDeadline(TlsSession& t) {
+    if (!t.hasDeadline) {
+        return;
+    }
+    Deadlines& d = Pending();
+    (t.earlier != nullptr ? t.earlier->later : d.first) = t.later;
+    (t.later != nullptr ? t.later->earlier : d.last) = t.earlier;
+    t.earlier = nullptr;
+    t.later = nullptr;
+    t.hasDeadline = false;
+}
+
 void Fail(int fd, SocketState& st, TlsSession& t, int error, std::string reason) {
+    ForgetHandshakeDeadline(t);
     t.state = TlsState::kFailed;
     t.failure = std::move(reason);
     FlushOut(fd, st, t);  // the alert, when there is one

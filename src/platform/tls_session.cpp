@@ -53,6 +53,7 @@ void DestroyTlsSession(TlsSession* session) {
     if (session == nullptr) {
         return;
     }
+    tls::ForgetHandshakeDeadline(*session);
     ReturnBlock(session->staged, BlockUse::kWriteBehind);
     SSL_free(session->ssl);  // frees its end of the pair
     BIO_free(session->network);
@@ -137,6 +138,9 @@ int TlsAttach(SOCKET s, const TlsContext& context, const TlsSessionOptions& opti
     }
     st->streaming = false;
     st->tls = t;
+    if (options.handshakeTimeoutMs > 0) {
+        SetHandshakeDeadline(*t, SocketTable::Key(s, st->generation), options.handshakeTimeoutMs);
+    }
     ClearErrors();
     Advance(s, *st, *t);
     return 0;

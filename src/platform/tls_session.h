@@ -13,7 +13,8 @@
 // The handshake runs inside the layer. Until it is done recv fails with WSAEWOULDBLOCK and
 // send is held the same way (FD_WRITE follows the handshake). Its outcome is one FD_TLS
 // event: error 0, or WSAECONNRESET (reset), or WSAECONNABORTED (the handshake failed: the
-// reason is in TlsSessionInfo::failure). After a failure nothing more is posted but FD_TLS.
+// reason is in TlsSessionInfo::failure), or WSAETIMEDOUT (not done within the options' time
+// limit). After a failure nothing more is posted but FD_TLS.
 #pragma once
 
 #include <string>
@@ -34,6 +35,9 @@ struct TlsSessionOptions {
     // the protocols offered are those the partner's Client offered, and the handshake
     // begins once that hello has come.
     SOCKET alpnPartner = INVALID_SOCKET;
+    // A handshake not done within this many milliseconds fails: FD_TLS with WSAETIMEDOUT,
+    // the reason "handshake timed out". 0 for no limit.
+    int handshakeTimeoutMs = 0;
 };
 
 // Attaches a session of the context's role to s, which must be connected and registered,

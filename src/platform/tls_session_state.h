@@ -49,6 +49,14 @@ struct TlsSession {
     std::string chosen;
     // Client role: waiting for the partner's hello before beginning.
     bool waitingForHello = false;
+
+    // A handshake with a time limit is listed by its deadline (steady clock, ms) until it
+    // ends; key is the socket's (fd and generation), for the failure it then posts.
+    std::uint64_t key = 0;
+    std::int64_t deadlineMs = 0;
+    bool hasDeadline = false;
+    TlsSession* earlier = nullptr;
+    TlsSession* later = nullptr;
 };
 
 namespace tls {
@@ -83,6 +91,11 @@ int Feed(int fd, SocketState& st, TlsSession& t);
 void Advance(int fd, SocketState& st, TlsSession& t);
 // The handshake has failed (reason: OpenSSL's, or empty): FD_TLS with error, nothing after.
 void Fail(int fd, SocketState& st, TlsSession& t, int error, std::string reason);
+// The handshake of the socket whose key is given fails with WSAETIMEDOUT ("handshake timed
+// out") unless it ends within timeoutMs. One timer serves every session, set for the earliest.
+void SetHandshakeDeadline(TlsSession& t, std::uint64_t key, int timeoutMs);
+// Takes a session off the deadlines (its handshake has ended, or it is being freed).
+void ForgetHandshakeDeadline(TlsSession& t);
 
 }  // namespace tls
 }  // namespace corvane::platform::detail

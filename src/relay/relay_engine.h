@@ -37,6 +37,9 @@ constexpr std::uintptr_t kAcceptRetryTimer = 2;
 constexpr std::int32_t kDefaultDrainTimeoutMs = 30000;
 // The timer on the engine that ends stalled drains; it runs only while some Connection drains.
 constexpr std::uintptr_t kDrainTimer = 3;
+// A TLS handshake not done in this time fails ("handshake timed out"), so that a peer that
+// sends half a hello, or never answers, does not hold a Connection for as long as it likes.
+constexpr std::int32_t kDefaultTlsHandshakeTimeoutMs = 30000;
 
 class RelayEngine final : public platform::MessageTarget {
 public:
@@ -69,6 +72,8 @@ public:
     std::string TlsKeyFile;
     std::string TlsStateDir;
     bool TlsVerify = false;
+    // Tunable for tests; kDefaultTlsHandshakeTimeoutMs otherwise. Read as each session begins.
+    std::int32_t TlsHandshakeTimeoutMs = kDefaultTlsHandshakeTimeoutMs;
     // Tunable for tests and benchmarks; kDefaultHighWaterMark otherwise.
     std::int32_t HighWaterMark = kDefaultHighWaterMark;
     // Tunable for tests; kDefaultDrainTimeoutMs otherwise. Read whenever the drain timer is set.

@@ -65,6 +65,7 @@ bool RelayEngine::PrepareTls(const std::string& remoteHost) {
 
 bool RelayEngine::AttachClientTls(Connection& c) {
     platform::TlsSessionOptions options;
+    options.handshakeTimeoutMs = TlsHandshakeTimeoutMs;
     if (Tls == TlsMode::Both) {
         options.alpnPartner = c.serverSocket;  // the Client's hello waits for the Server's choice
     }
@@ -83,6 +84,7 @@ bool RelayEngine::AttachServerTls(Connection& c) {
     platform::TlsSessionOptions options;
     options.serverName = tlsServerName_;
     options.verifyHost = tlsVerifyHost_;
+    options.handshakeTimeoutMs = TlsHandshakeTimeoutMs;
     if (Tls == TlsMode::Both) {
         options.alpnPartner = c.clientSocket;  // offers what the Client offered
     }

@@ -454,6 +454,39 @@ TEST_F(RelayTlsTest, AFailureAfterTheHandshakeIsLoggedWithItsReason) {
         << ::testing::PrintToString(Unnumbered());
 }
 
+// A handshake not done in time ends its Connection as a failed one does: a Client that sent
+// half a hello, a Server that never answers.
+TEST_F(RelayTlsTest, AHandshakeNotDoneInTimeFails) {
+    struct Case {
+        TlsMode mode;
+        const char* line;
+    };
+    const Case cases[] = {{TlsMode::Client, "TLS with Client failed: handshake timed out"},
+                          {TlsMode::Server, "TLS with Server failed: handshake timed out"}};
+    engine->TlsHandshakeTimeoutMs = 300;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.line);
+        logView.lines.clear();
+        ASSERT_TRUE(StartTls(k.mode, "127.0.0.1", serverPort));
+        const int client = ConnectPeer(engine->LocalPortNumber);
+        ASSERT_GE(client, 0);
+        const int server = AcceptPeer(serverListen, 10000);
+        ASSERT_GE(server, 0);
+        if (k.mode == TlsMode::Client) {
+            EXPECT_TRUE(
+                SendPeer(client, std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03", 10)));
+        }
+        std::string got;
+        EXPECT_TRUE(WaitPeerClosed(client, got, 10000));
+        EXPECT_EQ(got, "");
+        ClosePeer(client);
+        ClosePeer(server);
+        ExpectAllEnded();
+        EXPECT_TRUE(HasLine(k.line)) << ::testing::PrintToString(Unnumbered());
+        engine->StopRelay();
+    }
+}
+
 TEST_F(RelayTlsTest, SixtyFourMebibytesThroughBothArriveWhole) {
     std::string content(64u << 20, '\0');
     std::mt19937_64 random(2026);

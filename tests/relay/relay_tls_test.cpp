@@ -30,15 +30,10 @@ using corvane::test::WaitListening;
 // stays in its own folder.
 class Nginx {
 public:
-    explicit Nginx(const std::string& dir) : dir_(dir) {}
+    Nginx(const std::string& dir, const platform::TlsCertificateFiles& pair)
+        : dir_(dir), pair_(pair) {}
 
     bool Start() {
-        platform::TlsCertificateFiles pair;
-        std::string reason;
-        if (!platform::EnsureSelfSignedCertificate(dir_ + "/pair", pair, reason)) {
-            ADD_FAILURE() << reason;
-            return false;
-        }
         port = FreeLoopbackPort();
         const std::string conf = dir_ + "/nginx.conf";
         std::ofstream(conf) << "daemon off; master_process off; pid " << dir_ << "/nginx.pid;\n"
@@ -51,8 +46,8 @@ public:
                             << " scgi_temp_path " << dir_ << "/tmp;\n"
                             << " server {\n  listen 127.0.0.1:" << port << " ssl;\n"
                             << "  ssl_protocols TLSv1.2 TLSv1.3;\n"
-                            << "  ssl_certificate " << pair.certFile << ";\n"
-                            << "  ssl_certificate_key " << pair.keyFile << ";\n"
+                            << "  ssl_certificate " << pair_.certFile << ";\n"
+                            << "  ssl_certificate_key " << pair_.keyFile << ";\n"
                             << "  root " << dir_ << "/www;\n }\n}\n";
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"nginx", "-p", dir_, "-c", conf, "-e", dir_ + "/error.log"});
@@ -62,6 +57,7 @@ public:
 
 private:
     std::string dir_;
+    platform::TlsCertificateFiles pair_;
     std::unique_ptr<ChildProcess> process_;
 };
 
@@ -118,6 +114,8 @@ protected:
         for (const char* sub : {"/www", "/tmp", "/state"}) {
             ::mkdir((dir + sub).c_str(), 0700);
         }
+        std::string reason;
+        ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     }
 
     bool StartTls(TlsMode mode, const std::string& host, std::uint16_t port) {
@@ -150,7 +148,7 @@ protected:
                             dir + "/out", dir + "/err");
     }
     // openssl s_server -www on port with the pair; OpensslServerAccepts waits until it listens.
-    ChildProcess OpensslServer(std::uint16_t port, const platform::TlsCertificateFiles& pair) {
+    ChildProcess OpensslServer(std::uint16_t port) {
         return ChildProcess({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
                              "-cert", pair.certFile, "-key", pair.keyFile, "-www"},
                             dir + "/s_server.out", dir + "/s_server.err");
@@ -181,10 +179,11 @@ protected:
 
     QTemporaryDir tmp;
     std::string dir;
+    platform::TlsCertificateFiles pair;  // for the TLS Servers the tests start
 };
 
 TEST_F(RelayTlsTest, CurlThroughBothToNginxGetsThePageAndTheLogFileHasThePlainRewrittenRequest) {
-    Nginx nginx(dir);
+    Nginx nginx(dir, pair);
     ASSERT_TRUE(nginx.Start());
     const std::string page = Page("page.html", "<html><body>Through TLS twice</body></html>\n");
     const std::string logFile = dir + "/log.txt";
@@ -254,13 +253,10 @@ TEST_F(RelayTlsTest, PlainClientThroughServerModeToAnOpensslServer) {
           "TLS with Server failed: certificate verify failed (self-signed certificate)",
           "Disconnected from Client"}},
     };
-    platform::TlsCertificateFiles pair;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.verify ? "verify" : "no verify");
         const std::uint16_t port = FreeLoopbackPort();
-        ChildProcess server = OpensslServer(port, pair);
+        ChildProcess server = OpensslServer(port);
         ASSERT_TRUE(OpensslServerAccepts());
         engine->TlsVerify = k.verify;
         logView.lines.clear();
@@ -290,11 +286,8 @@ TEST_F(RelayTlsTest, PlainClientThroughServerModeToAnOpensslServer) {
 // Half Close with TLS towards the Server: the Client's FIN becomes close_notify and FIN to
 // the Server, and the Server's answer still reaches the Client.
 TEST_F(RelayTlsTest, HalfCloseTowardsATlsServerSendsCloseNotifyAndTheAnswerStillArrives) {
-    platform::TlsCertificateFiles pair;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     const std::uint16_t port = FreeLoopbackPort();
-    ChildProcess server = OpensslServer(port, pair);
+    ChildProcess server = OpensslServer(port);
     ASSERT_TRUE(OpensslServerAccepts());
     engine->HalfClose = true;
     ASSERT_TRUE(StartTls(TlsMode::Server, "127.0.0.1", port));
@@ -390,9 +383,6 @@ TEST_F(RelayTlsTest, AnEndWithoutCloseNotifyIsPassedOnAsOneAndLogged) {
                           {"TLS Client's end", TlsMode::Client, false, false},
                           {"TLS Client's end while paused", TlsMode::Client, false, true},
                           {"TLS Client's end, Half Close", TlsMode::Client, true, false}};
-    platform::TlsCertificateFiles pair;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         logView.lines.clear();
@@ -496,7 +486,7 @@ TEST_F(RelayTlsTest, SixtyFourMebibytesThroughBothArriveWhole) {
     }
     Page("big.bin", content);
     content = std::string();
-    Nginx nginx(dir);
+    Nginx nginx(dir, pair);
     ASSERT_TRUE(nginx.Start());
     ASSERT_TRUE(StartTls(TlsMode::Both, "127.0.0.1", nginx.port));
     ChildProcess curl({"curl", "--insecure", "-sS", "-o", dir + "/got.bin",

@@ -1,5 +1,6 @@
 // TLS on the relay's sides, with real peers from outside: curl, openssl s_client and
-// s_server, nginx. Each is a child of the test on a loopback port, ended by its pid.
+// s_server, nginx, and a python3 peer for the ends and records those cannot make. Each is a
+// child of the test on a loopback port, ended by its pid.
 #include <sys/socket.h>
 #include <sys/stat.h>
 

@@ -163,8 +163,10 @@ private:
     void EndDraining(Connection& c);
     void SetDrainTimer(std::int64_t delayMs);
     void OnDrainTimer();
-    void FinishDisconnectServer(Connection& c);
-    void FinishDisconnectClient(Connection& c);
+    // The end of a drain: the Connection goes. reset: the drain gave up, and the peer it
+    // drained to is reset (a hard close).
+    void FinishDisconnectServer(Connection& c, bool reset = false);
+    void FinishDisconnectClient(Connection& c, bool reset = false);
     void EndConnecting(Connection& c);
     void CloseClientSocket(Connection& c);
     void CloseServerSocket(Connection& c);

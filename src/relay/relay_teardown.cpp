@@ -5,8 +5,10 @@
 // Connection stays in the list, "draining", and write notifications send the rest. It closes
 // with the usual lines once everything has gone, the remaining side fails or closes, no byte
 // has gone out for DrainTimeoutMs, or Stop. Both sockets stay open until then; what either
-// peer sends meanwhile is read and dropped. A drain that gives up drops what the socket holds
-// too and resets its peer, which would otherwise wait for bytes that no longer come.
+// peer sends meanwhile is read and dropped. The ended side's end reaches the Capture File
+// when the drain is over, behind the last byte passed on. A drain that gives up drops what
+// the socket holds too and resets its peer, which would otherwise wait for bytes that no
+// longer come.
 #include <algorithm>
 #include <chrono>
 
@@ -60,7 +62,7 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
 }
 
 void RelayEngine::DisconnectServer(Connection& c, int error) {
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, error != 0);
+    c.endedByReset = error != 0;
     if (error != 0) {
         log_.LogConnectionInform(c.number, SocketErrorText(error));
     }
@@ -84,7 +86,7 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
 }
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, error != 0);
+    c.endedByReset = error != 0;
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     if (error != 0) {
@@ -160,7 +162,7 @@ void RelayEngine::OnDrainTimer() {
 
 int RelayEngine::DrainToServer(Connection& c) {
     Channel& channel = c.clientToServer;
-    const int sent = channel.Flush(c.serverSocket);
+    const int sent = SendOn(c, channel, c.serverSocket, log::CaptureSide::Client);
     if (sent > 0) {
         AddCount(Counter::CSTransferred, csTransferred_, sent);
         AddCount(Counter::CSBuffered, csBuffered_, -sent);
@@ -175,7 +177,7 @@ int RelayEngine::DrainToServer(Connection& c) {
 
 int RelayEngine::DrainToClient(Connection& c) {
     Channel& channel = c.serverToClient;
-    const int sent = channel.Flush(c.clientSocket);
+    const int sent = SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
     if (sent > 0) {
         AddCount(Counter::SCTransferred, scTransferred_, sent);
         AddCount(Counter::SCBuffered, scBuffered_, -sent);
@@ -224,6 +226,7 @@ void CloseDrainedTo(platform::SOCKET s, bool reset) {
 
 void RelayEngine::FinishDisconnectServer(Connection& c, bool reset) {
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, reset || c.endedByReset);
     log_.LogConnectionMessage(c.number, "Disconnected from Server");
     CloseDrainedTo(c.serverSocket, reset);
     CloseServerSocket(c);
@@ -235,6 +238,7 @@ void RelayEngine::FinishDisconnectServer(Connection& c, bool reset) {
 void RelayEngine::FinishDisconnectClient(Connection& c, bool reset) {
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
     c.serverToClient.Release();
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, reset || c.endedByReset);
     CloseDrainedTo(c.clientSocket, reset);
     CloseClientSocket(c);
     CloseServerSocket(c);

@@ -189,6 +189,58 @@ TEST_F(RelayCaptureTest, ClientResetIsARst) {
     Stop();
 }
 
+// The capture shows what was passed on, not what was read: what the relay held for a slow
+// Client when it stopped, or when the Client reset, was dropped and is not in it; a reset
+// ends the conversation right behind the last byte the Client was given.
+TEST_F(RelayCaptureTest, BytesDroppedAtStopOrAtAResetAreNotInTheCapture) {
+    engine->HighWaterMark = 256 << 10;
+    std::string answer(3 << 20, '\0');
+    std::mt19937 rng(26);
+    std::generate(answer.begin(), answer.end(), [&] { return static_cast<char>(rng()); });
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "Stop");
+        if (reset) {
+            ASSERT_TRUE(log->Capture().Open(file_));
+        }
+        ASSERT_TRUE(Start("127.0.0.1", serverPort));
+        const int client = ConnectPeer(engine->LocalPortNumber, 4096);
+        peers.push_back(client);
+        const int server = AcceptPeer(serverListen);
+        ASSERT_GE(server, 0);
+        peers.push_back(server);
+        ASSERT_TRUE(SendPeer(client, "GET /"));
+        std::string request;
+        ASSERT_TRUE(ReceivePeer(server, request, 5));
+        SendUntil(server, answer, [&] {
+            const Connection* c = engine->ConnectionList();
+            return c != nullptr && c->serverReadHeld;
+        });
+        ASSERT_GT(engine->SCBuffered(), 0);
+        std::string got;
+        if (reset) {
+            ResetPeer(client);
+            peers.erase(std::find(peers.begin(), peers.end(), client));
+            ASSERT_TRUE(WaitFor([&] { return engine->ConnectionCount() == 0; }));
+            Stop();
+        } else {
+            Stop();
+            ASSERT_TRUE(WaitPeerClosed(client, got, 20000));  // what the sockets still held
+        }
+        const std::vector<Followed> streams = FollowAll(file_, 1);
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].sent[1].size(), static_cast<std::size_t>(engine->SCTransferred()));
+        EXPECT_TRUE(answer.compare(0, streams[0].sent[1].size(), streams[0].sent[1]) == 0);
+        if (reset) {
+            EXPECT_EQ(Matching("tcp.flags.reset == 1", "-T fields -e frame.number"),
+                      std::to_string(Count("frame")) + "\n");
+        } else {
+            EXPECT_TRUE(streams[0].sent[1] == got) << got.size();
+        }
+        EXPECT_EQ(Matching(std::string(kTcpFaults) + " || tcp.analysis.flags", kCheckChecksums),
+                  "");
+    }
+}
+
 TEST_F(RelayCaptureTest, FailedWriteIsLoggedOnceAndRelayingGoesOn) {
     ASSERT_TRUE(log->Capture().Open("/dev/full"));
     ASSERT_TRUE(Start("127.0.0.1", serverPort));

@@ -241,6 +241,49 @@ TEST_F(RelayCaptureTest, BytesDroppedAtStopOrAtAResetAreNotInTheCapture) {
     }
 }
 
+// With Half Close, a side's FIN is in the capture where the relay passed its end on: the
+// Client's before the answer that the Server sends only once it has seen that end.
+TEST_F(RelayCaptureTest, HalfClosedSideFinComesWhereItsEndWasPassedOn) {
+    engine->HalfClose = true;
+    ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    const std::string request(1000, 'q');
+    ASSERT_TRUE(SendPeer(client, request));
+    ASSERT_EQ(::shutdown(client, SHUT_WR), 0);
+    std::string got;
+    ASSERT_TRUE(WaitPeerClosed(server, got));
+    const std::string answer(2 << 20, 'a');
+    std::string answered;
+    ASSERT_TRUE(Exchange(server, answer, 0, client, answered, answer.size()));
+    ClosePeer(server);
+    peers.erase(std::find(peers.begin(), peers.end(), server));
+    ASSERT_TRUE(WaitPeerClosed(client, answered, 20000));
+    ASSERT_TRUE(WaitFor([&] { return engine->ConnectionCount() == 0; }));
+    Stop();
+
+    // Who sent what, in the order of the file, each run of the same kind once.
+    const std::string clientPort = std::to_string(LocalPortOf(client));
+    std::string order;
+    std::string last;
+    const std::string packets =
+        Matching("tcp.len > 0 || tcp.flags.fin == 1", "-T fields -e tcp.srcport -e tcp.len");
+    for (std::size_t at = 0, end; (end = packets.find('\n', at)) != std::string::npos;
+         at = end + 1) {
+        const std::string line = packets.substr(at, end - at);
+        const std::string kind =
+            (line.rfind(clientPort + "\t", 0) == 0 ? "Client " : "Server ") +
+            std::string(line.substr(line.find('\t')) == "\t0" ? "FIN" : "data");
+        if (kind != last) {
+            order += kind + "; ";
+            last = kind;
+        }
+    }
+    EXPECT_EQ(order, "Client data; Client FIN; Server data; Server FIN; ");
+    EXPECT_EQ(Matching(std::string(kTcpFaults) + " || tcp.analysis.flags", kCheckChecksums), "");
+}
+
 TEST_F(RelayCaptureTest, FailedWriteIsLoggedOnceAndRelayingGoesOn) {
     ASSERT_TRUE(log->Capture().Open("/dev/full"));
     ASSERT_TRUE(Start("127.0.0.1", serverPort));

@@ -160,6 +160,9 @@ private:
                bool hold);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
+    // Channel::Flush on socket `to`; what it took has been passed on, and goes to the Capture
+    // File as bytes from side `from`.
+    int SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
@@ -168,8 +171,10 @@ private:
     void EndDraining(Connection& c);
     void SetDrainTimer(std::int64_t delayMs);
     void OnDrainTimer();
-    void FinishDisconnectServer(Connection& c);
-    void FinishDisconnectClient(Connection& c);
+    // The end of a drain: the ended side's end is passed on and the Connection goes. reset:
+    // the drain gave up, and the peer it drained to is reset (a hard close).
+    void FinishDisconnectServer(Connection& c, bool reset = false);
+    void FinishDisconnectClient(Connection& c, bool reset = false);
     void EndConnecting(Connection& c);
     void CloseClientSocket(Connection& c);
     void CloseServerSocket(Connection& c);

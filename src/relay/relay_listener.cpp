@@ -280,9 +280,8 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
     }
     platform::SocketAddress server = remoteAddress_;
     server.port = platform::htons(RemotePortNumber);
-    log_.Capture().Connected(c.capture, c.clientAddress, server, c.clientToServer.data,
-                             c.clientToServer.length);
-    SendToServer(c);
+    log_.Capture().Connected(c.capture, c.clientAddress, server);
+    SendToServer(c);  // what the Client sent meanwhile goes to the capture as it goes out
 }
 
 // Ends a Connection whose connect failed or that got no Server-to-Client storage.

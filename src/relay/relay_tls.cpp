@@ -3,6 +3,7 @@
 // (the Client's as soon as it is accepted, the Server's once its connect has completed),
 // and logs each handshake's outcome. Everything else (reading, sending, counting, the
 // rewrite, the dumps, pausing) sees only the plain bytes. With Tls None nothing here runs.
+#include <cstdio>
 #include <string>
 
 #include "log/traffic_log.h"
@@ -25,11 +26,17 @@ bool RelayEngine::PrepareTls(const std::string& remoteHost) {
     if (ClientTls()) {
         platform::TlsCertificateFiles files{TlsCertFile, TlsKeyFile};
         std::string reason;
+        bool remade = false;
         if (files.certFile.empty() &&
-            !platform::EnsureSelfSignedCertificate(TlsStateDir, files, reason)) {
+            !platform::EnsureSelfSignedCertificate(TlsStateDir, files, reason, &remade)) {
             log_.LogError(
                 ("Could not make TLS certificate in " + TlsStateDir + ": " + reason).c_str());
             return false;
+        }
+        if (remade) {
+            log_.LogInform(("TLS certificate and key in " + TlsStateDir +
+                            " did not belong together: made a new pair")
+                               .c_str());
         }
         tlsForClients_ = platform::TlsContext::ForServer(files.certFile, files.keyFile, failure);
         if (tlsForClients_ == nullptr) {
@@ -45,6 +52,16 @@ bool RelayEngine::PrepareTls(const std::string& remoteHost) {
         log_.LogInform(("TLS certificate: " + files.certFile +
                         (fingerprint.empty() ? std::string() : ", SHA-256 " + fingerprint))
                            .c_str());
+        // The key is read from the certificate's file when no file of its own is given.
+        const std::string& keyFile = files.keyFile.empty() ? files.certFile : files.keyFile;
+        unsigned mode = 0;
+        if (platform::OthersCanRead(keyFile, mode)) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "%04o", mode);
+            log_.LogInform(
+                ("TLS key " + keyFile + " can be read by other users (mode " + octal + ")")
+                    .c_str());
+        }
     }
     if (ServerTls()) {
         tlsForServer_ = platform::TlsContext::ForClient(TlsVerify, failure);

@@ -46,7 +46,10 @@ void SetConnectionOptions(SOCKET s) {
 }  // namespace
 
 bool RelayEngine::BeginRelay(const std::string& remoteHost) {
-    if (!PrepareTls(remoteHost)) {
+    const bool tlsReady = tlsPrepared_ || PrepareTls(remoteHost);
+    tlsPrepared_ = false;
+    LogTlsPreparation();
+    if (!tlsReady) {
         return false;
     }
     platform::ReserveBlocks(kChannelInitialSize, kReservedChannelBlocks);

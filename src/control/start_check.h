@@ -36,9 +36,10 @@ StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view re
                                 std::string_view localPort);
 
 // Listen Address empty (every interface) or a numeric IPv4 or IPv6 address ("127.0.0.1",
-// "::1", "[::1]") that is one of this computer's: a socket can be bound to it. A name is refused,
-// and so is an address this computer does not have (or IPv6 where it has none). Checked after the
-// ports, before the Log File; needs the socket layer started.
+// "::1", "[::1]", a link-local one with its zone, "fe80::1%eth0") that is one of this
+// computer's: a socket can be bound to it. A name is refused, and so is an address this
+// computer does not have (or IPv6 where it has none). Checked after the ports, before the
+// Log File; needs the socket layer started.
 std::optional<CommandError> CheckListenAddress(std::string_view listenAddress);
 
 // Whether the Log File can be made at path, found out without changing anything there: a

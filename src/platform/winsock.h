@@ -166,6 +166,12 @@ const char* inet_ntoa(std::uint32_t address);
 int inet_pton(int af, const char* src, void* dst);
 // The reverse: dst, or nullptr when the family is unknown or size too small (WSAEFAULT).
 const char* inet_ntop(int af, const void* src, char* dst, std::size_t size);
+// A network interface's index from its name ("lo"), 0 when there is none by that name; and
+// its name from the index into a buffer of IF_NAMESIZE_ bytes (nullptr when there is none).
+// They are the zones of link-local IPv6 addresses (a SocketAddress's scopeId).
+constexpr std::size_t IF_NAMESIZE_ = 16;
+unsigned if_nametoindex(const char* name);
+char* if_indextoname(unsigned index, char* name);
 int gethostname(char* name, int namelen);
 
 // Registers the socket for the events in mask; each one arrives as the message msg at the

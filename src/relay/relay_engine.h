@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "log/log_kind.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
 #include "relay/connection.h"
@@ -99,8 +102,16 @@ public:
     std::int64_t SCBuffered() const { return scBuffered_; }
 
     // --- Commands -----------------------------------------------------------------------
-    // Takes a dotted Remote Host at once (and opens the Local Port) or starts its look-up.
-    // False when the relay cannot begin; the reason is in the log.
+    // Makes the TLS contexts of the sides that speak it (nothing to do with Tls None), so
+    // that Start can do it before it opens any file: false when the certificate or key
+    // cannot be had. The lines about them (the certificate with its fingerprint, a pair made
+    // again, a key that others can read; or the failure) wait for LogTlsPreparation, which
+    // BeginRelay calls once the Log File is open.
+    bool PrepareTls(const std::string& remoteHost);
+    void LogTlsPreparation();
+    // Logs what PrepareTls found (preparing first when nobody did since the last
+    // BeginRelay), then takes a dotted Remote Host at once (and opens the Local Port) or
+    // starts its look-up. False when the relay cannot begin; the reason is in the log.
     bool BeginRelay(const std::string& remoteHost);
     // Cancels the look-up, closes the Local Port and every Connection without sending what
     // they hold, zeroes and shows the connection count and the Buffered counters, closes the
@@ -203,8 +214,6 @@ private:
     // Connection's sockets, and the handshakes' outcomes (FD_TLS).
     bool ClientTls() const { return Tls == TlsMode::Client || Tls == TlsMode::Both; }
     bool ServerTls() const { return Tls == TlsMode::Server || Tls == TlsMode::Both; }
-    // False, with an Error line, when the certificate or key cannot be had.
-    bool PrepareTls(const std::string& remoteHost);
     // False when the session could not be attached: the Connection has then been ended.
     bool AttachClientTls(Connection& c);
     bool AttachServerTls(Connection& c);
@@ -254,6 +263,8 @@ private:
     std::unique_ptr<platform::TlsContext> tlsForServer_;
     std::string tlsServerName_;  // SNI: the Remote Host when it is a name
     std::string tlsVerifyHost_;  // the Remote Host as typed
+    bool tlsPrepared_ = false;   // PrepareTls succeeded since the last BeginRelay
+    std::vector<std::pair<log::LogKind, std::string>> tlsLines_;  // for LogTlsPreparation
 
     // The draining Connections, newest first, and whether kDrainTimer is set.
     Connection* drainingHead_ = nullptr;

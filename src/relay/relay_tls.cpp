@@ -3,8 +3,9 @@
 // (the Client's as soon as it is accepted, the Server's once its connect has completed),
 // logs each handshake's outcome and the reason of a later failure, and passes a peer's end
 // without close_notify on as such.
-// Everything else (reading, sending, counting, the rewrite, the dumps, pausing) sees only the plain
-// bytes. With Tls None nothing here runs.
+// Everything else (reading, sending, counting, the rewrite, the dumps, pausing) sees only the
+// plain bytes. With Tls None nothing here runs.
+#include <cstdio>
 #include <string>
 
 #include "log/traffic_log.h"
@@ -20,47 +21,78 @@ namespace corvane::relay {
 bool RelayEngine::PrepareTls(const std::string& remoteHost) {
     tlsForClients_.reset();
     tlsForServer_.reset();
+    tlsLines_.clear();
+    tlsPrepared_ = false;
     if (Tls == TlsMode::None) {
+        tlsPrepared_ = true;
         return true;
     }
+    const auto fail = [this](const std::string& line) {
+        tlsForClients_.reset();
+        tlsLines_.emplace_back(log::LogKind::Error, line);
+        return false;
+    };
     platform::TlsLoadFailure failure;
     if (ClientTls()) {
         platform::TlsCertificateFiles files{TlsCertFile, TlsKeyFile};
         std::string reason;
+        bool remade = false;
         if (files.certFile.empty() &&
-            !platform::EnsureSelfSignedCertificate(TlsStateDir, files, reason)) {
-            log_.LogError(
-                ("Could not make TLS certificate in " + TlsStateDir + ": " + reason).c_str());
-            return false;
+            !platform::EnsureSelfSignedCertificate(TlsStateDir, files, reason, &remade)) {
+            return fail("Could not make TLS certificate in " + TlsStateDir + ": " + reason);
+        }
+        if (remade) {
+            tlsLines_.emplace_back(log::LogKind::Inform,
+                                   "TLS certificate and key in " + TlsStateDir +
+                                       " did not belong together: made a new pair");
         }
         tlsForClients_ = platform::TlsContext::ForServer(files.certFile, files.keyFile, failure);
         if (tlsForClients_ == nullptr) {
             const std::string& file =
                 failure.keyFile && !files.keyFile.empty() ? files.keyFile : files.certFile;
-            log_.LogError((std::string(failure.keyFile ? "Could not load TLS key "
-                                                       : "Could not load TLS certificate ") +
-                           file + ": " + failure.reason)
-                              .c_str());
-            return false;
+            return fail(std::string(failure.keyFile ? "Could not load TLS key "
+                                                    : "Could not load TLS certificate ") +
+                        file + ": " + failure.reason);
         }
         const std::string fingerprint = platform::CertificateFingerprint(files.certFile, reason);
-        log_.LogInform(("TLS certificate: " + files.certFile +
-                        (fingerprint.empty() ? std::string() : ", SHA-256 " + fingerprint))
-                           .c_str());
+        tlsLines_.emplace_back(
+            log::LogKind::Inform,
+            "TLS certificate: " + files.certFile +
+                (fingerprint.empty() ? std::string() : ", SHA-256 " + fingerprint));
+        // The key is read from the certificate's file when no file of its own is given.
+        const std::string& keyFile = files.keyFile.empty() ? files.certFile : files.keyFile;
+        unsigned mode = 0;
+        if (platform::OthersCanRead(keyFile, mode)) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "%04o", mode);
+            tlsLines_.emplace_back(
+                log::LogKind::Inform,
+                "TLS key " + keyFile + " can be read by other users (mode " + octal + ")");
+        }
     }
     if (ServerTls()) {
         tlsForServer_ = platform::TlsContext::ForClient(TlsVerify, failure);
         if (tlsForServer_ == nullptr) {
-            tlsForClients_.reset();
-            log_.LogError(("Could not set up TLS: " + failure.reason).c_str());
-            return false;
+            return fail("Could not set up TLS: " + failure.reason);
         }
         platform::SocketAddress address;
         const bool isAddress = ParseAddress(remoteHost, address);
         tlsServerName_ = isAddress ? std::string() : remoteHost;
         tlsVerifyHost_ = remoteHost;
     }
+    tlsPrepared_ = true;
     return true;
+}
+
+void RelayEngine::LogTlsPreparation() {
+    for (const auto& [kind, line] : tlsLines_) {
+        if (kind == log::LogKind::Error) {
+            log_.LogError(line.c_str());
+        } else {
+            log_.LogInform(line.c_str());
+        }
+    }
+    tlsLines_.clear();
 }
 
 bool RelayEngine::AttachClientTls(Connection& c) {

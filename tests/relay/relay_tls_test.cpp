@@ -4,16 +4,21 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/tls_certificate.h"
+#include "platform/tls_context.h"
 #include "relay_test_support.h"
 #include "support/child_process.h"
 #include "support/event_loop_wait.h"
@@ -576,6 +581,80 @@ TEST_F(RelayTlsTest, ACertificateOrKeyThatCannotBeLoadedFailsStart) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(k.expected, 0), 0u) << lines[0];
         EXPECT_GT(lines[0].size(), k.expected.size());  // OpenSSL's reason follows
+    }
+}
+
+// Four first Starts at once (threads here; the lock is the same between processes) make one
+// pair, whole, that belongs together, and leave nothing else behind.
+TEST(SelfSignedPair, FirstStartsAtOnceMakeOnePairThatBelongsTogether) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const std::string dir = tmp.path().toStdString() + "/" + std::to_string(round);
+        std::atomic<bool> go{false};
+        std::atomic<int> made{0};
+        std::vector<std::thread> starts;
+        for (int i = 0; i < 4; ++i) {
+            starts.emplace_back([&] {
+                while (!go) {
+                }
+                platform::TlsCertificateFiles files;
+                std::string reason;
+                made += platform::EnsureSelfSignedCertificate(dir, files, reason) ? 1 : 0;
+            });
+        }
+        go = true;
+        for (std::thread& t : starts) {
+            t.join();
+        }
+        EXPECT_EQ(made, 4);
+        platform::TlsLoadFailure failure;
+        EXPECT_NE(
+            platform::TlsContext::ForServer(dir + "/" + platform::kSelfSignedCertName,
+                                            dir + "/" + platform::kSelfSignedKeyName, failure),
+            nullptr)
+            << failure.reason;
+        EXPECT_EQ(QDir(QString::fromStdString(dir)).entryList(QDir::Files).size(), 3);
+    }
+}
+
+// A pair whose key belongs to another certificate (two first Starts at once could leave one)
+// is made again, with a line that says so, instead of failing every Start from then on.
+TEST_F(RelayTlsTest, ASelfSignedPairThatDoesNotBelongTogetherIsMadeAgain) {
+    platform::TlsCertificateFiles state;
+    platform::TlsCertificateFiles other;
+    std::string reason;
+    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/state", state, reason));
+    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/other", other, reason));
+    ASSERT_EQ(::rename(other.keyFile.c_str(), state.keyFile.c_str()), 0);
+    ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+    const auto lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "TLS certificate and key in " + dir +
+                            "/state did not belong together: made a new pair");
+    EXPECT_EQ(lines[1].rfind("TLS certificate: " + state.certFile, 0), 0u) << lines[1];
+}
+
+// A key file that group or others can read is named once at Start; a private one is not.
+TEST_F(RelayTlsTest, AKeyThatOthersCanReadIsNamedOnceAtStart) {
+    platform::TlsCertificateFiles own;
+    std::string reason;
+    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/own", own, reason));
+    engine->TlsCertFile = own.certFile;
+    engine->TlsKeyFile = own.keyFile;
+    for (const mode_t mode : {0600, 0640, 0604}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(own.keyFile.c_str(), mode), 0);
+        logView.lines.clear();
+        ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+        const std::string warning =
+            "TLS key " + own.keyFile + " can be read by other users (mode " + octal + ")";
+        const auto lines = Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), warning), mode == 0600 ? 0 : 1);
+        engine->StopRelay();
     }
 }
 

@@ -130,6 +130,13 @@ protected:
         engine->SetRemoteTexts(host, std::to_string(port));
         return Start(host, port);
     }
+    // A self-signed pair made in the folder sub of the test's directory.
+    platform::TlsCertificateFiles Pair(const std::string& sub) {
+        platform::TlsCertificateFiles pair;
+        std::string reason;
+        EXPECT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/" + sub, pair, reason)) << reason;
+        return pair;
+    }
     std::string Page(const std::string& name, const std::string& content) {
         std::ofstream(dir + "/www/" + name, std::ios::binary) << content;
         return content;
@@ -555,11 +562,8 @@ TEST_F(RelayTlsTest, TheSelfSignedPairIsMadeOnceAndReused) {
 }
 
 TEST_F(RelayTlsTest, ACertificateOrKeyThatCannotBeLoadedFailsStart) {
-    platform::TlsCertificateFiles one;
-    platform::TlsCertificateFiles other;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/one", one, reason));
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/other", other, reason));
+    const platform::TlsCertificateFiles one = Pair("one");
+    const platform::TlsCertificateFiles other = Pair("other");
     const std::string notPem = dir + "/not.pem";
     std::ofstream(notPem) << "not a certificate\n";
     struct Case {
@@ -622,11 +626,8 @@ TEST(SelfSignedPair, FirstStartsAtOnceMakeOnePairThatBelongsTogether) {
 // A pair whose key belongs to another certificate (two first Starts at once could leave one)
 // is made again, with a line that says so, instead of failing every Start from then on.
 TEST_F(RelayTlsTest, ASelfSignedPairThatDoesNotBelongTogetherIsMadeAgain) {
-    platform::TlsCertificateFiles state;
-    platform::TlsCertificateFiles other;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/state", state, reason));
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/other", other, reason));
+    const platform::TlsCertificateFiles state = Pair("state");
+    const platform::TlsCertificateFiles other = Pair("other");
     ASSERT_EQ(::rename(other.keyFile.c_str(), state.keyFile.c_str()), 0);
     ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
     const auto lines = Lines();
@@ -638,9 +639,7 @@ TEST_F(RelayTlsTest, ASelfSignedPairThatDoesNotBelongTogetherIsMadeAgain) {
 
 // A key file that group or others can read is named once at Start; a private one is not.
 TEST_F(RelayTlsTest, AKeyThatOthersCanReadIsNamedOnceAtStart) {
-    platform::TlsCertificateFiles own;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/own", own, reason));
+    const platform::TlsCertificateFiles own = Pair("own");
     engine->TlsCertFile = own.certFile;
     engine->TlsKeyFile = own.keyFile;
     for (const mode_t mode : {0600, 0640, 0604}) {

@@ -44,10 +44,12 @@ int WSACleanup() {
         return SOCKET_ERROR;
     }
     if (detail::startCount == 1) {
+        // Closed as the program would close them; those that then linger get a moment to
+        // hand what they hold to the kernel, which delivers it after the program has gone.
         for (int fd : detail::Sockets().OpenDescriptors()) {
             closesocket(fd);
-            detail::EndLinger(fd);  // what a lingering socket still holds is dropped
         }
+        detail::EndAllLingering(detail::kEndLingerMilliseconds);
         detail::CancelAllLookups();
     }
     --detail::startCount;

@@ -1,5 +1,6 @@
 #include "platform/write_behind.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -8,7 +9,9 @@
 #include <QAbstractEventDispatcher>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -270,6 +273,43 @@ void EndLinger(int fd) {
     if (const SocketState* st = Sockets().FindAny(fd);
         st != nullptr && st->phase == Phase::kLingering) {
         FinishLinger(fd);
+    }
+}
+
+namespace {
+constexpr long long kEndLingerStepMilliseconds = 5;
+}  // namespace
+
+void EndAllLingering(int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<pollfd> waiting;
+    for (;;) {
+        waiting.clear();
+        for (int fd : Sockets().OpenDescriptors()) {
+            SocketState* st = Sockets().FindAny(fd);
+            if (st == nullptr || st->phase != Phase::kLingering) {
+                continue;
+            }
+            if (st->tls != nullptr ? TlsWriteLingering(fd, *st) : WriteHeld(fd, *st)) {
+                FinishLinger(fd);
+            } else {
+                waiting.push_back(pollfd{fd, POLLOUT, 0});
+            }
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (waiting.empty() || left <= 0) {
+            break;
+        }
+        // POLLOUT waits for a good part of the kernel's buffer to be free, while held bytes go
+        // in as soon as any room is: the writes are tried every few milliseconds as well. A
+        // failed or hung-up connection wakes the wait; its write then fails and ends it.
+        ::poll(waiting.data(), waiting.size(),
+               static_cast<int>(std::min<long long>(left, kEndLingerStepMilliseconds)));
+    }
+    for (const pollfd& p : waiting) {
+        EndLinger(p.fd);  // what it still holds is dropped
     }
 }
 

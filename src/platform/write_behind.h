@@ -16,9 +16,10 @@
 // free, as for any send that would block. A write of held bytes that fails drops them (the
 // connection is broken, as it would be for the kernel's own buffer) and the next send reports
 // the failure. A socket closed while its block holds bytes stays open in the background until
-// they are out, the connection fails, or kLingerSeconds pass; the program
-// sees it closed at once. Nothing is ever joined into more than one block per socket, and at
-// most 256 blocks are out at once; beyond that, sends are direct.
+// they are out, the connection fails, or kLingerSeconds pass (when the layer ends, at most
+// kEndLingerMilliseconds more); the program sees it closed at once. Nothing is ever joined into
+// more than one block per socket, and at most 256 blocks are out at once; beyond that, sends are
+// direct.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,9 @@
 namespace corvane::platform::detail {
 
 constexpr int kLingerSeconds = 60;
+// How long the layer's end waits, in all, for lingering sockets to hand what they hold to
+// the kernel, which delivers it after the program has gone.
+constexpr int kEndLingerMilliseconds = 1000;
 
 // The send call's work: the bytes taken (all of them when joined), or -1 with error set to
 // the errno of the refusal.
@@ -61,5 +65,8 @@ void Linger(int fd, SocketState& st);
 void OnLingeringEdge(int fd, SocketState& st, std::uint32_t events);
 // Closes a lingering socket at once (the layer is shutting down); harmless for any other.
 void EndLinger(int fd);
+// The layer's end: waits up to timeoutMs, for all of them together, while lingering sockets
+// hand what they hold to the kernel, then closes every one still lingering.
+void EndAllLingering(int timeoutMs);
 
 }  // namespace corvane::platform::detail

@@ -4,11 +4,13 @@
 // socket closed with bytes still held delivers them before its end.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/messages.h"
@@ -278,6 +280,34 @@ TEST_F(JoinedSendsTest, SocketClosedWithHeldBytesDeliversThemThenEndsAndLetsGo) 
     ASSERT_TRUE(ReadToEnd(peer, got));
     EXPECT_TRUE(got == taken) << got.size() << " of " << taken.size();
     EXPECT_TRUE(WaitFor([&] { return OpenDescriptorCount() == descriptors - 1; }));
+}
+
+// The layer's end (the program's) gives a socket that lingers a moment to hand what it holds
+// to the kernel: a peer that reads on still gets every byte it was said to have sent.
+TEST_F(JoinedSendsTest, HeldBytesOfAClosedSocketOutliveTheLayersEnd) {
+    int peer = -1;
+    SOCKET s = Accept(peer);
+    ASSERT_NE(s, INVALID_SOCKET);
+    const std::string bytes = Pattern(32 << 20, 6);
+    std::string taken;
+    ASSERT_EQ(SendUntilFull(s, bytes, 8192, taken), WSAEWOULDBLOCK);
+    pass_.Run([&] { EXPECT_EQ(closesocket(s), 0); });
+    std::string got;
+    std::thread reader([&] {
+        char buf[65536];
+        pollfd p{peer, POLLIN, 0};
+        for (int waits = 0; waits < 200 && ::poll(&p, 1, 50) >= 0; ++waits) {
+            const ssize_t n = ::recv(peer, buf, sizeof buf, MSG_DONTWAIT);
+            if (n == 0) {
+                return;
+            }
+            got.append(buf, static_cast<std::size_t>(n > 0 ? n : 0));
+        }
+    });
+    WSACleanup();
+    reader.join();
+    ASSERT_EQ(WSAStartup(0x0101), 0);  // as the fixture's end expects
+    EXPECT_TRUE(got == taken) << got.size() << " of " << taken.size();
 }
 
 TEST_F(JoinedSendsTest, LingeringSocketLetsGoWhenItsPeerResets) {

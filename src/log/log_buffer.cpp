@@ -129,9 +129,35 @@ std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     return view_->DeleteFirstLinesDownTo(BufferSize - length);
 }
 
+void TrafficLog::SkipHiddenEntries() {
+    // Once the queue has drained, the view at a cap holds the last lines whose total fits in
+    // it, or the last run whole when that alone is longer. An entry followed by more than
+    // BufferSize - 2 queued characters can keep none of its lines (the last alone is at least
+    // CR LF), nor can anything before it (the view's lines, a mark), unless it belongs to the
+    // last run, which goes in whole. So freeing it leaves the drained view as it would have
+    // been, and a slice inserts at most about BufferSize plus the last run, however long the
+    // queue. A raised cap while lines wait still shows what the unbounded queue would: the
+    // entries go only when a slice is about to insert them at the present Size.
+    if (!BoundPending || BufferSize < 0 || paused_) {
+        return;
+    }
+    const std::int64_t keep = static_cast<std::int64_t>(BufferSize) - 2;
+    bool skipped = false;
+    while (pending_.head != nullptr && pendingCharacters_ > lastRunCharacters_ &&
+           pendingCharacters_ - pending_.head->length > keep) {
+        FreeEntry(PopHead());
+        skipped = true;
+    }
+    if (skipped) {
+        droppedLines_ = 0;  // its mark would have been trimmed too
+    }
+}
+
 bool TrafficLog::MoveSlice(std::chrono::steady_clock::time_point start) {
     // The budget is looked at between runs, so a slice is about kLogSliceBudget of work plus
-    // one run; each run is still one insertion in one colour.
+    // one run; each run is still one insertion in one colour. Nothing is queued during a
+    // slice, so what the Size hides is freed once, before it.
+    SkipHiddenEntries();
     bool moved = false;
     auto now = start;
     while (FlushLogRun()) {

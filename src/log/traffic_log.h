@@ -71,8 +71,9 @@ public:
     std::uint32_t Detail = kDetailHigh;
     std::int32_t BufferSize = kBufferSize32KB;
     // The oldest queued entries that no Size could show once the queue has drained are
-    // dropped (kPendingBound, kPendingBoundUnlimited). Tests turn it off to compare with the
-    // unbounded queue.
+    // dropped (kPendingBound, kPendingBoundUnlimited), and a slice at a cap frees, without
+    // showing them, the entries that the present Size would trim before the queue has drained
+    // (SkipHiddenEntries). Tests turn it off to compare with the unbounded queue.
     bool BoundPending = true;
     // Every line that is not of kind Data begins with the local time at which it was logged
     // ("HH:MM:SS.mmm "), in the Log File and in the entry. Takes effect with the next line.
@@ -188,6 +189,10 @@ private:
     void Enqueue(LogEntry* entry);
     void EnqueueChain(LogChain& chain);
     void BoundPendingLog();
+    // At a cap, frees the head entries that the runs behind them would trim from the view
+    // before the queue has drained; the drained view is the same, and the slice's work is
+    // bounded by BufferSize instead of the queue. No mark: the view shows the newest text.
+    void SkipHiddenEntries();
     // FlushLogRun until the queue is empty or kLogSliceBudget is spent since `start`; true
     // when it moved a run. The slice timer runs afterwards exactly when entries remain and
     // kLogTickWork has not passed since the tick began.
@@ -201,11 +206,16 @@ private:
     // Frees the head entry on the bound's behalf, counting its lines for the mark.
     void DropHead();
     LogEntry* PopHead();
+    // Counts `entry`, about to be queued behind `before` (null: the queue is empty), into
+    // lastRunCharacters_.
+    void CountIntoLastRun(const LogEntry* before, const LogEntry& entry);
     bool AdmitsData() const { return kDetailHigh <= Detail; }
     void LogNumbered(int number, const char* text, LogKind kind);
 
     LogChain pending_;
     std::int64_t pendingCharacters_ = 0;
+    // Characters of the last run: the entries at the end of the queue of the tail's colour.
+    std::int64_t lastRunCharacters_ = 0;
     std::int64_t droppedLines_ = 0;
     // Whether a Log File was open when those lines were dropped.
     bool droppedInFile_ = false;

@@ -108,6 +108,23 @@ TEST_F(LogBuffer, MakeRoomAtTheExactFit) {
     }
 }
 
+// What the runs behind it would trim before the queue has drained is never inserted; a line
+// that just fits is. Size 100: a 2-character line, then 98 or 99 characters in other colours.
+TEST_F(LogBuffer, ASliceInsertsOnlyWhatTheCapCanShow) {
+    log.BufferSize = 100;
+    for (const auto& [following, runs, shown] :
+         {std::tuple{98, 3u, 100u}, std::tuple{99, 2u, 99u}}) {
+        log.ClearLogBuffer();
+        view.runs.clear();
+        log.LogError("");
+        log.LogMessage(LineOf(following - 3).c_str());
+        log.LogInform("x");
+        log.OnLogTimer();
+        EXPECT_EQ(view.runs.size(), runs) << following;
+        EXPECT_EQ(view.text.size(), shown) << following;
+    }
+}
+
 TEST_F(LogBuffer, RunLongerThanTheCapEmptiesTheViewAndGoesInWhole) {
     log.LogMessage("old line");
     log.OnLogTimer();

@@ -110,6 +110,7 @@ void TrafficLog::DiscardPendingLog() {
     pendingCharacters_ = 0;
     lastRunCharacters_ = 0;
     droppedLines_ = 0;
+    dropped_ = false;
 }
 
 void TrafficLog::Enqueue(LogEntry* entry) {
@@ -161,6 +162,7 @@ void TrafficLog::DropHead() {
     const std::string_view text = head->View();
     droppedInFile_ = (droppedLines_ == 0 || droppedInFile_) && file_.IsOpen();
     droppedLines_ += std::count(text.begin(), text.end(), '\n');
+    dropped_ = true;
     FreeEntry(head);
 }
 

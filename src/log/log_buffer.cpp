@@ -170,12 +170,13 @@ bool TrafficLog::MoveSlice(std::chrono::steady_clock::time_point start) {
         }
     }
     if (moved && HasPending() && now - tickStart_ < kLogTickWork) {
-        // Behind a relay that outruns the view, the next slice waits as long as this one
-        // took: the relay keeps at least half of the event thread.
+        // Behind a relay that outruns the view, the next slice waits kLogBehindPause times as
+        // long as this one took: the relay keeps most of the event thread.
         const bool behind = behindAtTick_ || dropped_;
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(now - start);
-        StartSliceTimer(
-            behind ? std::max<platform::UINT>(1, static_cast<platform::UINT>(took.count())) : 0);
+        StartSliceTimer(behind ? std::max<platform::UINT>(
+                                     1, static_cast<platform::UINT>(kLogBehindPause * took.count()))
+                               : 0);
     } else {
         StopSliceTimer();
     }

@@ -46,12 +46,14 @@ constexpr std::int64_t kPendingBoundUnlimited = 16 * 1024 * 1024;
 // or kLogTickWork has passed since the tick: the rest of the 200 ms belongs to the relay.
 // While the view keeps up they follow at once. When entries were dropped since the previous
 // tick began (the bound, or a slice at a cap skipping what it would trim), the relay
-// produces more than the view can take: each further slice then waits as long as the one
-// before took, so that the relay keeps at least half of the event thread in a flood. The
-// first tick after a period without drops slices at once again.
+// produces more than the view can take: each further slice then waits kLogBehindPause times
+// as long as the one before took, so that the relay keeps most of the event thread in a flood
+// (painting the inserted text comes on top of the slices' own time). The first tick after a
+// period without drops slices at once again.
 constexpr std::chrono::milliseconds kLogSliceBudget{20};
 constexpr std::chrono::milliseconds kLogTickWork{150};
 constexpr std::uintptr_t kLogSliceTimerId = 2;
+constexpr int kLogBehindPause = 3;
 
 // A numbered line is composed in a buffer of this size: at most 79 characters.
 constexpr int kConnectionLineBuffer = 80;
@@ -204,8 +206,8 @@ private:
     void SkipHiddenEntries();
     // FlushLogRun until the queue is empty or kLogSliceBudget is spent since `start`; true
     // when it moved a run. The slice timer runs afterwards exactly when entries remain and
-    // kLogTickWork has not passed since the tick began; at once, or after a pause as long as
-    // this slice when anything was dropped since the previous tick began.
+    // kLogTickWork has not passed since the tick began; at once, or after kLogBehindPause
+    // times this slice's length when anything was dropped since the previous tick began.
     bool MoveSlice(std::chrono::steady_clock::time_point start);
     void StartSliceTimer(platform::UINT pauseMs);
     void StopSliceTimer();

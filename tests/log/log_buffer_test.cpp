@@ -130,8 +130,8 @@ TEST_F(LogBuffer, ASliceInsertsOnlyWhatTheCapCanShow) {
 }
 
 // Further slices follow at once while the view keeps up; once anything was dropped since the
-// previous tick began, each waits as long as the slice before took. A clock that advances
-// 8 ms at each reading: three runs, 24 ms, a slice.
+// previous tick began, each waits kLogBehindPause times as long as the slice before took. A
+// clock that advances 8 ms at each reading: three runs, 24 ms, a slice.
 TEST_F(LogBuffer, SlicesBehindAFloodLeaveTheRelayAsMuchTimeAsTheyTake) {
     auto readings = std::make_shared<int>(0);
     log.TickClock = [readings] {
@@ -151,7 +151,8 @@ TEST_F(LogBuffer, SlicesBehindAFloodLeaveTheRelayAsMuchTimeAsTheyTake) {
     log.BufferSize = 300;
     queue(100);
     // Skipped at this tick, then dropped since the previous one began, then a quiet period.
-    for (const unsigned pause : {24u, 24u, 0u}) {
+    constexpr unsigned kBehind = 24 * kLogBehindPause;
+    for (const unsigned pause : {kBehind, kBehind, 0u}) {
         log.OnLogTimer();
         ASSERT_TRUE(log.HasPending());
         EXPECT_TRUE(log.SliceTimerRunning());

@@ -1,5 +1,6 @@
 // The Log Buffer logic: moving runs of PendingLog into the view, the size cap, the timer
 // and the Size and Detail menu commands.
+#include <algorithm>
 #include <cstring>
 
 #include "log/count_text.h"
@@ -129,9 +130,33 @@ std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     return view_->DeleteFirstLinesDownTo(BufferSize - length);
 }
 
+void TrafficLog::SkipHiddenEntries() {
+    // Once the queue has drained, the view at a cap holds the last lines whose total fits in
+    // it, or the last run whole when that alone is longer. An entry followed by more than
+    // BufferSize - 2 queued characters can keep none of its lines (the last alone is at least
+    // CR LF), nor can anything before it (the view's lines, a mark), unless it belongs to the
+    // last run, which goes in whole. So dropping it leaves the drained view as it would have
+    // been, and a slice inserts at most about BufferSize plus the last run, however long the
+    // queue. Its lines are counted for the mark like the bound's: while the queue does not
+    // drain (a flood), what the view took in earlier stays above it, and the mark says where
+    // the gap is; once it drains, the mark is trimmed with everything above it, since more
+    // than BufferSize - 2 follows it. A raised cap while lines wait still shows what the
+    // unbounded queue would: the entries go only when a slice is about to insert them.
+    if (!BoundPending || BufferSize < 0 || paused_) {
+        return;
+    }
+    const std::int64_t keep = static_cast<std::int64_t>(BufferSize) - 2;
+    while (pending_.head != nullptr && pendingCharacters_ > lastRunCharacters_ &&
+           pendingCharacters_ - pending_.head->length > keep) {
+        DropHead();
+    }
+}
+
 bool TrafficLog::MoveSlice(std::chrono::steady_clock::time_point start) {
     // The budget is looked at between runs, so a slice is about kLogSliceBudget of work plus
-    // one run; each run is still one insertion in one colour.
+    // one run; each run is still one insertion in one colour. Nothing is queued during a
+    // slice, so what the Size hides is dropped once, before it.
+    SkipHiddenEntries();
     bool moved = false;
     auto now = start;
     while (FlushLogRun()) {
@@ -145,7 +170,13 @@ bool TrafficLog::MoveSlice(std::chrono::steady_clock::time_point start) {
         }
     }
     if (moved && HasPending() && now - tickStart_ < kLogTickWork) {
-        StartSliceTimer();
+        // Behind a relay that outruns the view, the next slice waits kLogBehindPause times as
+        // long as this one took: the relay keeps most of the event thread.
+        const bool behind = behindAtTick_ || dropped_;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(now - start);
+        StartSliceTimer(behind ? std::max<platform::UINT>(
+                                     1, static_cast<platform::UINT>(kLogBehindPause * took.count()))
+                               : 0);
     } else {
         StopSliceTimer();
     }
@@ -154,6 +185,8 @@ bool TrafficLog::MoveSlice(std::chrono::steady_clock::time_point start) {
 
 void TrafficLog::OnLogTimer() {
     tickStart_ = TickClock();
+    behindAtTick_ = dropped_;
+    dropped_ = false;
     if (MoveSlice(tickStart_) && HasPending()) {
         return;
     }
@@ -181,9 +214,10 @@ void TrafficLog::StopLogTimer() {
     timerHandle_ = 0;
 }
 
-void TrafficLog::StartSliceTimer() {
-    if (!sliceTimerRunning_) {
-        sliceTimerRunning_ = platform::SetTimer(this, kLogSliceTimerId, 0) != 0;
+void TrafficLog::StartSliceTimer(platform::UINT pauseMs) {
+    if (!sliceTimerRunning_ || slicePauseMs_ != pauseMs) {
+        sliceTimerRunning_ = platform::SetTimer(this, kLogSliceTimerId, pauseMs) != 0;
+        slicePauseMs_ = pauseMs;
     }
 }
 
@@ -199,6 +233,8 @@ void TrafficLog::CatchUpView() {
     // and one run followed by a 200 ms wait would leave the view visibly behind; the slice
     // budget keeps the command's own cost to about 20 ms, and slices go on from the loop.
     tickStart_ = TickClock();
+    behindAtTick_ = false;
+    dropped_ = false;
     if (MoveSlice(tickStart_) && HasPending() && !LogTimerRunning()) {
         StartLogTimer();
     }

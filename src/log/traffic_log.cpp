@@ -108,10 +108,13 @@ void TrafficLog::LogNumbered(int number, const char* text, LogKind kind) {
 void TrafficLog::DiscardPendingLog() {
     FreeChain(pending_);
     pendingCharacters_ = 0;
+    lastRunCharacters_ = 0;
     droppedLines_ = 0;
+    dropped_ = false;
 }
 
 void TrafficLog::Enqueue(LogEntry* entry) {
+    CountIntoLastRun(pending_.tail, *entry);
     AppendEntry(pending_, entry);
     pendingCharacters_ += entry->length;
     BoundPendingLog();
@@ -124,8 +127,11 @@ void TrafficLog::EnqueueChain(LogChain& chain) {
     if (chain.Empty()) {
         return;
     }
+    const LogEntry* before = pending_.tail;
     for (const LogEntry* entry = chain.head; entry != nullptr; entry = entry->next) {
         pendingCharacters_ += entry->length;
+        CountIntoLastRun(before, *entry);
+        before = entry;
     }
     AppendChain(pending_, chain);
     BoundPendingLog();
@@ -156,6 +162,7 @@ void TrafficLog::DropHead() {
     const std::string_view text = head->View();
     droppedInFile_ = (droppedLines_ == 0 || droppedInFile_) && file_.IsOpen();
     droppedLines_ += std::count(text.begin(), text.end(), '\n');
+    dropped_ = true;
     FreeEntry(head);
 }
 
@@ -167,7 +174,17 @@ LogEntry* TrafficLog::PopHead() {
     }
     head->next = nullptr;
     pendingCharacters_ -= head->length;
+    // The last run is the end of the queue: it loses the head only when it was all of it.
+    lastRunCharacters_ = std::min(lastRunCharacters_, pendingCharacters_);
     return head;
+}
+
+void TrafficLog::CountIntoLastRun(const LogEntry* before, const LogEntry& entry) {
+    if (before != nullptr && before->colour == entry.colour) {
+        lastRunCharacters_ += entry.length;
+    } else {
+        lastRunCharacters_ = entry.length;
+    }
 }
 
 }  // namespace corvane::log

@@ -44,9 +44,16 @@ constexpr std::int64_t kPendingBoundUnlimited = 16 * 1024 * 1024;
 // A tick does one slice; while entries remain, further slices follow it on a zero-time timer
 // (timer 2, kLogSliceTimerId), the event loop running between them, until the queue is empty
 // or kLogTickWork has passed since the tick: the rest of the 200 ms belongs to the relay.
+// While the view keeps up they follow at once. When entries were dropped since the previous
+// tick began (the bound, or a slice at a cap skipping what it would trim), the relay
+// produces more than the view can take: each further slice then waits kLogBehindPause times
+// as long as the one before took, so that the relay keeps most of the event thread in a flood
+// (painting the inserted text comes on top of the slices' own time). The first tick after a
+// period without drops slices at once again.
 constexpr std::chrono::milliseconds kLogSliceBudget{20};
 constexpr std::chrono::milliseconds kLogTickWork{150};
 constexpr std::uintptr_t kLogSliceTimerId = 2;
+constexpr int kLogBehindPause = 3;
 
 // A numbered line is composed in a buffer of this size: at most 79 characters.
 constexpr int kConnectionLineBuffer = 80;
@@ -71,8 +78,9 @@ public:
     std::uint32_t Detail = kDetailHigh;
     std::int32_t BufferSize = kBufferSize32KB;
     // The oldest queued entries that no Size could show once the queue has drained are
-    // dropped (kPendingBound, kPendingBoundUnlimited). Tests turn it off to compare with the
-    // unbounded queue.
+    // dropped (kPendingBound, kPendingBoundUnlimited), and a slice at a cap frees, without
+    // showing them, the entries that the present Size would trim before the queue has drained
+    // (SkipHiddenEntries). Tests turn it off to compare with the unbounded queue.
     bool BoundPending = true;
     // Every line that is not of kind Data begins with the local time at which it was logged
     // ("HH:MM:SS.mmm "), in the Log File and in the entry. Takes effect with the next line.
@@ -137,7 +145,7 @@ public:
 
     // --- Log Buffer -----------------------------------------------------------------------
     // Moves one run (the head and the directly following entries of its colour, joined)
-    // into the view. When the bound has dropped lines since the last run, the run is first
+    // into the view. When lines were dropped since the last run, the run is first
     // the mark of that gap instead: one Error line, "(12,345 lines not shown: the view fell
     // behind; the Log File has every line)" (the last part only with a Log File open),
     // which only the view gets. False when paused or nothing is queued.
@@ -155,6 +163,9 @@ public:
     // Stops the LogTimer and the slice timer.
     void StopLogTimer();
     bool LogTimerRunning() const { return timerHandle_ != 0; }
+    bool SliceTimerRunning() const { return sliceTimerRunning_; }
+    // The slice timer's interval: 0, or the last slice's length while the view is behind.
+    platform::UINT SlicePauseMs() const { return slicePauseMs_; }
     bool HasPending() const { return !pending_.Empty(); }
     // Characters queued in PendingLog.
     std::int64_t PendingCharacters() const { return pendingCharacters_; }
@@ -162,7 +173,8 @@ public:
     std::int64_t DroppedLines() const { return droppedLines_; }
     const LogChain& Pending() const { return pending_; }
     // Resume's and Stop's catch-up, once the paused flag is cleared: one slice at once, and
-    // the timers started when that moved a run and entries remain.
+    // the timers started when that moved a run and entries remain. What was dropped before
+    // (while paused) does not slow the slices.
     void CatchUpView();
 
     // Scrolls the caret into view once Activated is set.
@@ -188,30 +200,45 @@ private:
     void Enqueue(LogEntry* entry);
     void EnqueueChain(LogChain& chain);
     void BoundPendingLog();
+    // At a cap, drops the head entries that the runs behind them would trim from the view
+    // before the queue has drained, counting their lines for the mark; the drained view is
+    // the same, and the slice's work is bounded by BufferSize instead of the queue.
+    void SkipHiddenEntries();
     // FlushLogRun until the queue is empty or kLogSliceBudget is spent since `start`; true
     // when it moved a run. The slice timer runs afterwards exactly when entries remain and
-    // kLogTickWork has not passed since the tick began.
+    // kLogTickWork has not passed since the tick began; at once, or after kLogBehindPause
+    // times this slice's length when anything was dropped since the previous tick began.
     bool MoveSlice(std::chrono::steady_clock::time_point start);
-    void StartSliceTimer();
+    void StartSliceTimer(platform::UINT pauseMs);
     void StopSliceTimer();
     // MakeRoom, the insertion in the run's colour, the scroll.
     void ShowRun(std::string_view text, Colour colour);
     // The mark of the lines the bound dropped, as a run of its own.
     void ShowDroppedMark();
-    // Frees the head entry on the bound's behalf, counting its lines for the mark.
+    // Frees the head entry on behalf of the bound or the skip, counting its lines for the mark.
     void DropHead();
     LogEntry* PopHead();
+    // Counts `entry`, about to be queued behind `before` (null: the queue is empty), into
+    // lastRunCharacters_.
+    void CountIntoLastRun(const LogEntry* before, const LogEntry& entry);
     bool AdmitsData() const { return kDetailHigh <= Detail; }
     void LogNumbered(int number, const char* text, LogKind kind);
 
     LogChain pending_;
     std::int64_t pendingCharacters_ = 0;
+    // Characters of the last run: the entries at the end of the queue of the tail's colour.
+    std::int64_t lastRunCharacters_ = 0;
     std::int64_t droppedLines_ = 0;
+    // Set whenever an entry is dropped (DropHead); each tick takes it over into behindAtTick_
+    // and clears it. While either is set, the slices leave the relay as much time as they take.
+    bool dropped_ = false;
+    bool behindAtTick_ = false;
     // Whether a Log File was open when those lines were dropped.
     bool droppedInFile_ = false;
     // When the current tick began; slices follow it until kLogTickWork has passed.
     std::chrono::steady_clock::time_point tickStart_{};
     bool sliceTimerRunning_ = false;
+    platform::UINT slicePauseMs_ = 0;
     LogFile file_;
     CaptureFile capture_;
     LogView* view_ = nullptr;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -105,6 +106,57 @@ TEST_F(LogBuffer, MakeRoomAtTheExactFit) {
         view.deletions = 0;
         EXPECT_EQ(log.MakeRoom(needed), kept) << needed;
         EXPECT_EQ(view.deletions, deletions) << needed;
+    }
+}
+
+// What the runs behind it would trim before the queue has drained is never inserted, only
+// counted for the mark; a line that just fits is inserted. Size 100: a 2-character line, then
+// 98 or 99 characters in other colours.
+TEST_F(LogBuffer, ASliceInsertsOnlyWhatTheCapCanShow) {
+    log.BufferSize = 100;
+    for (const auto& [following, first, shown] :
+         {std::tuple{98, "\r\n", 100u},
+          std::tuple{99, "(1 line not shown: the view fell behind)\r\n", 99u}}) {
+        log.ClearLogBuffer();
+        view.runs.clear();
+        log.LogError("");
+        log.LogMessage(LineOf(following - 3).c_str());
+        log.LogInform("x");
+        log.OnLogTimer();
+        ASSERT_EQ(view.runs.size(), 3u) << following;
+        EXPECT_EQ(view.runs[0].text, first) << following;
+        EXPECT_EQ(view.text.size(), shown) << following;
+    }
+}
+
+// Further slices follow at once while the view keeps up; once anything was dropped since the
+// previous tick began, each waits kLogBehindPause times as long as the slice before took. A
+// clock that advances 8 ms at each reading: three runs, 24 ms, a slice.
+TEST_F(LogBuffer, SlicesBehindAFloodLeaveTheRelayAsMuchTimeAsTheyTake) {
+    auto readings = std::make_shared<int>(0);
+    log.TickClock = [readings] {
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(8 * (*readings)++));
+    };
+    auto queue = [this](int lines) {
+        for (int i = 0; i < lines; ++i) {
+            log.AppendLogLine(("line " + std::to_string(i)).c_str(),
+                              i % 2 ? LogKind::Data : LogKind::Message, -1, 0);
+        }
+    };
+    log.BufferSize = kUnlimited;
+    queue(40);
+    log.OnLogTimer();
+    EXPECT_TRUE(log.SliceTimerRunning());
+    EXPECT_EQ(log.SlicePauseMs(), 0u);
+    log.BufferSize = 300;
+    queue(100);
+    // Skipped at this tick, then dropped since the previous one began, then a quiet period.
+    constexpr unsigned kBehind = 24 * kLogBehindPause;
+    for (const unsigned pause : {kBehind, kBehind, 0u}) {
+        log.OnLogTimer();
+        ASSERT_TRUE(log.HasPending());
+        EXPECT_TRUE(log.SliceTimerRunning());
+        EXPECT_EQ(log.SlicePauseMs(), pause);
     }
 }
 

@@ -31,7 +31,7 @@ public:
             length_ += static_cast<std::int64_t>(end - start);
             start = end;
         }
-        ++runs;
+        inserted += static_cast<std::int64_t>(run.size());
     }
     void ScrollCaretIntoView() override {}
     void Clear() override {
@@ -45,7 +45,7 @@ public:
         }
         return text;
     }
-    int runs = 0;
+    std::int64_t inserted = 0;  // characters taken in
 
 private:
     std::deque<std::pair<Colour, std::string>> lines_;
@@ -68,6 +68,15 @@ public:
                 bytes.push_back(Next() % 13 == 0 ? '\n' : static_cast<char>('a' + Next() % 26));
             }
         }
+        Dump(log, number, bytes, Next() % 2 ? kClientToServer : kServerToClient);
+        if (Next() % 50 == 0) {
+            log.LogConnectionInform(number, "Could not send data to Server");
+        }
+    }
+
+    // One block as the relay logs it: text lines, or a dump when it is not all text.
+    static void Dump(TrafficLog& log, int number, const std::string& bytes, const char* direction) {
+        const int size = static_cast<int>(bytes.size());
         LogChain lines;
         int textCount = 0;
         bool incomplete = false;
@@ -76,11 +85,7 @@ public:
             FreeChain(lines);
             textCount = 0;
         }
-        log.DumpBlock(number, lines, textCount, incomplete,
-                      Next() % 2 ? kClientToServer : kServerToClient, size, bytes.data());
-        if (Next() % 50 == 0) {
-            log.LogConnectionInform(number, "Could not send data to Server");
-        }
+        log.DumpBlock(number, lines, textCount, incomplete, direction, size, bytes.data());
     }
 
 private:
@@ -91,14 +96,20 @@ private:
     std::uint32_t state_;
 };
 
+// The burst ends with a text block of this many characters: its run is longer than the
+// smaller caps, so the view shows it whole.
+constexpr int kLastBlock = 100000;
+
 struct Outcome {
     std::string view;
     std::int64_t largestQueue = 0;
     std::int64_t largestEntry = 0;
+    std::int64_t drainInserted = 0;  // characters the view took in while draining
     int ticks = 0;
 };
 
-// Fills the view a little, then queues `blocks` blocks with no tick in between, then drains.
+// Fills the view a little, then queues `blocks` blocks and a last one of kLastBlock with no
+// tick in between, then drains.
 Outcome RunBurst(bool bounded, int blocks, std::int32_t bufferSize, bool pausedDuringBurst) {
     LineView view;
     TrafficLog log;
@@ -121,11 +132,19 @@ Outcome RunBurst(bool bounded, int blocks, std::int32_t bufferSize, bool pausedD
                 std::max<std::int64_t>(outcome.largestEntry, log.Pending().tail->length);
         }
     }
+    std::string last;
+    for (int i = 0; last.size() < kLastBlock; ++i) {
+        last += "last block, line " + std::to_string(i) + std::string(30, '.') + "\n";
+    }
+    last.resize(kLastBlock);
+    Traffic::Dump(log, 3, last, kServerToClient);
     log.SetPaused(false);
+    const std::int64_t before = view.inserted;
     while (log.HasPending() && outcome.ticks < 10000000) {
         log.OnLogTimer();
         ++outcome.ticks;
     }
+    outcome.drainInserted = view.inserted - before;
     outcome.view = view.Text();
     return outcome;
 }
@@ -139,12 +158,18 @@ TEST(PendingBound, HundredThousandBlocksStayWithinTheCapAndShowTheSameView) {
     EXPECT_EQ(bounded.view, unbounded.view);
 }
 
-TEST(PendingBound, PausedBurstAndOtherCapsGiveTheSameView) {
-    for (std::int32_t cap : {kBufferSize32KB, kBufferSize2MB, 300}) {
+// At every cap the view takes in only about what it can show (what it would trim before the
+// queue has drained is never inserted), and shows what the unbounded queue shows.
+TEST(PendingBound, PausedBurstAndEveryCapGiveTheSameViewForWorkBoundedByTheCap) {
+    for (std::int32_t cap :
+         {kBufferSize32KB, kBufferSize128KB, kBufferSize512KB, kBufferSize2MB, 300}) {
         const Outcome bounded = RunBurst(true, 40000, cap, true);
         const Outcome unbounded = RunBurst(false, 40000, cap, true);
         EXPECT_LE(bounded.largestQueue, kPendingBound + bounded.largestEntry) << cap;
         EXPECT_EQ(bounded.view, unbounded.view) << cap;
+        // The last run goes in whole, its line ends counted as CR LF.
+        EXPECT_LE(bounded.drainInserted, cap + kLastBlock + kLastBlock / 10) << cap;
+        EXPECT_GT(unbounded.drainInserted, 2 * kPendingBound) << cap;
     }
 }
 

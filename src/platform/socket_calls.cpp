@@ -316,6 +316,13 @@ int closesocket(SOCKET s) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
+    if (st.hardClose) {
+        // SO_LINGER is {1, 0} in the kernel too: the close resets, and what the socket still
+        // holds (joined sends, a TLS session's records) goes with it.
+        detail::NoteClose(s);
+        ::close(s);
+        return 0;
+    }
     if (st.tls != nullptr) {
         detail::TlsBeforeClose(s, st);  // close_notify; what it still holds lingers below
     }
@@ -375,6 +382,19 @@ int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen)
     }
     if (level == SOL_SOCKET_ && optname == SO_DONTLINGER) {
         // Either value leaves the close graceful with the system's defaults: nothing to set.
+        return 0;
+    }
+    if (level == SOL_SOCKET_ && optname == SO_LINGER_) {
+        const auto* value = static_cast<const linger_*>(optval);
+        if (value->l_onoff != 0 && value->l_linger != 0) {
+            WSASetLastError(WSAEINVAL);
+            return SOCKET_ERROR;
+        }
+        const ::linger kernel{value->l_onoff != 0 ? 1 : 0, 0};
+        if (::setsockopt(s, SOL_SOCKET, SO_LINGER, &kernel, sizeof kernel) < 0) {
+            return Fail(errno);
+        }
+        Sockets().Find(s)->hardClose = value->l_onoff != 0;
         return 0;
     }
     if (level == IPPROTO_IPV6_ && optname == IPV6_V6ONLY_) {

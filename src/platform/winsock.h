@@ -25,6 +25,7 @@ constexpr std::uint32_t INADDR_NONE_ = 0xFFFFFFFFu;
 // Socket options (levels and names as the relay passes them; mapped to Linux's).
 constexpr int SOL_SOCKET_ = 0xFFFF;
 constexpr int SO_DONTLINGER = ~0x0080;
+constexpr int SO_LINGER_ = 0x0080;
 constexpr int IPPROTO_TCP_ = 6;
 constexpr int TCP_NODELAY_ = 1;
 constexpr int IPPROTO_IPV6_ = 41;
@@ -134,6 +135,13 @@ int closesocket(SOCKET s);
 // on Linux is a plain graceful close: SO_LINGER stays off, never a zero interval) and
 // IPPROTO_TCP_/TCP_NODELAY_; any other option fails with WSAENOPROTOOPT.
 // IPPROTO_IPV6_/IPV6_V6ONLY_ too (on an IPv6 socket: 0 lets it take IPv4 peers as well).
+// SOL_SOCKET_/SO_LINGER_ with a linger_ of {1, 0} asks for the hard close: closesocket then
+// resets the connection at once (RST), dropping what is still held for the peer, with no
+// TLS close_notify; {0, any} takes that back. Another interval fails with WSAEINVAL.
+struct linger_ {
+    std::uint16_t l_onoff;
+    std::uint16_t l_linger;
+};
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 // Ends the sending side (SD_SEND), the receiving side or both. Ending the sending side sends
 // FIN after every byte handed over before, joined sends included (write_behind.h): while the

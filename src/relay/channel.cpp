@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "relay/conditions/release_marks.h"
 
 namespace corvane::relay {
 
@@ -36,10 +37,10 @@ int Channel::Receive(platform::SOCKET s) {
     return n;
 }
 
-int Channel::SendAll(platform::SOCKET s) const {
+int Channel::SendAll(platform::SOCKET s, std::int32_t count) const {
     std::int32_t sent = 0;
-    while (sent < length) {
-        const int n = platform::send(s, data + sent, length - sent, 0);
+    while (sent < count) {
+        const int n = platform::send(s, data + sent, count - sent, 0);
         if (n < 0) {
             if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
                 break;
@@ -54,14 +55,17 @@ int Channel::SendAll(platform::SOCKET s) const {
 void Channel::Consume(std::int32_t count) {
     std::memmove(data, data + count, static_cast<std::size_t>(length - count));
     length -= count;
+    if (marks != nullptr) {
+        marks->Consumed(count);
+    }
     if (capacity - length > kChannelTrimThreshold) {
         // Always a shrink; when it fails the larger block simply stays in use.
         Resize(length / kChannelGrowthStep * kChannelGrowthStep + kChannelInitialSize);
     }
 }
 
-int Channel::Flush(platform::SOCKET s) {
-    const int sent = SendAll(s);
+int Channel::Flush(platform::SOCKET s, std::int32_t count) {
+    const int sent = SendAll(s, count);
     if (sent >= 1) {
         Consume(sent);
     }
@@ -73,6 +77,9 @@ void Channel::Release() {
     data = nullptr;
     capacity = 0;
     length = 0;
+    if (marks != nullptr) {
+        marks->Clear();
+    }
 }
 
 }  // namespace corvane::relay

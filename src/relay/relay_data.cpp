@@ -169,6 +169,9 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
         c.capture,
         &channel == &c.clientToServer ? log::CaptureSide::Client : log::CaptureSide::Server,
         channel.data + before, n);
+    if (channel.marks != nullptr) {
+        return PassOnDue(c, d, chunk, n, before, hold);
+    }
     if (hold || before > 0) {
         log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                        channel.data + before);
@@ -194,6 +197,25 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
     return sent;
 }
 
+// Under conditions a chunk always waits in the Channel with the due times of its pieces
+// (logged and counted at once, so that its header keeps the time it was read); then the
+// direction's send passes on whatever is due.
+int RelayEngine::PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int n,
+                           std::int32_t before, bool hold) {
+    Channel& channel = d.channel;
+    log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+                   channel.data + before);
+    AddCount(d.bufferedCounter, d.buffered, n);
+    ConnectionConditions& cc = *c.conditions;
+    const bool toServer = &channel == &c.clientToServer;
+    (toServer ? cc.toServer : cc.toClient)
+        .Plan(before + n, n, platform::DueTimer::NowNs(), cc.random);
+    if (hold) {
+        return n;
+    }
+    return (toServer ? SendToServer(c) : SendToClient(c)) < 0 ? -1 : n;
+}
+
 int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, bool force) {
     if (n == kReceiveNothing) {
         return 0;
@@ -210,6 +232,9 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
         if (force) {
             lastReadError_ = error;
             return 0;  // OnSocketClose reports the close
+        }
+        if (c.conditions != nullptr && HoldClose(c, &d.channel == &c.clientToServer, error)) {
+            return 0;  // Slow close: it reaches the other side later
         }
         if (n == kReceiveClosed) {
             if (const int taken = HalfCloseFinish(c, &d.channel == &c.clientToServer); taken != 0) {
@@ -234,7 +259,7 @@ int RelayEngine::SendToServer(Connection& c) {
     if (c.draining == Draining::ToClient || !c.connected || channel.length == 0) {
         return ShutdownWhenDelivered(c, true);
     }
-    const int sent = channel.Flush(c.serverSocket);
+    const int sent = FlushChannel(c, channel, c.serverSocket);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(c.number, "Could not send data to Server");
@@ -263,7 +288,7 @@ int RelayEngine::SendToClient(Connection& c) {
     if (c.draining == Draining::ToServer || channel.length == 0) {
         return ShutdownWhenDelivered(c, false);
     }
-    const int sent = channel.Flush(c.clientSocket);
+    const int sent = FlushChannel(c, channel, c.clientSocket);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(c.number, "Could not send data to Client");

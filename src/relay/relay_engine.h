@@ -6,8 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "platform/due_timer.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
+#include "relay/conditions/conditions.h"
+#include "relay/conditions/due_heap.h"
+#include "relay/conditions/random.h"
 #include "relay/connection.h"
 #include "relay/connection_list.h"
 #include "relay/relay_view.h"
@@ -76,6 +80,21 @@ public:
     // The Remote Host and Remote Port texts as typed: the values of the rewritten "Host: "
     // line, used whole whatever their length.
     void SetRemoteTexts(std::string host, std::string port);
+
+    // --- Network Conditions (relay_conditions.cpp) ------------------------------------
+    // Replaces the set in force, whole. While stopped it is only kept: BeginRelay seeds the
+    // run's generator with its seed (or one drawn then) and, when any condition is on, logs
+    // "Conditions: <the set> -seed N" (Inform). While relaying it logs "Conditions now: ..."
+    // ("Conditions now: off" for none) and applies at once: Latency, Bandwidth, Slicing and
+    // Loss to every live Connection that Share did not leave out, from its next block, and
+    // the Stall to them too (measured from the Client's connect, or from this change for a
+    // Connection the conditions did not apply to before); Data limit, Connect delay, End
+    // after, Slow close and Share to new Connections, Refuse to new Clients (the ones held
+    // in the backlog are taken when holding ends). The seed is read at BeginRelay only.
+    void ReplaceConditions(const Conditions& set);
+    const Conditions& ConditionsInForce() const { return conditions_; }
+    // The run's seed, set by BeginRelay.
+    std::uint64_t ConditionsSeed() const { return seed_; }
 
     // --- State --------------------------------------------------------------------------
     platform::SOCKET LocalPortSocket() const { return localPortSocket_; }
@@ -155,6 +174,10 @@ private:
                bool hold);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
+    // A Channel's held bytes towards s: all of them, or with conditions what is due.
+    int FlushChannel(Connection& c, Channel& channel, platform::SOCKET s) {
+        return channel.marks == nullptr ? channel.Flush(s) : FlushDue(c, channel, s);
+    }
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
@@ -200,6 +223,36 @@ private:
     bool AttachServerTls(Connection& c);
     void OnTlsHandshake(Connection& c, platform::SOCKET s, int error);
 
+    // Network Conditions (relay_conditions.cpp).
+    // PassOn under conditions: the chunk is held with its release marks, then what is due goes.
+    int PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
+                  bool hold);
+    int FlushDue(Connection& c, Channel& channel, platform::SOCKET s);
+    // BeginRelay's part: the run's seed, and the "Conditions: ..." line.
+    void BeginConditions();
+    // The set and the run's seed on one line, or "off".
+    std::string ConditionsLine() const;
+    bool HoldingClients() const { return conditions_.refuse.mode == Refusal::Hold; }
+    // A new Client that Refuse turns away: accepted, then closed or reset at once.
+    void RefuseClient(platform::SOCKET s, int number);
+    // Gives c the conditions in force (at its accept, or for an older one when they change);
+    // at accept it logs "N: Conditions: ...".
+    void TakeConditions(Connection& c, bool atAccept);
+    void ApplyLiveConditions(Connection& c);
+    // A peer's close that Slow close holds back: true when it waits (now, or already).
+    bool HoldClose(Connection& c, bool clientSide, int error);
+    void CarryOutHeldClose(Connection& c, bool clientSide, int error);
+    // Ends c because of the conditions: the reason (Inform), then both sides closed or reset
+    // with the usual "Disconnected from ..." lines; held bytes are dropped.
+    void EndByConditions(Connection& c, Ending ending, const std::string& reason);
+    void ScheduleDue(DueSlot& slot, std::int64_t dueNs);
+    void CancelDue(DueSlot& slot);
+    void ScheduleLife(Connection& c);
+    void CancelConditionSlots(Connection& c);
+    void ArmDueTimer();
+    void OnDueTimer();
+    void OnLifeDue(Connection& c);
+
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
 
@@ -242,6 +295,15 @@ private:
     // The draining Connections, newest first, and whether kDrainTimer is set.
     Connection* drainingHead_ = nullptr;
     bool drainTimerSet_ = false;
+
+    // Network Conditions: the set in force, the run's seed and generator (Share draws and
+    // each conditioned Connection's own seed), and the one timer for every due time.
+    Conditions conditions_;
+    std::uint64_t seed_ = 0;
+    Random runRandom_;
+    DueHeap dueHeap_;
+    platform::DueTimer dueTimer_{[this] { OnDueTimer(); }};
+    bool inDueTick_ = false;
 };
 
 }  // namespace corvane::relay

@@ -40,9 +40,11 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
     }
     // The one last read takes bytes that came with the close, even above the high-water mark.
     // When it meets the reset itself, its error stands in for a close that came without one.
+    // With Slow close the end waits (HoldClose); the last read still goes now.
     lastReadError_ = 0;
     if (s == c.clientSocket) {
         if (ReadFromClient(c, true) < 0 ||
+            (c.conditions != nullptr && HoldClose(c, true, error != 0 ? error : lastReadError_)) ||
             (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, true) != 0)) {
             return;
         }
@@ -50,6 +52,7 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
         if (ReadFromServer(c, true) < 0 ||
+            (c.conditions != nullptr && HoldClose(c, false, error != 0 ? error : lastReadError_)) ||
             (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, false) != 0)) {
             return;
         }
@@ -159,7 +162,7 @@ void RelayEngine::OnDrainTimer() {
 
 int RelayEngine::DrainToServer(Connection& c) {
     Channel& channel = c.clientToServer;
-    const int sent = channel.Flush(c.serverSocket);
+    const int sent = FlushChannel(c, channel, c.serverSocket);
     if (sent > 0) {
         AddCount(Counter::CSTransferred, csTransferred_, sent);
         AddCount(Counter::CSBuffered, csBuffered_, -sent);
@@ -174,7 +177,7 @@ int RelayEngine::DrainToServer(Connection& c) {
 
 int RelayEngine::DrainToClient(Connection& c) {
     Channel& channel = c.serverToClient;
-    const int sent = channel.Flush(c.clientSocket);
+    const int sent = FlushChannel(c, channel, c.clientSocket);
     if (sent > 0) {
         AddCount(Counter::SCTransferred, scTransferred_, sent);
         AddCount(Counter::SCBuffered, scBuffered_, -sent);
@@ -269,6 +272,8 @@ void RelayEngine::StopRelay() {
     platform::KillTimer(this, kDrainTimer);
     drainTimerSet_ = false;
     drainingHead_ = nullptr;  // the Connections go below
+    dueHeap_.Clear();
+    dueTimer_.Disarm();
     acceptHeldBack_ = false;
     acceptFailureLogged_ = false;
     acceptRetryMs_ = 0;

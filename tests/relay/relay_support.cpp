@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
@@ -169,6 +170,17 @@ int StuckServer::Admit(int timeoutMs) {
 }  // namespace corvane::relay::test
 
 namespace corvane::relay::test {
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
 
 std::size_t SendUntil(int from, std::string_view data, const std::function<bool()>& cond,
                       int timeoutMs) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "corvane_version.h"
+#include "relay/conditions/conditions_text.h"
 
 namespace corvane::control {
 namespace {
@@ -58,7 +59,15 @@ std::optional<std::string> AnswerInfoRequest(const std::vector<std::string>& arg
     return std::nullopt;
 }
 
-CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Settings& settings) {
+std::string UsageErrorText(std::string_view usage, const std::string& problem) {
+    return problem.empty() ? std::string(usage) : problem + "\n" + std::string(usage);
+}
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Settings& settings,
+                                   std::string* problem, bool terminal) {
+    if (problem != nullptr) {
+        problem->clear();
+    }
     if (args.empty()) {
         return CommandLineResult::Ok;
     }
@@ -118,6 +127,17 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.TlsKey = CutToLimit(args[++i], kLogFileLimit);
         } else if (arg == "-tlsverify") {
             settings.TlsVerify = 1;
+        } else if (relay::IsConditionSwitch(arg)) {
+            std::string bad = "no value for " + std::string(arg);
+            if (!hasValue ||
+                !relay::ApplyConditionSwitch(arg, args[++i], settings.Conditions, bad)) {
+                if (problem != nullptr) {
+                    *problem = std::move(bad);
+                }
+                return CommandLineResult::UsageError;
+            }
+        } else if (arg == "-conditions" && terminal && hasValue) {
+            settings.ConditionsFile = args[++i];
         } else {
             return CommandLineResult::UsageError;
         }

@@ -45,8 +45,9 @@ void RelayControl::LoadStoredSettings() {
     view_.ApplyStoredSize(loaded_, settings_);
 }
 
-CommandLineResult RelayControl::ApplyCommandLine(const std::vector<std::string>& args) {
-    const CommandLineResult result = ParseCommandLine(args, settings_);
+CommandLineResult RelayControl::ApplyCommandLine(const std::vector<std::string>& args,
+                                                 bool terminal) {
+    const CommandLineResult result = ParseCommandLine(args, settings_, &usageProblem_, terminal);
     // Nothing may reach the store after a usage error: the window is never shown.
     usageError_ = result == CommandLineResult::UsageError;
     return result;
@@ -65,6 +66,7 @@ void RelayControl::ApplySettings() {
     engine_.HexOnly = settings_.HexOnly;
     view_.CheckHexOnly(settings_.HexOnly != 0);
     log_.TimeStamps = settings_.TimeStamps != 0;
+    engine_.ReplaceConditions(settings_.Conditions);
 }
 
 bool RelayControl::StartSockets() {

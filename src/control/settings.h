@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "relay/conditions/conditions.h"
+
 namespace corvane::platform {
 class SettingsKey;
 }
@@ -57,6 +59,11 @@ struct Settings {
     std::string TlsCert;
     std::string TlsKey;
     std::uint32_t TlsVerify = 0;
+    // Network Conditions: the command line's switches; never stored, so that no run begins
+    // with conditions that were not asked for. ConditionsFile is corvane-cli's
+    // "-conditions <file>".
+    relay::Conditions Conditions;
+    std::string ConditionsFile;
     // Not stored: the store held the value when it was loaded. A value at its default is
     // written back only then, so that a store that never had it stays as it was.
     bool ListenAddressStored = false;

@@ -74,6 +74,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
     if (args.size() < 3) {
         return CommandLineResult::UsageError;
     }
+    // The conditions that the command line names are a set of their own, which replaces the
+    // one the settings hold (a kept preset's) whole; -share and -seed alone apply to that one.
+    relay::Conditions conditions;
+    bool setsConditions = false;
+    bool shareGiven = false;
+    bool seedGiven = false;
     settings.RemoteHost = CutToLimit(args[0], kRemoteHostLimit);
     settings.RemotePort = CutToLimit(args[1], kRemotePortLimit);
     settings.LocalPort = CutToLimit(args[2], kLocalPortLimit);
@@ -129,17 +135,29 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.TlsVerify = 1;
         } else if (relay::IsConditionSwitch(arg)) {
             std::string bad = "no value for " + std::string(arg);
-            if (!hasValue ||
-                !relay::ApplyConditionSwitch(arg, args[++i], settings.Conditions, bad)) {
+            if (!hasValue || !relay::ApplyConditionSwitch(arg, args[++i], conditions, bad)) {
                 if (problem != nullptr) {
                     *problem = std::move(bad);
                 }
                 return CommandLineResult::UsageError;
             }
+            shareGiven = shareGiven || arg == "-share";
+            seedGiven = seedGiven || arg == "-seed";
+            setsConditions = setsConditions || (arg != "-share" && arg != "-seed");
         } else if (arg == "-conditions" && terminal && hasValue) {
             settings.ConditionsFile = args[++i];
         } else {
             return CommandLineResult::UsageError;
+        }
+    }
+    if (setsConditions) {
+        settings.Conditions = conditions;
+    } else {
+        if (shareGiven) {
+            settings.Conditions.share = conditions.share;
+        }
+        if (seedGiven) {
+            settings.Conditions.seed = conditions.seed;
         }
     }
     return CommandLineResult::Ok;

@@ -129,7 +129,9 @@ enum class CommandLineResult { Ok, UsageError };
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error
 // settings may have been changed in part; the program ends then anyway.
-//   The Network Conditions' switches set Settings::Conditions; a bad or missing value is a
+//   The Network Conditions' switches set Settings::Conditions: those from -latency to
+//   -refuse make a new set that replaces the one settings held (a kept preset's) whole, while
+//   -share and -seed without them apply to the one held. A bad or missing value is a
 //   usage error whose problem names the switch ("bad value for -latency: abc"), given back
 //   in *problem when problem is not null (empty for any other usage error). With terminal,
 //   "-conditions <file>" (ConditionsFile) is taken too.

@@ -81,7 +81,9 @@ public:
     // args are the arguments after the program's name.
     StartupResult Initialise(const std::vector<std::string>& args);
     // LoadSettings from the user's store ("Halvard", "Corvane"), then the size that was
-    // read to the view's window (ControlView::ApplyStoredSize).
+    // read to the view's window (ControlView::ApplyStoredSize), and the kept preset's set
+    // as the conditions (none when it cannot be read: no run begins with a set that was not
+    // asked for).
     void LoadStoredSettings();
     // terminal: the terminal program's grammar ("-conditions <file>" too).
     CommandLineResult ApplyCommandLine(const std::vector<std::string>& args, bool terminal = false);
@@ -141,9 +143,15 @@ public:
     // Network Conditions: the set in force (RelayEngine::ReplaceConditions says what applies
     // when). Taken at once: while stopped it waits for the next Start, which logs it with the
     // run's seed; while relaying it applies to live Connections as far as it can, and the log
-    // says "Conditions now: ...". Never stored with the settings.
+    // says "Conditions now: ...". The view's indicator follows (ControlView::ShowConditions).
+    // Never stored with the settings.
     const relay::Conditions& Conditions() const { return engine_.ConditionsInForce(); }
-    void SetConditions(const relay::Conditions& set) { engine_.ReplaceConditions(set); }
+    void SetConditions(const relay::Conditions& set);
+    // The preset the user chose last ("" for none, or when the set in force is no longer
+    // one): saved with the settings, and LoadStoredSettings puts its set in force at the
+    // next start (the command line's conditions then replace it, see ParseCommandLine).
+    const std::string& ConditionsPreset() const { return settings_.ConditionsPreset; }
+    void ChooseConditionsPreset(std::string name) { settings_.ConditionsPreset = std::move(name); }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or

@@ -105,6 +105,7 @@ TForm1::TForm1() {
     BuildToolbar();
     BuildParameters();
     BuildCommandsAndCounters();
+    BuildConditionsIndicator();
     BuildLogBufferArea(central);
     BuildStatusBar();
     BuildMainMenu();

@@ -86,8 +86,8 @@ void RelayEngine::TakeConditions(Connection& c, bool atAccept) {
     if (atAccept ? !conditions_.ForConnection() : c.conditions != nullptr) {
         return;
     }
-    c.conditions.reset(
-        new ConnectionConditions(c, conditions_, runRandom_.Next(), NowNs(), atAccept));
+    c.conditions.reset(new ConnectionConditions(c, conditions_, runRandom_.Next(), NowNs(),
+                                                atAccept, HighWaterMark));
     c.clientToServer.marks = &c.conditions->toServer.marks;
     c.serverToClient.marks = &c.conditions->toClient.marks;
     if (atAccept) {
@@ -106,7 +106,7 @@ void RelayEngine::ApplyLiveConditions(Connection& c) {
     }
     TakeConditions(c, false);
     ConnectionConditions& cc = *c.conditions;
-    cc.TakeLiveConditions(set);
+    cc.TakeLiveConditions(set, HighWaterMark);
     ScheduleLife(c);
     if (cc.stalled && !cc.stall.On()) {
         // The stall is over: what waited goes now, in each direction.
@@ -118,6 +118,10 @@ void RelayEngine::ApplyLiveConditions(Connection& c) {
 }
 
 // --- Passing on what is due -------------------------------------------------------------
+
+std::int64_t RelayEngine::ConditionedHeldLimit(const Channel& channel) const {
+    return channel.marks->heldLimit;
+}
 
 int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s) {
     ConnectionConditions& cc = *c.conditions;

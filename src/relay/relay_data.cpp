@@ -50,7 +50,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
         return DiscardFromEndedSide(c.clientSocket);
     }
     Channel& channel = c.clientToServer;
-    if (!force && channel.length > HighWaterMark) {
+    if (!force && channel.length > HeldLimit(channel)) {
         c.clientReadHeld = true;  // SendToServer reads again once below half
         return 0;
     }
@@ -117,7 +117,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
         return DiscardFromEndedSide(c.serverSocket);
     }
     Channel& channel = c.serverToClient;
-    if (!force && channel.length > HighWaterMark) {
+    if (!force && channel.length > HeldLimit(channel)) {
         c.serverReadHeld = true;  // SendToClient reads again once below half
         return 0;
     }
@@ -271,7 +271,7 @@ int RelayEngine::SendToServer(Connection& c) {
     if (ShutdownWhenDelivered(c, true) < 0) {
         return -1;
     }
-    if (c.clientReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+    if (c.clientReadHeld && channel.length <= HeldLimit(channel) / 2 && !Paused()) {
         // The one read that takes up the Client again; it re-arms its read notification.
         if (ReadFromClient(c) < 0) {
             return -1;
@@ -300,7 +300,7 @@ int RelayEngine::SendToClient(Connection& c) {
     if (ShutdownWhenDelivered(c, false) < 0) {
         return -1;
     }
-    if (c.serverReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+    if (c.serverReadHeld && channel.length <= HeldLimit(channel) / 2 && !Paused()) {
         if (ReadFromServer(c) < 0) {
             return -1;
         }

@@ -174,6 +174,12 @@ private:
                bool hold);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
+    // Above this many bytes held in the Channel its source is not read until it has drained
+    // below half: the high-water mark, or more for a link paced by conditions.
+    std::int64_t HeldLimit(const Channel& channel) const {
+        return channel.marks == nullptr ? HighWaterMark : ConditionedHeldLimit(channel);
+    }
+    std::int64_t ConditionedHeldLimit(const Channel& channel) const;
     // A Channel's held bytes towards s: all of them, or with conditions what is due.
     int FlushChannel(Connection& c, Channel& channel, platform::SOCKET s) {
         return channel.marks == nullptr ? channel.Flush(s) : FlushDue(c, channel, s);

@@ -123,14 +123,15 @@ std::int64_t RelayEngine::ConditionedHeldLimit(const Channel& channel) const {
     return channel.marks->heldLimit;
 }
 
-int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s) {
+int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s,
+                          log::CaptureSide from) {
     ConnectionConditions& cc = *c.conditions;
     const bool toServer = &channel == &c.clientToServer;
     DirectionState& d = toServer ? cc.toServer : cc.toClient;
     const std::int64_t now = NowNs();
     const auto ready =
         static_cast<std::int32_t>(d.set.limit.Allowed(d.passed, cc.stalled ? 0 : d.marks.Due(now)));
-    const int sent = ready > 0 ? channel.Flush(s, ready) : 0;
+    const int sent = ready > 0 ? SendOn(c, channel, s, from, ready) : 0;
     if (sent < 0) {
         return -1;
     }
@@ -163,7 +164,7 @@ int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s) {
 void RelayEngine::RefuseClient(platform::SOCKET s, int number) {
     log_.LogConnectionInform(number, "Refused by conditions");
     if (conditions_.refuse.mode == Refusal::Reset) {
-        const platform::linger_ hard{1, 0};
+        const platform::LINGER hard{1, 0};
         platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hard, sizeof hard);
     }
     platform::closesocket(s);
@@ -192,8 +193,14 @@ bool RelayEngine::HoldClose(Connection& c, bool clientSide, int error) {
 
 // The close that Slow close held, as OnSocketClose would have taken it.
 void RelayEngine::CarryOutHeldClose(Connection& c, bool clientSide, int error) {
-    if (c.draining != Draining::None || (error == 0 && HalfCloseFinish(c, clientSide) != 0)) {
-        return;  // ending already, or a half close that the Connection goes on with
+    if (c.draining != Draining::None) {
+        return;  // ending already
+    }
+    if (error == 0) {
+        PassOnTlsEnd(c, clientSide);
+        if (HalfCloseFinish(c, clientSide) != 0) {
+            return;  // a half close that the Connection goes on with
+        }
     }
     if (clientSide) {
         log_.LogConnectionInform(c.number, "Client disconnected");
@@ -210,7 +217,7 @@ void RelayEngine::EndByConditions(Connection& c, Ending ending, const std::strin
     log_.LogConnectionInform(c.number, reason.c_str());
     if (ending == Ending::Reset) {
         log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, true);
-        const platform::linger_ hard{1, 0};
+        const platform::LINGER hard{1, 0};
         for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
             if (s != platform::INVALID_SOCKET) {
                 platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hard,

@@ -317,18 +317,19 @@ int closesocket(SOCKET s) {
     }
     detail::SocketState& st = *Sockets().Find(s);
     if (st.hardClose) {
-        // SO_LINGER is {1, 0} in the kernel too: the close resets, and what the socket still
-        // holds (joined sends, a TLS session's records) goes with it.
+        // The program has given up on the peer: what the socket still holds (joined sends,
+        // the kernel's queue, a TLS session's records) goes with it, and the peer is reset
+        // now instead of waiting for bytes it is not taking.
+        const ::linger hard{1, 0};
+        ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         detail::NoteClose(s);
         ::close(s);
         return 0;
     }
-    if (st.tls != nullptr) {
-        detail::TlsBeforeClose(s, st);  // close_notify; what it still holds lingers below
-    }
-    // Bytes sent but still held are delivered first, in the background; the socket is the
-    // program's no more either way.
-    if (detail::LingerIfHeld(s, st)) {
+    // Bytes sent but still held (by the joined sends, or as a TLS session's ciphertext after
+    // its close_notify) are delivered first, in the background; the socket is the program's
+    // no more either way.
+    if ((st.tls != nullptr && detail::TlsBeforeClose(s, st)) || detail::LingerIfHeld(s, st)) {
         return 0;
     }
     if (st.phase == Phase::kConnected && !st.inputDrained) {
@@ -337,7 +338,7 @@ int closesocket(SOCKET s) {
     // Forgotten before the descriptor is released: from this moment every message queued for
     // it is stale, and the number may come back at once for a new socket.
     detail::NoteClose(s);
-    // No SO_LINGER is ever set, so close hands the remaining bytes to the kernel, which
+    // No SO_LINGER is set on this path, so close hands the remaining bytes to the kernel, which
     // delivers them followed by FIN. EINTR still releases the descriptor on Linux.
     if (::close(s) < 0 && errno != EINTR) {
         return Fail(errno);
@@ -385,14 +386,10 @@ int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen)
         return 0;
     }
     if (level == SOL_SOCKET_ && optname == SO_LINGER_) {
-        const auto* value = static_cast<const linger_*>(optval);
+        const auto* value = static_cast<const LINGER*>(optval);
         if (value->l_onoff != 0 && value->l_linger != 0) {
-            WSASetLastError(WSAEINVAL);
+            WSASetLastError(WSAEINVAL);  // a close that waits has no place on the one thread
             return SOCKET_ERROR;
-        }
-        const ::linger kernel{value->l_onoff != 0 ? 1 : 0, 0};
-        if (::setsockopt(s, SOL_SOCKET, SO_LINGER, &kernel, sizeof kernel) < 0) {
-            return Fail(errno);
         }
         Sockets().Find(s)->hardClose = value->l_onoff != 0;
         return 0;

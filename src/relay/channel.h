@@ -5,6 +5,12 @@
 //
 // The block is at once the receive buffer and the send queue: reads land behind the held
 // bytes, sends leave from the front, and only a partial send moves the rest forward.
+//
+// Under Network Conditions (marks set) a Channel holds much more than each send takes, and
+// moving the rest forward after every send would copy the whole queue each time: there the
+// front moves instead (data points into the block, `front` bytes after its start), the rest
+// is moved back once the gap is as large as what is still held, and a read that needs room
+// grows the block by half (up to kChannelLargestStep). Without marks the front never moves.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +26,8 @@ constexpr std::int32_t kChannelInitialSize = 8192;
 // A read first grows the block by one step when less than this is free.
 constexpr std::int32_t kChannelMinimumFree = 4096;
 constexpr std::int32_t kChannelGrowthStep = 4096;
+// With release marks the block grows by half, at most by this much.
+constexpr std::int32_t kChannelLargestStep = 256 * 1024;
 // After a send, a block with more free room than this is trimmed to
 // floor(length / 4096) * 4096 + 8192.
 constexpr std::int32_t kChannelTrimThreshold = 8192;
@@ -68,6 +76,12 @@ public:
     // With Network Conditions on this direction: when each piece of the held bytes may go
     // (relay/conditions/release_marks.h), kept in step by Consume and Release. Null otherwise.
     ReleaseMarks* marks = nullptr;
+
+private:
+    // Consume with marks: the front moves; see above.
+    void ConsumeHeld(std::int32_t count);
+
+    std::int32_t front_ = 0;  // the block's bytes before data; 0 without marks
 };
 
 }  // namespace corvane::relay

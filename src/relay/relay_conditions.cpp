@@ -86,8 +86,8 @@ void RelayEngine::TakeConditions(Connection& c, bool atAccept) {
     if (atAccept ? !conditions_.ForConnection() : c.conditions != nullptr) {
         return;
     }
-    c.conditions.reset(
-        new ConnectionConditions(c, conditions_, runRandom_.Next(), NowNs(), atAccept));
+    c.conditions.reset(new ConnectionConditions(c, conditions_, runRandom_.Next(), NowNs(),
+                                                atAccept, HighWaterMark));
     c.clientToServer.marks = &c.conditions->toServer.marks;
     c.serverToClient.marks = &c.conditions->toClient.marks;
     if (atAccept) {
@@ -106,7 +106,7 @@ void RelayEngine::ApplyLiveConditions(Connection& c) {
     }
     TakeConditions(c, false);
     ConnectionConditions& cc = *c.conditions;
-    cc.TakeLiveConditions(set);
+    cc.TakeLiveConditions(set, HighWaterMark);
     ScheduleLife(c);
     if (cc.stalled && !cc.stall.On()) {
         // The stall is over: what waited goes now, in each direction.
@@ -119,14 +119,19 @@ void RelayEngine::ApplyLiveConditions(Connection& c) {
 
 // --- Passing on what is due -------------------------------------------------------------
 
-int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s) {
+std::int64_t RelayEngine::ConditionedHeldLimit(const Channel& channel) const {
+    return channel.marks->heldLimit;
+}
+
+int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s,
+                          log::CaptureSide from) {
     ConnectionConditions& cc = *c.conditions;
     const bool toServer = &channel == &c.clientToServer;
     DirectionState& d = toServer ? cc.toServer : cc.toClient;
     const std::int64_t now = NowNs();
     const auto ready =
         static_cast<std::int32_t>(d.set.limit.Allowed(d.passed, cc.stalled ? 0 : d.marks.Due(now)));
-    const int sent = ready > 0 ? channel.Flush(s, ready) : 0;
+    const int sent = ready > 0 ? SendOn(c, channel, s, from, ready) : 0;
     if (sent < 0) {
         return -1;
     }
@@ -159,7 +164,7 @@ int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s) {
 void RelayEngine::RefuseClient(platform::SOCKET s, int number) {
     log_.LogConnectionInform(number, "Refused by conditions");
     if (conditions_.refuse.mode == Refusal::Reset) {
-        const platform::linger_ hard{1, 0};
+        const platform::LINGER hard{1, 0};
         platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hard, sizeof hard);
     }
     platform::closesocket(s);
@@ -188,8 +193,14 @@ bool RelayEngine::HoldClose(Connection& c, bool clientSide, int error) {
 
 // The close that Slow close held, as OnSocketClose would have taken it.
 void RelayEngine::CarryOutHeldClose(Connection& c, bool clientSide, int error) {
-    if (c.draining != Draining::None || (error == 0 && HalfCloseFinish(c, clientSide) != 0)) {
-        return;  // ending already, or a half close that the Connection goes on with
+    if (c.draining != Draining::None) {
+        return;  // ending already
+    }
+    if (error == 0) {
+        PassOnTlsEnd(c, clientSide);
+        if (HalfCloseFinish(c, clientSide) != 0) {
+            return;  // a half close that the Connection goes on with
+        }
     }
     if (clientSide) {
         log_.LogConnectionInform(c.number, "Client disconnected");
@@ -206,7 +217,7 @@ void RelayEngine::EndByConditions(Connection& c, Ending ending, const std::strin
     log_.LogConnectionInform(c.number, reason.c_str());
     if (ending == Ending::Reset) {
         log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, true);
-        const platform::linger_ hard{1, 0};
+        const platform::LINGER hard{1, 0};
         for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
             if (s != platform::INVALID_SOCKET) {
                 platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hard,

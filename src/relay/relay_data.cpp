@@ -19,6 +19,7 @@ struct RelayEngine::Chunk {
 struct RelayEngine::Direction {
     Channel& channel;
     platform::SOCKET destination;
+    log::CaptureSide source;   // whose bytes they are in the Capture File
     const char* logDirection;  // "Client to Server"
     Counter transferredCounter;
     std::int64_t& transferred;
@@ -50,7 +51,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
         return DiscardFromEndedSide(c.clientSocket);
     }
     Channel& channel = c.clientToServer;
-    if (!force && channel.length > HighWaterMark) {
+    if (!force && channel.length > HeldLimit(channel)) {
         c.clientReadHeld = true;  // SendToServer reads again once below half
         return 0;
     }
@@ -89,6 +90,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     }
     const Direction d{channel,
                       c.serverSocket,
+                      log::CaptureSide::Client,
                       log::kClientToServer,
                       Counter::CSTransferred,
                       csTransferred_,
@@ -117,7 +119,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
         return DiscardFromEndedSide(c.serverSocket);
     }
     Channel& channel = c.serverToClient;
-    if (!force && channel.length > HighWaterMark) {
+    if (!force && channel.length > HeldLimit(channel)) {
         c.serverReadHeld = true;  // SendToClient reads again once below half
         return 0;
     }
@@ -146,6 +148,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     }
     const Direction d{channel,
                       c.clientSocket,
+                      log::CaptureSide::Server,
                       log::kServerToClient,
                       Counter::SCTransferred,
                       scTransferred_,
@@ -165,10 +168,6 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
 int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
                         bool hold) {
     Channel& channel = d.channel;
-    log_.Capture().Block(
-        c.capture,
-        &channel == &c.clientToServer ? log::CaptureSide::Client : log::CaptureSide::Server,
-        channel.data + before, n);
     if (channel.marks != nullptr) {
         return PassOnDue(c, d, chunk, n, before, hold);
     }
@@ -192,6 +191,7 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
     if (sent == 0) {
         return 0;
     }
+    log_.Capture().Block(c.capture, d.source, channel.data, sent);
     AddCount(d.transferredCounter, d.transferred, sent);
     channel.Consume(sent);
     return sent;
@@ -216,6 +216,19 @@ int RelayEngine::PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int 
     return (toServer ? SendToServer(c) : SendToClient(c)) < 0 ? -1 : n;
 }
 
+// The Capture File shows what was passed on: a segment when the socket takes its bytes, not
+// when they were read, so that bytes dropped later (at Stop, a reset, a drain that gives up)
+// are not in it, and a held block's segment has the time it went out.
+int RelayEngine::SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from,
+                        std::int32_t count) {
+    const int sent = channel.SendAll(to, count);
+    if (sent > 0) {
+        log_.Capture().Block(c.capture, from, channel.data, sent);
+        channel.Consume(sent);
+    }
+    return sent;
+}
+
 int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, bool force) {
     if (n == kReceiveNothing) {
         return 0;
@@ -233,11 +246,13 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
             lastReadError_ = error;
             return 0;  // OnSocketClose reports the close
         }
-        if (c.conditions != nullptr && HoldClose(c, &d.channel == &c.clientToServer, error)) {
+        const bool clientSide = &d.channel == &c.clientToServer;
+        if (c.conditions != nullptr && HoldClose(c, clientSide, error)) {
             return 0;  // Slow close: it reaches the other side later
         }
         if (n == kReceiveClosed) {
-            if (const int taken = HalfCloseFinish(c, &d.channel == &c.clientToServer); taken != 0) {
+            PassOnTlsEnd(c, clientSide);
+            if (const int taken = HalfCloseFinish(c, clientSide); taken != 0) {
                 return taken < 0 ? -1 : 0;
             }
         }
@@ -259,7 +274,7 @@ int RelayEngine::SendToServer(Connection& c) {
     if (c.draining == Draining::ToClient || !c.connected || channel.length == 0) {
         return ShutdownWhenDelivered(c, true);
     }
-    const int sent = FlushChannel(c, channel, c.serverSocket);
+    const int sent = SendOn(c, channel, c.serverSocket, log::CaptureSide::Client);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(c.number, "Could not send data to Server");
@@ -271,7 +286,7 @@ int RelayEngine::SendToServer(Connection& c) {
     if (ShutdownWhenDelivered(c, true) < 0) {
         return -1;
     }
-    if (c.clientReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+    if (c.clientReadHeld && channel.length <= HeldLimit(channel) / 2 && !Paused()) {
         // The one read that takes up the Client again; it re-arms its read notification.
         if (ReadFromClient(c) < 0) {
             return -1;
@@ -288,7 +303,7 @@ int RelayEngine::SendToClient(Connection& c) {
     if (c.draining == Draining::ToServer || channel.length == 0) {
         return ShutdownWhenDelivered(c, false);
     }
-    const int sent = FlushChannel(c, channel, c.clientSocket);
+    const int sent = SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(c.number, "Could not send data to Client");
@@ -300,7 +315,7 @@ int RelayEngine::SendToClient(Connection& c) {
     if (ShutdownWhenDelivered(c, false) < 0) {
         return -1;
     }
-    if (c.serverReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+    if (c.serverReadHeld && channel.length <= HeldLimit(channel) / 2 && !Paused()) {
         if (ReadFromServer(c) < 0) {
             return -1;
         }

@@ -202,7 +202,7 @@ std::size_t SendUntil(int from, std::string_view data, const std::function<bool(
 }
 
 bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::string& got,
-              std::size_t total, int timeoutMs) {
+              std::size_t total, int timeoutMs, std::vector<std::size_t>* reads) {
     char buf[65536];
     return WaitFor(
         [&] {
@@ -221,6 +221,9 @@ bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::
                     break;
                 }
                 got.append(buf, static_cast<std::size_t>(n));
+                if (reads != nullptr) {
+                    reads->push_back(static_cast<std::size_t>(n));
+                }
             }
             return got.size() >= total;
         },

@@ -123,8 +123,9 @@ constexpr long kResidentBoundKiB = 64 * 1024;
 // sent. The event loop runs in between, so the relay moves what it can.
 std::size_t SendUntil(int from, std::string_view data, const std::function<bool()>& cond,
                       int timeoutMs = 20000);
-// Sends data[offset..] on `from` while reading `to` until `got` holds `total` bytes.
+// Sends data[offset..] on `from` while reading `to` until `got` holds `total` bytes; the size
+// of each read goes to `reads` when given.
 bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::string& got,
-              std::size_t total, int timeoutMs = 30000);
+              std::size_t total, int timeoutMs = 30000, std::vector<std::size_t>* reads = nullptr);
 
 }  // namespace corvane::relay::test

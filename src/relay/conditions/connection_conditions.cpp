@@ -36,13 +36,24 @@ void DirectionState::Plan(std::int32_t end, std::int32_t n, std::int64_t readNs,
     }
 }
 
+std::int64_t PacedHeldLimit(const DirectionConditions& set, std::int64_t highWaterMark) {
+    if (!set.bandwidth.On()) {
+        return highWaterMark;
+    }
+    const std::int64_t carriedUs = set.latency.us + set.latency.jitterUs + 20000;
+    // rate <= 1e12 and the time <= 2 days: divided first so that the product fits.
+    const std::int64_t carried = set.bandwidth.bytesPerSecond / 1000 * carriedUs / 1000;
+    return std::clamp(carried, highWaterMark, 16 * highWaterMark);
+}
+
 ConnectionConditions::ConnectionConditions(Connection& connection, const Conditions& set,
-                                           std::uint64_t seed, std::int64_t startAt, bool atAccept)
+                                           std::uint64_t seed, std::int64_t startAt, bool atAccept,
+                                           std::int64_t highWaterMark)
     : random(seed), startNs(startAt) {
     toServer.release = {&connection, DueKind::ReleaseToServer};
     toClient.release = {&connection, DueKind::ReleaseToClient};
     life = {&connection, DueKind::Life};
-    TakeLiveConditions(set);
+    TakeLiveConditions(set, highWaterMark);
     if (atAccept) {
         toServer.set.limit = set.up.limit;
         toClient.set.limit = set.down.limit;
@@ -53,12 +64,13 @@ ConnectionConditions::ConnectionConditions(Connection& connection, const Conditi
     }
 }
 
-void ConnectionConditions::TakeLiveConditions(const Conditions& set) {
+void ConnectionConditions::TakeLiveConditions(const Conditions& set, std::int64_t highWaterMark) {
     for (auto [state, from] : {std::pair{&toServer, &set.up}, std::pair{&toClient, &set.down}}) {
         state->set.latency = from->latency;
         state->set.bandwidth = from->bandwidth;
         state->set.slicing = from->slicing;
         state->set.loss = from->loss;
+        state->marks.heldLimit = PacedHeldLimit(state->set, highWaterMark);
     }
     stall = set.stall;
 }

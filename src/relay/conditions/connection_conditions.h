@@ -15,6 +15,11 @@
 
 namespace corvane::relay {
 
+// What a direction may hold before its source waits: the high-water mark, or for a paced
+// link what it carries during its latency and 20 ms more (so that a late wake-up of the relay
+// does not leave the link idle), up to 16 times the high-water mark.
+std::int64_t PacedHeldLimit(const DirectionConditions& set, std::int64_t highWaterMark);
+
 struct DirectionState {
     // Latency, Bandwidth, Slicing and Loss are replaced when the set changes; the Data limit
     // is the one taken when the Client connected.
@@ -36,11 +41,12 @@ struct ConnectionConditions {
     // or the change that made them apply to an older Connection (then only what applies to
     // live Connections is taken).
     ConnectionConditions(Connection& connection, const Conditions& set, std::uint64_t seed,
-                         std::int64_t startNs, bool atAccept);
+                         std::int64_t startNs, bool atAccept, std::int64_t highWaterMark);
 
     // What applies to live Connections when the set changes: the directions' Latency,
-    // Bandwidth, Slicing and Loss, and the Stall.
-    void TakeLiveConditions(const Conditions& set);
+    // Bandwidth, Slicing and Loss, and the Stall. highWaterMark: the engine's, from which
+    // each direction's held limit follows (PacedHeldLimit).
+    void TakeLiveConditions(const Conditions& set, std::int64_t highWaterMark);
 
     // The next event of the Connection's life after now, or -1 when none waits.
     std::int64_t NextLifeNs() const;

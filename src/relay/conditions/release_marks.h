@@ -32,6 +32,10 @@ public:
     void Clear();
     bool Empty() const { return head_ == marks_.size(); }
 
+    // The most the Channel holds before its source waits (RelayEngine::HeldLimit); set by
+    // the conditions of its direction.
+    std::int64_t heldLimit = 0;
+
 private:
     struct Mark {
         std::int64_t end;  // position after the piece's last byte

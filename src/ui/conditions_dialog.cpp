@@ -429,7 +429,7 @@ void TConditionsDialog::ShowSet(const relay::Conditions& set) {
     EditSlowClose->setText(TimeText(set.slowClose.On(), set.slowClose.us));
     ComboRefuse->setCurrentIndex(static_cast<int>(set.refuse.mode));
     EditShare->setText(PercentText(!set.share.All(), set.share.ppm));
-    EditSeed->setText(QString());
+    EditSeed->setText(set.seed ? QString::number(*set.seed) : QString());
     filling_ = false;
 }
 

@@ -130,7 +130,7 @@ public:
     QLabel* LabelCSBuf;
     QLabel* LabelSCTrans;
     QLabel* LabelSCBuf;
-    // "Network Conditions on", in the Error colour under the counters; hidden while off.
+    // "Conditions on", in the Error colour in a panel after StatusPanel[2]; hidden while off.
     QLabel* LabelConditions;
     QToolButton* SpeedButtonCut;
     QToolButton* SpeedButtonCopy;

@@ -1,8 +1,9 @@
-// TForm1 and the Network Conditions: the indicator under the counters, which says in the
+// TForm1 and the Network Conditions: the indicator in the status bar, which says in the
 // Error colour that the relay is slow or breaks on purpose, and the dialog that sets them.
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QStatusBar>
 
 #include "relay/conditions/conditions_text.h"
 #include "ui/conditions_dialog.h"
@@ -12,16 +13,18 @@
 namespace corvane::ui {
 
 void TForm1::BuildConditionsIndicator() {
-    // Beside "Log Buffer:", under the counters it qualifies: a conditioned Server must not be
-    // taken for a slow one. Hidden while no condition is on, so the window is as designed.
-    LabelConditions = new QLabel(QStringLiteral("Network Conditions on"), Panel3);
+    // A fourth panel of the status bar, after the relay's state: a conditioned Server must not
+    // be taken for a slow one. Hidden while no condition is on, so the bar is as designed.
+    LabelConditions = new QLabel(QStringLiteral("Conditions on"), statusBar());
     LabelConditions->setObjectName(QStringLiteral("LabelConditions"));
+    LabelConditions->setFrameShape(QFrame::Panel);
+    LabelConditions->setFrameShadow(QFrame::Sunken);
+    LabelConditions->setContentsMargins(2, 0, 2, 0);
     QFont bold = LabelConditions->font();
     bold.setBold(true);
     LabelConditions->setFont(bold);
     LabelConditions->setStyleSheet(QStringLiteral("color: #ff0000;"));  // the Error colour
-    LabelConditions->move(455, 140);
-    LabelConditions->adjustSize();
+    statusBar()->addWidget(LabelConditions);
     LabelConditions->hide();
 }
 

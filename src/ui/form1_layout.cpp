@@ -105,9 +105,9 @@ TForm1::TForm1() {
     BuildToolbar();
     BuildParameters();
     BuildCommandsAndCounters();
-    BuildConditionsIndicator();
     BuildLogBufferArea(central);
     BuildStatusBar();
+    BuildConditionsIndicator();
     BuildMainMenu();
     BuildPopupMenu();
     // A closed menu has no highlighted item: its hint leaves panel 0.

@@ -1,7 +1,8 @@
 // Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
 // Detail High, paused, the about box, the help viewer, the Options dialog (stopped, with a
-// Capture File, with every row filled in, and with TLS on both sides), a log with time stamps
-// and the find bar with a match selected. Runs on the display it is given
+// Capture File, with every row filled in, and with TLS on both sides), a log with time stamps,
+// the find bar with a match selected, the Network Conditions dialog with a preset and a log of
+// a Connection reset by the conditions. Runs on the display it is given
 // (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
 //     corvane_ui_screenshots <output folder>
 #include <QApplication>
@@ -25,6 +26,7 @@
 
 #include "platform/messages.h"
 #include "ui/about_box.h"
+#include "ui/conditions_dialog.h"
 #include "ui/find_bar.h"
 #include "ui/form1.h"
 #include "ui/help_viewer.h"
@@ -84,6 +86,40 @@ void ServePages(QTcpServer& server) {
             });
         }
     });
+}
+
+// The Network Conditions dialog beside the window with the Satellite preset chosen; then a
+// run whose Connections are reset 5 s after their Client connected, with the indicator on.
+bool ConditionsPictures(TForm1& form, const QDir& dir) {
+    form.Control().SetTimeStamps(false);
+    form.FindBar->Close();
+    form.MenuItemConditions->trigger();
+    auto* dialog = form.findChild<corvane::ui::TConditionsDialog*>();
+    if (dialog == nullptr) {
+        return false;
+    }
+    dialog->ComboPreset->setCurrentIndex(
+        dialog->ComboPreset->findText(QStringLiteral("Satellite")));
+    QTest::qWait(300);
+    bool ok = Save(dialog, dir, "conditions.png");
+
+    dialog->ComboPreset->setCurrentIndex(dialog->ComboPreset->findText(QStringLiteral("Off")));
+    dialog->EditEndAfter->setText(QStringLiteral("5000"));
+    dialog->ComboEndAfterEnding->setCurrentIndex(1);  // reset: applied at once
+    dialog->close();
+    form.ButtonStart->click();
+    QTcpSocket client;
+    client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")),
+                         form.Control().Engine().LocalPortNumber);
+    (void)client.waitForConnected(2000);
+    client.write("HELLO 1\r\n");
+    (void)QTest::qWaitFor(
+        [&] { return form.Memo1->toPlainText().contains(QStringLiteral("Disconnected from")); },
+        8000);
+    QTest::qWait(600);
+    ok = Save(&form, dir, "conditions-reset.png") && ok;
+    form.ButtonStop->click();
+    return ok;
 }
 
 }  // namespace
@@ -220,5 +256,6 @@ int main(int argc, char* argv[]) {
     ok = Save(&form, out, "find.png") && ok;
 
     form.ButtonStop->click();
+    ok = ConditionsPictures(form, out) && ok;
     return ok ? 0 : 1;
 }

@@ -73,9 +73,10 @@ bool DefaultX11Platform(int argc, char* argv[]) {
 // same everywhere; there is no window to show otherwise. `reason` says why there is none.
 int RunWithoutDisplay(const std::vector<std::string>& args, const char* reason) {
     corvane::control::Settings scratch;  // nothing is loaded or stored
-    if (corvane::control::ParseCommandLine(args, scratch) ==
+    std::string problem;
+    if (corvane::control::ParseCommandLine(args, scratch, &problem) ==
         corvane::control::CommandLineResult::UsageError) {
-        PrintStartupError(corvane::control::kUsageText);
+        PrintStartupError(corvane::control::UsageErrorText(corvane::control::kUsageText, problem));
         return 0;
     }
     std::fprintf(stderr,
@@ -131,7 +132,8 @@ int main(int argc, char* argv[]) {
         corvane::ui::TForm1 form;
         switch (form.StartUp(args)) {
             case corvane::control::StartupResult::UsageError:
-                ShowStartupError(corvane::control::kUsageText);
+                ShowStartupError(corvane::control::UsageErrorText(corvane::control::kUsageText,
+                                                                  form.Control().UsageProblem()));
                 return 0;
             case corvane::control::StartupResult::SocketsFailed:
                 return 1;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "corvane_version.h"
+#include "relay/conditions/conditions_text.h"
 
 namespace corvane::control {
 namespace {
@@ -58,13 +59,27 @@ std::optional<std::string> AnswerInfoRequest(const std::vector<std::string>& arg
     return std::nullopt;
 }
 
-CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Settings& settings) {
+std::string UsageErrorText(std::string_view usage, const std::string& problem) {
+    return problem.empty() ? std::string(usage) : problem + "\n" + std::string(usage);
+}
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Settings& settings,
+                                   std::string* problem, bool terminal) {
+    if (problem != nullptr) {
+        problem->clear();
+    }
     if (args.empty()) {
         return CommandLineResult::Ok;
     }
     if (args.size() < 3) {
         return CommandLineResult::UsageError;
     }
+    // The conditions that the command line names are a set of their own, which replaces the
+    // one the settings hold (a kept preset's) whole; -share and -seed alone apply to that one.
+    relay::Conditions conditions;
+    bool setsConditions = false;
+    bool shareGiven = false;
+    bool seedGiven = false;
     settings.RemoteHost = CutToLimit(args[0], kRemoteHostLimit);
     settings.RemotePort = CutToLimit(args[1], kRemotePortLimit);
     settings.LocalPort = CutToLimit(args[2], kLocalPortLimit);
@@ -118,8 +133,31 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.TlsKey = CutToLimit(args[++i], kLogFileLimit);
         } else if (arg == "-tlsverify") {
             settings.TlsVerify = 1;
+        } else if (relay::IsConditionSwitch(arg)) {
+            std::string bad = "no value for " + std::string(arg);
+            if (!hasValue || !relay::ApplyConditionSwitch(arg, args[++i], conditions, bad)) {
+                if (problem != nullptr) {
+                    *problem = std::move(bad);
+                }
+                return CommandLineResult::UsageError;
+            }
+            shareGiven = shareGiven || arg == "-share";
+            seedGiven = seedGiven || arg == "-seed";
+            setsConditions = setsConditions || (arg != "-share" && arg != "-seed");
+        } else if (arg == "-conditions" && terminal && hasValue) {
+            settings.ConditionsFile = args[++i];
         } else {
             return CommandLineResult::UsageError;
+        }
+    }
+    if (setsConditions) {
+        settings.Conditions = conditions;
+    } else {
+        if (shareGiven) {
+            settings.Conditions.share = conditions.share;
+        }
+        if (seedGiven) {
+            settings.Conditions.seed = conditions.seed;
         }
     }
     return CommandLineResult::Ok;

@@ -48,6 +48,9 @@ public:
     // before the socket layer starts, whose failure closes the window, and that close
     // saves the window's size. A view without a window has nothing to do.
     virtual void ApplyStoredSize(const LoadedSettings& /*loaded*/, const Settings& /*settings*/) {}
+    // Whether Network Conditions are in force (set.On()): the window's indicator, which no
+    // one should miss while a condition slows or breaks the relay. Nothing without one.
+    virtual void ShowConditions(const relay::Conditions& /*set*/) {}
     // Closes the main window the way its own close does (the close question, then
     // RelayControl::OnClose); a window that was never shown ends the program.
     virtual void CloseWindow() = 0;

@@ -1,5 +1,6 @@
 #include "control/relay_control.h"
 
+#include "control/conditions_presets.h"
 #include "control/signal_close.h"
 #include "platform/settings_store.h"
 #include "platform/winsock.h"
@@ -43,10 +44,16 @@ void RelayControl::LoadStoredSettings() {
     platform::SettingsKey key;
     loaded_ = LoadSettings(key, settings_);
     view_.ApplyStoredSize(loaded_, settings_);
+    if (!settings_.ConditionsPreset.empty()) {
+        std::string problem;
+        settings_.Conditions =
+            LoadPreset(settings_.ConditionsPreset, problem).value_or(relay::Conditions{});
+    }
 }
 
-CommandLineResult RelayControl::ApplyCommandLine(const std::vector<std::string>& args) {
-    const CommandLineResult result = ParseCommandLine(args, settings_);
+CommandLineResult RelayControl::ApplyCommandLine(const std::vector<std::string>& args,
+                                                 bool terminal) {
+    const CommandLineResult result = ParseCommandLine(args, settings_, &usageProblem_, terminal);
     // Nothing may reach the store after a usage error: the window is never shown.
     usageError_ = result == CommandLineResult::UsageError;
     return result;
@@ -65,6 +72,7 @@ void RelayControl::ApplySettings() {
     engine_.HexOnly = settings_.HexOnly;
     view_.CheckHexOnly(settings_.HexOnly != 0);
     log_.TimeStamps = settings_.TimeStamps != 0;
+    SetConditions(settings_.Conditions);
 }
 
 bool RelayControl::StartSockets() {
@@ -177,6 +185,11 @@ void RelayControl::Resume() {
 
 void RelayControl::Reset() {
     engine_.ZeroTransferred();
+}
+
+void RelayControl::SetConditions(const relay::Conditions& set) {
+    engine_.ReplaceConditions(set);
+    view_.ShowConditions(set);
 }
 
 void RelayControl::ToggleHexOnly() {

@@ -81,9 +81,15 @@ public:
     // args are the arguments after the program's name.
     StartupResult Initialise(const std::vector<std::string>& args);
     // LoadSettings from the user's store ("Halvard", "Corvane"), then the size that was
-    // read to the view's window (ControlView::ApplyStoredSize).
+    // read to the view's window (ControlView::ApplyStoredSize), and the kept preset's set
+    // as the conditions (none when it cannot be read: no run begins with a set that was not
+    // asked for).
     void LoadStoredSettings();
-    CommandLineResult ApplyCommandLine(const std::vector<std::string>& args);
+    // terminal: the terminal program's grammar ("-conditions <file>" too).
+    CommandLineResult ApplyCommandLine(const std::vector<std::string>& args, bool terminal = false);
+    // After a usage error: the line that names a condition's switch whose value was wrong
+    // ("bad value for -latency: abc"), or empty. UsageErrorText puts it before the usage.
+    const std::string& UsageProblem() const { return usageProblem_; }
     // Gives the log its Buffer Size and Detail, the engine Hex Only, the edit boxes their
     // texts; then the Size and Detail check marks (Buffer Size snapped) and Hex Only's; then
     // the options (Time Stamps to the log).
@@ -134,6 +140,19 @@ public:
         settings_.TlsVerify = verify ? 1 : 0;
     }
 
+    // Network Conditions: the set in force (RelayEngine::ReplaceConditions says what applies
+    // when). Taken at once: while stopped it waits for the next Start, which logs it with the
+    // run's seed; while relaying it applies to live Connections as far as it can, and the log
+    // says "Conditions now: ...". The view's indicator follows (ControlView::ShowConditions).
+    // Never stored with the settings.
+    const relay::Conditions& Conditions() const { return engine_.ConditionsInForce(); }
+    void SetConditions(const relay::Conditions& set);
+    // The preset the user chose last ("" for none, or when the set in force is no longer
+    // one): saved with the settings, and LoadStoredSettings puts its set in force at the
+    // next start (the command line's conditions then replace it, see ParseCommandLine).
+    const std::string& ConditionsPreset() const { return settings_.ConditionsPreset; }
+    void ChooseConditionsPreset(std::string name) { settings_.ConditionsPreset = std::move(name); }
+
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or
     // closing on a signal: true without a question. Otherwise the question; Yes stops the
@@ -173,6 +192,7 @@ private:
     relay::RelayEngine engine_;  // after log_: it logs until it is gone
     std::unique_ptr<SignalClose> signalClose_;
     bool usageError_ = false;
+    std::string usageProblem_;
     bool closingBySignal_ = false;
 };
 

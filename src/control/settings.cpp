@@ -16,6 +16,8 @@ constexpr const char* kTlsValue = "TLS";
 constexpr const char* kTlsCertValue = "TLS Certificate";
 constexpr const char* kTlsKeyValue = "TLS Key";
 constexpr const char* kTlsVerifyValue = "TLS Verify";
+constexpr const char* kConditionsPresetValue = "Conditions Preset";
+constexpr std::size_t kPresetReadSize = 64;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -105,6 +107,8 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.TlsCert.clear();
     settings.TlsKey.clear();
     settings.TlsVerify = 0;
+    settings.ConditionsPreset.clear();
+    settings.ConditionsPresetStored = false;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -140,6 +144,8 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     ReadText(key, kTlsCertValue, kLogFileReadSize, settings.TlsCert);
     ReadText(key, kTlsKeyValue, kLogFileReadSize, settings.TlsKey);
     key.QueryDword(kTlsVerifyValue, settings.TlsVerify);
+    settings.ConditionsPresetStored =
+        key.QueryString(kConditionsPresetValue, kPresetReadSize, settings.ConditionsPreset);
     return loaded;
 }
 
@@ -168,6 +174,10 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     WriteOptionFile(key, kTlsCertValue, settings.TlsCert);
     WriteOptionFile(key, kTlsKeyValue, settings.TlsKey);
     WriteOptionNumber(key, kTlsVerifyValue, settings.TlsVerify);
+    if (!settings.ConditionsPreset.empty() || settings.ConditionsPresetStored) {
+        key.SetString(kConditionsPresetValue,
+                      CutToLimit(settings.ConditionsPreset, kPresetReadSize - 1));
+    }
     key.Close();
 }
 

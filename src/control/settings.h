@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "relay/conditions/conditions.h"
+
 namespace corvane::platform {
 class SettingsKey;
 }
@@ -57,10 +59,19 @@ struct Settings {
     std::string TlsCert;
     std::string TlsKey;
     std::uint32_t TlsVerify = 0;
+    // Network Conditions: the kept preset's set (ConditionsPreset) or the command line's
+    // switches; never stored itself, so that no run begins with conditions that were not
+    // asked for. ConditionsFile is corvane-cli's "-conditions <file>".
+    relay::Conditions Conditions;
+    std::string ConditionsFile;
+    // The Network Conditions preset that the user chose last in the window (control/
+    // conditions_presets.h), put in force at the start; empty: none. Only the name is kept.
+    std::string ConditionsPreset;
     // Not stored: the store held the value when it was loaded. A value at its default is
     // written back only then, so that a store that never had it stays as it was.
     bool ListenAddressStored = false;
     bool HalfCloseStored = false;
+    bool ConditionsPresetStored = false;
 };
 
 // What LoadSettings found: the window applies a width or height that was read.
@@ -74,7 +85,8 @@ struct LoadedSettings {
 // "Remote Host" (64 characters), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
 // "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
 // characters), "Half Close" (4 bytes), "Capture File" (256 characters), "TLS" (4 bytes),
-// "TLS Certificate" and "TLS Key" (256 characters each) and "TLS Verify" (4 bytes). A value
+// "TLS Certificate" and "TLS Key" (256 characters each), "TLS Verify" (4 bytes) and
+// "Conditions Preset" (64 characters). A value
 // that is absent or does not fit its size counts as absent: Buffer Size then becomes 32768,
 // Detail 2, Hex Only and every option 0 or empty, and every other field keeps what it held.
 // A key that cannot be opened gives the same defaults.
@@ -83,9 +95,9 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
 // limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close",
-// "Capture File", "TLS", "TLS Certificate", "TLS Key" and "TLS Verify" each when it is set or
-// the store holds it (so that a store without them stays as it was). Nothing is written when
-// the key cannot be opened; failed writes are ignored.
+// "Capture File", "TLS", "TLS Certificate", "TLS Key", "TLS Verify" and "Conditions Preset"
+// each when it is set or the store holds it (so that a store without them stays as it was). Nothing
+// is written when the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The characters of a UTF-8 text counted as the edit boxes count them: one each, and two

@@ -1,25 +1,31 @@
 #include "relay/channel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/memory.h"
+#include "relay/conditions/release_marks.h"
 
 namespace corvane::relay {
 
 int Channel::Resize(std::int32_t newCapacity) {
-    void* block = platform::Reallocate(data, static_cast<std::size_t>(newCapacity));
+    void* block = platform::Reallocate(data == nullptr ? nullptr : data - front_,
+                                       static_cast<std::size_t>(front_) + newCapacity);
     if (block == nullptr) {
         // Only a full Channel that needed to grow has no room left for the next read.
         return (newCapacity > capacity && capacity == length) ? -1 : 0;
     }
-    data = static_cast<char*>(block);
+    data = static_cast<char*>(block) + front_;
     capacity = newCapacity;
     return 0;
 }
 
 int Channel::Receive(platform::SOCKET s) {
     if (capacity - length < kChannelMinimumFree) {
-        if (Resize(capacity + kChannelGrowthStep) < 0) {
+        const std::int32_t step =
+            marks == nullptr ? kChannelGrowthStep
+                             : std::clamp(capacity / 2, kChannelGrowthStep, kChannelLargestStep);
+        if (Resize(capacity + step) < 0) {
             return kReceiveOutOfMemory;
         }
     }
@@ -36,10 +42,10 @@ int Channel::Receive(platform::SOCKET s) {
     return n;
 }
 
-int Channel::SendAll(platform::SOCKET s) const {
+int Channel::SendAll(platform::SOCKET s, std::int32_t count) const {
     std::int32_t sent = 0;
-    while (sent < length) {
-        const int n = platform::send(s, data + sent, length - sent, 0);
+    while (sent < count) {
+        const int n = platform::send(s, data + sent, count - sent, 0);
         if (n < 0) {
             if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
                 break;
@@ -52,6 +58,10 @@ int Channel::SendAll(platform::SOCKET s) const {
 }
 
 void Channel::Consume(std::int32_t count) {
+    if (marks != nullptr) {
+        ConsumeHeld(count);
+        return;
+    }
     std::memmove(data, data + count, static_cast<std::size_t>(length - count));
     length -= count;
     if (capacity - length > kChannelTrimThreshold) {
@@ -60,8 +70,30 @@ void Channel::Consume(std::int32_t count) {
     }
 }
 
-int Channel::Flush(platform::SOCKET s) {
-    const int sent = SendAll(s);
+// Each byte is moved at most once, after bytes as many as it have been sent before it: the
+// copying stays in proportion to what is sent, however much is held.
+void Channel::ConsumeHeld(std::int32_t count) {
+    marks->Consumed(count);
+    data += count;
+    capacity -= count;
+    length -= count;
+    front_ += count;
+    if (front_ < length) {
+        return;
+    }
+    data -= front_;
+    std::memmove(data, data + front_, static_cast<std::size_t>(length));
+    capacity += front_;
+    front_ = 0;
+    // Trimmed only when the room is more than twice what is held, so that a queue that
+    // comes and goes does not shrink and grow the block each time.
+    if (capacity - length > std::max(kChannelTrimThreshold, 2 * length)) {
+        Resize(length / kChannelGrowthStep * kChannelGrowthStep + kChannelInitialSize);
+    }
+}
+
+int Channel::Flush(platform::SOCKET s, std::int32_t count) {
+    const int sent = SendAll(s, count);
     if (sent >= 1) {
         Consume(sent);
     }
@@ -69,10 +101,14 @@ int Channel::Flush(platform::SOCKET s) {
 }
 
 void Channel::Release() {
-    platform::Release(data);
+    platform::Release(data == nullptr ? nullptr : data - front_);
     data = nullptr;
+    front_ = 0;
     capacity = 0;
     length = 0;
+    if (marks != nullptr) {
+        marks->Clear();
+    }
 }
 
 }  // namespace corvane::relay

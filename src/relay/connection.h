@@ -6,6 +6,7 @@
 #include "log/capture_flow.h"
 #include "platform/winsock.h"
 #include "relay/channel.h"
+#include "relay/conditions/connection_conditions.h"
 
 namespace corvane::relay {
 
@@ -64,6 +65,10 @@ struct Connection {
     // The accepted Client's address and port, and its conversation in the Capture File.
     platform::SocketAddress clientAddress;
     log::CaptureFlow capture;
+    // Network Conditions: what they keep for this Connection while they apply to it (null
+    // otherwise), and whether Share left it out for good.
+    ConnectionConditionsPtr conditions;
+    bool leftOutByShare = false;
 };
 
 }  // namespace corvane::relay

@@ -31,10 +31,10 @@ public:
     }
     // Stops finding the Connection by s (called when one of its sockets is closed).
     void Forget(platform::SOCKET s);
-
-private:
+    // Finds the Connection by s from now on (a server socket made after PutAtHead).
     void Remember(platform::SOCKET s, Connection* connection);
 
+private:
     Connection* head_ = nullptr;
     std::int32_t size_ = 0;
     // Indexed by descriptor: Linux hands out the lowest free number, so the table stays as

@@ -51,7 +51,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
         return DiscardFromEndedSide(c.clientSocket);
     }
     Channel& channel = c.clientToServer;
-    if (!force && channel.length > HighWaterMark) {
+    if (!force && channel.length > HeldLimit(channel)) {
         c.clientReadHeld = true;  // SendToServer reads again once below half
         return 0;
     }
@@ -119,7 +119,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
         return DiscardFromEndedSide(c.serverSocket);
     }
     Channel& channel = c.serverToClient;
-    if (!force && channel.length > HighWaterMark) {
+    if (!force && channel.length > HeldLimit(channel)) {
         c.serverReadHeld = true;  // SendToClient reads again once below half
         return 0;
     }
@@ -168,6 +168,9 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
 int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
                         bool hold) {
     Channel& channel = d.channel;
+    if (channel.marks != nullptr) {
+        return PassOnDue(c, d, chunk, n, before, hold);
+    }
     if (hold || before > 0) {
         log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                        channel.data + before);
@@ -194,12 +197,31 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
     return sent;
 }
 
+// Under conditions a chunk always waits in the Channel with the due times of its pieces
+// (logged and counted at once, so that its header keeps the time it was read); then the
+// direction's send passes on whatever is due.
+int RelayEngine::PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int n,
+                           std::int32_t before, bool hold) {
+    Channel& channel = d.channel;
+    log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+                   channel.data + before);
+    AddCount(d.bufferedCounter, d.buffered, n);
+    ConnectionConditions& cc = *c.conditions;
+    const bool toServer = &channel == &c.clientToServer;
+    (toServer ? cc.toServer : cc.toClient)
+        .Plan(before + n, n, platform::DueTimer::NowNs(), cc.random);
+    if (hold) {
+        return n;
+    }
+    return (toServer ? SendToServer(c) : SendToClient(c)) < 0 ? -1 : n;
+}
+
 // The Capture File shows what was passed on: a segment when the socket takes its bytes, not
 // when they were read, so that bytes dropped later (at Stop, a reset, a drain that gives up)
 // are not in it, and a held block's segment has the time it went out.
-int RelayEngine::SendOn(Connection& c, Channel& channel, platform::SOCKET to,
-                        log::CaptureSide from) {
-    const int sent = channel.SendAll(to);
+int RelayEngine::SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from,
+                        std::int32_t count) {
+    const int sent = channel.SendAll(to, count);
     if (sent > 0) {
         log_.Capture().Block(c.capture, from, channel.data, sent);
         channel.Consume(sent);
@@ -224,8 +246,11 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
             lastReadError_ = error;
             return 0;  // OnSocketClose reports the close
         }
+        const bool clientSide = &d.channel == &c.clientToServer;
+        if (c.conditions != nullptr && HoldClose(c, clientSide, error)) {
+            return 0;  // Slow close: it reaches the other side later
+        }
         if (n == kReceiveClosed) {
-            const bool clientSide = &d.channel == &c.clientToServer;
             PassOnTlsEnd(c, clientSide);
             if (const int taken = HalfCloseFinish(c, clientSide); taken != 0) {
                 return taken < 0 ? -1 : 0;
@@ -261,7 +286,7 @@ int RelayEngine::SendToServer(Connection& c) {
     if (ShutdownWhenDelivered(c, true) < 0) {
         return -1;
     }
-    if (c.clientReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+    if (c.clientReadHeld && channel.length <= HeldLimit(channel) / 2 && !Paused()) {
         // The one read that takes up the Client again; it re-arms its read notification.
         if (ReadFromClient(c) < 0) {
             return -1;
@@ -290,7 +315,7 @@ int RelayEngine::SendToClient(Connection& c) {
     if (ShutdownWhenDelivered(c, false) < 0) {
         return -1;
     }
-    if (c.serverReadHeld && channel.length <= HighWaterMark / 2 && !Paused()) {
+    if (c.serverReadHeld && channel.length <= HeldLimit(channel) / 2 && !Paused()) {
         if (ReadFromServer(c) < 0) {
             return -1;
         }

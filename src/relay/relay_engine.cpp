@@ -203,6 +203,9 @@ void RelayEngine::RemoveConnection(Connection& c) {
     if (c.draining != Draining::None) {
         EndDraining(c);
     }
+    if (c.conditions != nullptr) {
+        CancelConditionSlots(c);
+    }
     connections_.Remove(&c);  // the record is freed here
     AddCount(Counter::Connections, connectionCount_, -1);
 }
@@ -212,6 +215,8 @@ void RelayEngine::CloseEverythingQuietly() {
     platform::KillTimer(this, kDrainTimer);
     drainTimerSet_ = false;
     drainingHead_ = nullptr;
+    dueHeap_.Clear();
+    dueTimer_.Disarm();
     CancelLocalLookup();
     if (remoteLookupRequest_ != 0) {
         platform::WSACancelAsyncRequest(remoteLookupRequest_);

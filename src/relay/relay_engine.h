@@ -9,8 +9,12 @@
 #include <vector>
 
 #include "log/log_kind.h"
+#include "platform/due_timer.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
+#include "relay/conditions/conditions.h"
+#include "relay/conditions/due_heap.h"
+#include "relay/conditions/random.h"
 #include "relay/connection.h"
 #include "relay/connection_list.h"
 #include "relay/relay_view.h"
@@ -84,6 +88,21 @@ public:
     // The Remote Host and Remote Port texts as typed: the values of the rewritten "Host: "
     // line, used whole whatever their length.
     void SetRemoteTexts(std::string host, std::string port);
+
+    // --- Network Conditions (relay_conditions.cpp) ------------------------------------
+    // Replaces the set in force, whole. While stopped it is only kept: BeginRelay seeds the
+    // run's generator with its seed (or one drawn then) and, when any condition is on, logs
+    // "Conditions: <the set> -seed N" (Inform). While relaying it logs "Conditions now: ..."
+    // ("Conditions now: off" for none) and applies at once: Latency, Bandwidth, Slicing and
+    // Loss to every live Connection that Share did not leave out, from its next block, and
+    // the Stall to them too (measured from the Client's connect, or from this change for a
+    // Connection the conditions did not apply to before); Data limit, Connect delay, End
+    // after, Slow close and Share to new Connections, Refuse to new Clients (the ones held
+    // in the backlog are taken when holding ends). The seed is read at BeginRelay only.
+    void ReplaceConditions(const Conditions& set);
+    const Conditions& ConditionsInForce() const { return conditions_; }
+    // The run's seed, set by BeginRelay.
+    std::uint64_t ConditionsSeed() const { return seed_; }
 
     // --- State --------------------------------------------------------------------------
     platform::SOCKET LocalPortSocket() const { return localPortSocket_; }
@@ -171,9 +190,22 @@ private:
                bool hold);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
-    // Channel::Flush on socket `to`; what it took has been passed on, and goes to the Capture
-    // File as bytes from side `from`.
-    int SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from);
+    // Above this many bytes held in the Channel its source is not read until it has drained
+    // below half: the high-water mark, or more for a link paced by conditions.
+    std::int64_t HeldLimit(const Channel& channel) const {
+        return channel.marks == nullptr ? HighWaterMark : ConditionedHeldLimit(channel);
+    }
+    std::int64_t ConditionedHeldLimit(const Channel& channel) const;
+    // Passes on a Channel's held bytes towards socket `to`: all of them, or with conditions
+    // what is due.
+    int SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from) {
+        return channel.marks == nullptr ? SendOn(c, channel, to, from, channel.length)
+                                        : FlushDue(c, channel, to, from);
+    }
+    // Channel::Flush of the first count bytes on socket `to`; what it took has been passed on,
+    // and goes to the Capture File as bytes from side `from`.
+    int SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from,
+               std::int32_t count);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
@@ -225,6 +257,36 @@ private:
     // that side's TLS session failed, "TLS with Client failed: <OpenSSL's reason>".
     void LogSideError(Connection& c, bool clientSide, int error);
 
+    // Network Conditions (relay_conditions.cpp).
+    // PassOn under conditions: the chunk is held with its release marks, then what is due goes.
+    int PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
+                  bool hold);
+    int FlushDue(Connection& c, Channel& channel, platform::SOCKET s, log::CaptureSide from);
+    // BeginRelay's part: the run's seed, and the "Conditions: ..." line.
+    void BeginConditions();
+    // The set and the run's seed on one line, or "off".
+    std::string ConditionsLine() const;
+    bool HoldingClients() const { return conditions_.refuse.mode == Refusal::Hold; }
+    // A new Client that Refuse turns away: accepted, then closed or reset at once.
+    void RefuseClient(platform::SOCKET s, int number);
+    // Gives c the conditions in force (at its accept, or for an older one when they change);
+    // at accept it logs "N: Conditions: ...".
+    void TakeConditions(Connection& c, bool atAccept);
+    void ApplyLiveConditions(Connection& c);
+    // A peer's close that Slow close holds back: true when it waits (now, or already).
+    bool HoldClose(Connection& c, bool clientSide, int error);
+    void CarryOutHeldClose(Connection& c, bool clientSide, int error);
+    // Ends c because of the conditions: the reason (Inform), then both sides closed or reset
+    // with the usual "Disconnected from ..." lines; held bytes are dropped.
+    void EndByConditions(Connection& c, Ending ending, const std::string& reason);
+    void ScheduleDue(DueSlot& slot, std::int64_t dueNs);
+    void CancelDue(DueSlot& slot);
+    void ScheduleLife(Connection& c);
+    void CancelConditionSlots(Connection& c);
+    void ArmDueTimer();
+    void OnDueTimer();
+    void OnLifeDue(Connection& c);
+
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
 
@@ -269,6 +331,15 @@ private:
     // The draining Connections, newest first, and whether kDrainTimer is set.
     Connection* drainingHead_ = nullptr;
     bool drainTimerSet_ = false;
+
+    // Network Conditions: the set in force, the run's seed and generator (Share draws and
+    // each conditioned Connection's own seed), and the one timer for every due time.
+    Conditions conditions_;
+    std::uint64_t seed_ = 0;
+    Random runRandom_;
+    DueHeap dueHeap_;
+    platform::DueTimer dueTimer_{[this] { OnDueTimer(); }};
+    bool inDueTick_ = false;
 };
 
 }  // namespace corvane::relay

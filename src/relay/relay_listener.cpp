@@ -58,6 +58,7 @@ bool RelayEngine::BeginRelay(const std::string& remoteHost) {
     if (!tlsReady) {
         return false;
     }
+    BeginConditions();
     platform::ReserveBlocks(kChannelInitialSize, kReservedChannelBlocks);
     remoteAddress_ = platform::SocketAddress{platform::inet_addr(remoteHost.c_str()), 0};
     // An IPv6 address is taken as it stands too; only a name is looked up.
@@ -177,8 +178,8 @@ void RelayEngine::OnRemoteLookup(int error) {
 }
 
 void RelayEngine::AcceptClient() {
-    if (acceptHeldBack_ || localPortSocket_ == INVALID_SOCKET) {
-        return;  // the retry timer accepts next
+    if (acceptHeldBack_ || localPortSocket_ == INVALID_SOCKET || HoldingClients()) {
+        return;  // the retry timer accepts next, or the end of holding by conditions
     }
     platform::SocketAddress peer;
     const SOCKET s = platform::accept(localPortSocket_, &peer);
@@ -202,6 +203,12 @@ void RelayEngine::AcceptClient() {
     }
     const int number = s;
     log_.LogConnectionMessage(number, ("Client connected; " + PeerText(peer)).c_str());
+    // Network Conditions: Share draws for every new Client while any condition is on.
+    const bool conditioned = conditions_.On() && conditions_.share.Chosen(runRandom_);
+    if (conditioned && conditions_.refuse.On()) {
+        RefuseClient(s, number);
+        return;
+    }
 
     if (platform::WSAAsyncSelect(s, this, platform::WM_APP,
                                  kClientEvents | (ClientTls() ? platform::FD_TLS : 0)) != 0) {
@@ -222,7 +229,13 @@ void RelayEngine::AcceptClient() {
     c->clientSocket = s;
     c->number = number;
     c->clientAddress = peer;
-    if (!ConnectToServer(*c)) {
+    if (conditioned) {
+        TakeConditions(*c, true);
+    } else {
+        c->leftOutByShare = conditions_.On();
+    }
+    const bool connectLater = c->conditions != nullptr && c->conditions->connectPending;
+    if (!connectLater && !ConnectToServer(*c)) {
         const int error = platform::WSAGetLastError();
         platform::closesocket(s);
         c->clientSocket = INVALID_SOCKET;
@@ -244,6 +257,9 @@ void RelayEngine::AcceptClient() {
     connections_.PutAtHead(std::move(c));
     SetConnectionOptions(s);
     AddCount(Counter::Connections, connectionCount_, 1);
+    if (added.conditions != nullptr) {
+        ScheduleLife(added);
+    }
     if (ClientTls()) {
         AttachClientTls(added);
     }

@@ -43,9 +43,12 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
     }
     // The one last read takes bytes that came with the close, even above the high-water mark.
     // When it meets the reset itself, its error stands in for a close that came without one.
+    // With Slow close the end waits (HoldClose); the last read still goes now.
     lastReadError_ = 0;
     const bool clientSide = s == c.clientSocket;
-    if ((clientSide ? ReadFromClient(c, true) : ReadFromServer(c, true)) < 0) {
+    if ((clientSide ? ReadFromClient(c, true) : ReadFromServer(c, true)) < 0 ||
+        (c.conditions != nullptr &&
+         HoldClose(c, clientSide, error != 0 ? error : lastReadError_))) {
         return;
     }
     if (error == 0 && lastReadError_ == 0) {
@@ -290,6 +293,8 @@ void RelayEngine::StopRelay() {
     platform::KillTimer(this, kDrainTimer);
     drainTimerSet_ = false;
     drainingHead_ = nullptr;  // the Connections go below
+    dueHeap_.Clear();
+    dueTimer_.Disarm();
     acceptHeldBack_ = false;
     acceptFailureLogged_ = false;
     acceptRetryMs_ = 0;

@@ -29,6 +29,7 @@ class QToolButton;
 
 namespace corvane::ui {
 
+class TConditionsDialog;
 class TFindBar;
 class TLogBufferView;
 class THelpViewer;
@@ -69,6 +70,9 @@ public:
     void ShowAboutBox();
     // Tools > Options...: the dialog; OK applies its values (saved when the window closes).
     void ShowOptions();
+    // Tools > Network Conditions...: the dialog, beside the window and not modal; made on
+    // first use and kept (form1_conditions.cpp).
+    void ShowConditionsDialog();
     // Edit > Find...: opens the find bar under the Log Buffer.
     void ShowFindBar();
     // The Size items (tag: characters, -1 unlimited) and the Detail items (tag: level).
@@ -87,6 +91,8 @@ public:
     void ApplyStoredSize(const control::LoadedSettings& loaded,
                          const control::Settings& settings) override;
     void CloseWindow() override;
+    // LabelConditions shown while any condition is on, with the set in its hint.
+    void ShowConditions(const relay::Conditions& set) override;
 
     void ShowCounter(relay::Counter counter, std::string_view text) override;
     void ShowLocalAddress(std::string_view text) override;
@@ -124,6 +130,8 @@ public:
     QLabel* LabelCSBuf;
     QLabel* LabelSCTrans;
     QLabel* LabelSCBuf;
+    // "Conditions on", in the Error colour in a panel after StatusPanel[2]; hidden while off.
+    QLabel* LabelConditions;
     QToolButton* SpeedButtonCut;
     QToolButton* SpeedButtonCopy;
     QToolButton* SpeedButtonPaste;
@@ -165,6 +173,7 @@ public:
     QAction* MMenuItemClear;
     QAction* MenuItemHexOnly;
     QAction* MenuItemOptions;
+    QAction* MenuItemConditions;
     QAction* MenuItemContents;
     QAction* MenuItemHomePage;
     QAction* MenuItemAbout;
@@ -198,6 +207,7 @@ private:
     void BuildCommandsAndCounters();
     // Gives a counter label the width its text needs (form1_layout.cpp).
     void FitCounter(QLabel* label);
+    void BuildConditionsIndicator();
     void BuildLogBufferArea(QWidget* central);
     void BuildStatusBar();
     void BuildMainMenu();
@@ -211,7 +221,8 @@ private:
     void DismissModalWidgets();
 
     std::unique_ptr<control::RelayControl> control_;
-    THelpViewer* helpViewer_ = nullptr;  // owned as a child, made on first use
+    THelpViewer* helpViewer_ = nullptr;              // owned as a child, made on first use
+    TConditionsDialog* conditionsDialog_ = nullptr;  // the same
     bool clipboardHasText_ = false;
     bool activated_ = false;
     bool centred_ = false;

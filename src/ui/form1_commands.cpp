@@ -61,6 +61,8 @@ void TForm1::OnClick(QObject* sender) {
         control_->ToggleHexOnly();
     } else if (sender == MenuItemOptions) {
         ShowOptions();
+    } else if (sender == MenuItemConditions) {
+        ShowConditionsDialog();
     } else if (sender == MenuItemFind) {
         ShowFindBar();
     } else if (qobject_cast<QAction*>(sender) != nullptr ||

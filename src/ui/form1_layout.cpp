@@ -107,6 +107,7 @@ TForm1::TForm1() {
     BuildCommandsAndCounters();
     BuildLogBufferArea(central);
     BuildStatusBar();
+    BuildConditionsIndicator();
     BuildMainMenu();
     BuildPopupMenu();
     // A closed menu has no highlighted item: its hint leaves panel 0.

@@ -156,6 +156,9 @@ void TForm1::BuildMainMenu() {
     MenuTools->addSeparator();
     MenuItemOptions = onClick(AddItem(MenuTools, "MenuItemOptions", "&Options...",
                                       "Options that the Parameters do not show"));
+    MenuItemConditions =
+        onClick(AddItem(MenuTools, "MenuItemConditions", "Network &Conditions...",
+                        "Make the relay a slow, thin or breaking network on purpose"));
 
     MenuHelp = bar->addMenu(QStringLiteral("&Help"));
     MenuHelp->setObjectName(QStringLiteral("MenuHelp"));

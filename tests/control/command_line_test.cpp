@@ -145,6 +145,37 @@ TEST(ParseCommandLine, TlsSwitches) {
     EXPECT_EQ(s.TlsVerify, 1u);
 }
 
+TEST(ParseCommandLine, ConditionSwitchesSetTheConditionsAndABadValueNamesItsSwitch) {
+    Settings s = Stored();
+    std::string problem = "left over";
+    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-latency", "down:100", "-refuse", "hold", "-seed",
+                                "42", "-latency", "up:5"},
+                               s, &problem),
+              CommandLineResult::Ok);
+    EXPECT_EQ(s.Conditions.down.latency.us, 100000);
+    EXPECT_EQ(s.Conditions.up.latency.us, 5000);
+    EXPECT_EQ(s.Conditions.refuse.mode, relay::Refusal::Hold);
+    EXPECT_EQ(s.Conditions.seed, 42u);
+    EXPECT_EQ(problem, "");
+    const std::pair<Args, std::string> bad[] = {
+        {{"h", "80", "0", "-bandwidth", "fast"}, "bad value for -bandwidth: fast"},
+        {{"h", "80", "0", "-loss"}, "no value for -loss"},
+        {{"h", "80", "0", "-Latency", "5"}, ""},
+        {{"h", "80", "0", "-conditions", "c.txt"}, ""},  // the terminal program's only
+    };
+    for (const auto& [args, expected] : bad) {
+        Settings t = Stored();
+        EXPECT_EQ(ParseCommandLine(args, t, &problem), CommandLineResult::UsageError);
+        EXPECT_EQ(problem, expected) << args[3];
+    }
+    EXPECT_EQ(UsageErrorText("Usage: x", "bad value for -loss: y"),
+              "bad value for -loss: y\nUsage: x");
+    EXPECT_EQ(UsageErrorText("Usage: x", ""), "Usage: x");
+    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-conditions", "c.txt"}, s, nullptr, true),
+              CommandLineResult::Ok);
+    EXPECT_EQ(s.ConditionsFile, "c.txt");
+}
+
 TEST(ParseCommandLine, LaterSwitchesOverrideEarlierOnes) {
     Settings s = Stored();
     ASSERT_EQ(ParseCommandLine(

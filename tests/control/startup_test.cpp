@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <QFileInfo>
 #include <csignal>
+#include <fstream>
 
+#include "control/conditions_presets.h"
 #include "control/relay_control.h"
 #include "control/signal_close.h"
 #include "control_support.h"
 #include "platform/settings_store.h"
 #include "platform/winsock.h"
+#include "relay/conditions/conditions_text.h"
 #include "support/event_loop_wait.h"
 
 namespace corvane::control::test {
@@ -160,6 +163,40 @@ TEST_F(StartupTest, AFailedStartOfTheSocketLayerShowsItsTextAndClosesTheWindow) 
     // The close that follows saves the settings like any close.
     control.OnClose(630, 410);
     EXPECT_TRUE(QFileInfo::exists(StoreFile()));
+}
+
+// The kept preset is in force from the start; condition switches on the command line replace
+// it whole while -share and -seed apply to it; a preset that cannot be had gives no conditions.
+TEST_F(StartupTest, AKeptPresetIsInForceUnlessTheCommandLineNamesConditions) {
+    std::string problem;
+    relay::Conditions mine;
+    mine.stall.afterUs = 100000;
+    ASSERT_TRUE(SavePreset("Mine", mine, problem)) << problem;
+    std::ofstream(PresetPath("Broken")) << "-stall 100\n-latency soon\n";
+    struct Case {
+        const char* preset;
+        std::vector<std::string> args;
+        const char* expected;
+    };
+    const std::vector<std::string> noArgs;
+    const Case cases[] = {
+        {"Slow mobile", noArgs, "-latency 200 -bandwidth 50K"},
+        {"Mine", noArgs, "-stall 100"},
+        {"Mine", {"h", "1", "2", "-share", "50", "-seed", "7"}, "-stall 100 -share 50 -seed 7"},
+        {"Mine", {"h", "1", "2", "-seed", "7", "-latency", "5"}, "-latency 5 -seed 7"},
+        {"Broken", noArgs, ""},
+        {"Gone", noArgs, ""},
+        {"", {"h", "1", "2", "-slowclose", "9"}, "-slowclose 9"},
+    };
+    for (const Case& c : cases) {
+        Store("Conditions Preset", std::string(c.preset));
+        RelayControl& control = Make();
+        ASSERT_EQ(control.Initialise(c.args), StartupResult::Ready);
+        EXPECT_EQ(relay::FormatConditions(control.Conditions(), relay::ConditionsLayout::OneLine),
+                  c.expected)
+            << c.preset;
+        control_.reset();
+    }
 }
 
 TEST(SignalClose, ASignalRunsTheCallbackFromTheEventLoop) {

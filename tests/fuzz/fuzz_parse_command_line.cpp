@@ -11,6 +11,7 @@
 #include "control/command_line.h"
 #include "control/settings.h"
 #include "fuzz_support.h"
+#include "relay/conditions/conditions_text.h"
 
 namespace corvane::fuzz {
 namespace {
@@ -52,6 +53,8 @@ struct Model {
     std::optional<std::string> tlsCert;
     std::optional<std::string> tlsKey;
     bool tlsVerify = false;
+    // The conditions' switches, each taken by their own parser (fuzz_conditions_text).
+    relay::Conditions conditions;
 };
 
 Model Read(const std::vector<std::string>& args) {
@@ -104,6 +107,10 @@ Model Read(const std::vector<std::string>& args) {
                     m.ok = true;
                 }
             }
+            ++i;
+        } else if (relay::IsConditionSwitch(a) && value) {
+            std::string problem;
+            m.ok = relay::ApplyConditionSwitch(a, *value, m.conditions, problem);
             ++i;
         } else if (a == "-size" && value) {
             for (const auto& [text, bytes] : sizes) {
@@ -195,6 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK_EQ(s.ListenAddress, stored.ListenAddress);
     }
     FUZZ_CHECK_EQ(s.HalfClose, m.halfClose ? 1u : 0u);
+    FUZZ_CHECK(s.Conditions == m.conditions);
     FUZZ_CHECK_EQ(s.Tls, m.tls.value_or(stored.Tls));
     for (const auto& [taken, given, kept] : {std::tuple{&s.TlsCert, &m.tlsCert, &stored.TlsCert},
                                              std::tuple{&s.TlsKey, &m.tlsKey, &stored.TlsKey}}) {

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,25 +51,6 @@ std::uint64_t Hash(std::uint64_t h, const char* p, std::size_t n) {
 
 void MakeBlocking(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-}
-
-// AddressSanitizer's shadow memory and quarantine make resident memory say nothing about the
-// relay's own; there the bound on what the Channel holds is the proof.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr long kResidentBoundKiB = 1L << 30;
-#else
-constexpr long kResidentBoundKiB = 64 * 1024;
-#endif
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
 }
 
 class RelayMendTest : public RelayFixture {

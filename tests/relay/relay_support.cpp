@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
@@ -170,6 +171,17 @@ int StuckServer::Admit(int timeoutMs) {
 
 namespace corvane::relay::test {
 
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
 std::size_t SendUntil(int from, std::string_view data, const std::function<bool()>& cond,
                       int timeoutMs) {
     std::size_t sent = 0;
@@ -190,7 +202,7 @@ std::size_t SendUntil(int from, std::string_view data, const std::function<bool(
 }
 
 bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::string& got,
-              std::size_t total, int timeoutMs) {
+              std::size_t total, int timeoutMs, std::vector<std::size_t>* reads) {
     char buf[65536];
     return WaitFor(
         [&] {
@@ -209,6 +221,9 @@ bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::
                     break;
                 }
                 got.append(buf, static_cast<std::size_t>(n));
+                if (reads != nullptr) {
+                    reads->push_back(static_cast<std::size_t>(n));
+                }
             }
             return got.size() >= total;
         },

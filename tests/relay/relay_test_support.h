@@ -108,12 +108,24 @@ public:
 
 namespace corvane::relay::test {
 
+// The process's resident memory (VmRSS) in KiB, and the most a test lets it grow by while a
+// peer pushes more than the relay may hold. AddressSanitizer's shadow memory and quarantine
+// make resident memory say nothing about the relay's own; there the bound on what the
+// Channels hold is the proof.
+long ResidentKiB();
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kResidentBoundKiB = 1L << 30;
+#else
+constexpr long kResidentBoundKiB = 64 * 1024;
+#endif
+
 // Sends `data` on `from` in pieces until cond() holds (or all is sent); returns the bytes
 // sent. The event loop runs in between, so the relay moves what it can.
 std::size_t SendUntil(int from, std::string_view data, const std::function<bool()>& cond,
                       int timeoutMs = 20000);
-// Sends data[offset..] on `from` while reading `to` until `got` holds `total` bytes.
+// Sends data[offset..] on `from` while reading `to` until `got` holds `total` bytes; the size
+// of each read goes to `reads` when given.
 bool Exchange(int from, std::string_view data, std::size_t offset, int to, std::string& got,
-              std::size_t total, int timeoutMs = 30000);
+              std::size_t total, int timeoutMs = 30000, std::vector<std::size_t>* reads = nullptr);
 
 }  // namespace corvane::relay::test

@@ -51,13 +51,18 @@ CliApp::~CliApp() {
 
 int CliApp::Run(const std::vector<std::string>& args) {
     control::Settings parsed;
-    if (!ParseCliArguments(args, parsed)) {
-        view_.WriteLine(kCliUsageText);
+    std::string problem;
+    if (!ParseCliArguments(args, parsed, &problem)) {
+        view_.WriteLine(control::UsageErrorText(kCliUsageText, problem));
         return kExitUsage;
     }
     // The settings start from their defaults: nothing stored is read, nothing is written.
-    (void)control_.ApplyCommandLine(args);
+    (void)control_.ApplyCommandLine(args, true);
     control_.ApplySettings();
+    if (!parsed.ConditionsFile.empty()) {
+        conditionsFile_ = std::make_unique<ConditionsFile>(parsed.ConditionsFile, control_);
+        conditionsFile_->ReadBeforeStart();
+    }
     sockets_.emplace();
     if (sockets_->Error() != 0) {
         view_.ShowSocketError(relay::SocketErrorText(sockets_->Error()));
@@ -81,6 +86,9 @@ int CliApp::Run(const std::vector<std::string>& args) {
             break;
     }
     started_ = true;
+    if (conditionsFile_) {
+        conditionsFile_->Watch();
+    }
     status_.Refresh(true);
 
     QEventLoop loop;
@@ -204,6 +212,7 @@ void CliApp::ReportErrors() {
 
 void CliApp::Detach() {
     drainTimer_.stop();
+    conditionsFile_.reset();
     platform::SetIdleHandler({});
     if (keys_) {
         keys_->Restore();

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "app/cli/cli_control_view.h"
+#include "app/cli/conditions_file.h"
 #include "app/cli/hangup_close.h"
 #include "app/cli/socket_layer.h"
 #include "app/cli/status_line.h"
@@ -76,6 +77,7 @@ private:
     control::RelayControl control_;       // after its views: it uses them until it is gone
     std::unique_ptr<TerminalKeys> keys_;
     std::unique_ptr<HangupClose> hangup_;
+    std::unique_ptr<ConditionsFile> conditionsFile_;  // "-conditions <file>"
     QTimer drainTimer_;
     QEventLoop* loop_ = nullptr;
     bool started_ = false;

@@ -4,7 +4,8 @@
 
 namespace corvane::cli {
 
-bool ParseCliArguments(const std::vector<std::string>& args, control::Settings& settings) {
+bool ParseCliArguments(const std::vector<std::string>& args, control::Settings& settings,
+                       std::string* problem) {
     // The window takes an empty command line as "use the stored settings"; there are none
     // here, so the three positional arguments are required.
     constexpr std::size_t kPositional = 3;
@@ -12,7 +13,8 @@ bool ParseCliArguments(const std::vector<std::string>& args, control::Settings& 
         return false;
     }
     settings = control::Settings{};
-    return control::ParseCommandLine(args, settings) == control::CommandLineResult::Ok;
+    return control::ParseCommandLine(args, settings, problem, true) ==
+           control::CommandLineResult::Ok;
 }
 
 }  // namespace corvane::cli

@@ -15,7 +15,8 @@ inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
-    "[-tlscert <file>] [-tlskey <file>] [-tlsverify]";
+    "[-tlscert <file>] [-tlskey <file>] [-tlsverify] " CORVANE_CONDITIONS_USAGE
+    " [-conditions <file>]";
 
 // What "corvane-cli --help" prints: the usage, then a line per switch.
 // clang-format off
@@ -25,6 +26,12 @@ inline constexpr const char* kCliHelpText =
     "                   [-auto] [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
     "                   [-capture <file>] [-tls Client|Server|Both] [-tlscert <file>]\n"
     "                   [-tlskey <file>] [-tlsverify]\n"
+    "                   [-latency [up:|down:]MS[,JITTER]] [-bandwidth [up:|down:]RATE]\n"
+    "                   [-slice [up:|down:]SIZE[,VARIATION[,PAUSE]]]\n"
+    "                   [-loss [up:|down:]PERCENT] [-limit [up:|down:]BYTES[,reset]]\n"
+    "                   [-connectdelay MS] [-endafter MS[,reset]] [-stall MS[,END[,reset]]]\n"
+    "                   [-slowclose MS] [-refuse close|reset|hold] [-share PERCENT]\n"
+    "                   [-seed N] [-conditions <file>]\n"
     "Relays a local TCP port to a server at once and logs the traffic on standard output. The\n"
     "remote host is a dotted IPv4 address, an IPv6 address or a name.\n"
     "\n"
@@ -35,6 +42,11 @@ inline constexpr const char* kCliHelpText =
     "  -detail <level>   what standard output shows: Low, Medium or High (default)\n"
     "  -auto             accepted as the window takes it; changes nothing\n"
     CORVANE_SHARED_SWITCH_HELP
+    "  -conditions <file>\n"
+    "                    read the conditions from this file, one switch per line (# starts\n"
+    "                    a comment), at the start and again whenever it changes; its set\n"
+    "                    replaces the one in force whole\n"
+    CORVANE_INFO_SWITCH_HELP
     "\n"
     "Keys on a terminal: p pause, r resume, z reset the counts, q stop and exit.\n"
     "Exit status: 0 stopped by the user, 1 the relay could not begin or stopped by itself,\n"
@@ -48,9 +60,11 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 
 // True when args (the arguments after the program's name) follow the grammar; settings then
 // hold the defaults (Buffer Size 32768, Detail High, Hex Only off) with the command line
-// applied (every option off unless its switch is given). Fewer than three arguments is a usage
-// error, unlike the window's empty command line. No stored settings are read.
+// applied (every option off unless its switch is given; "-conditions <file>" taken too).
+// Fewer than three arguments is a usage error, unlike the window's empty command line. No
+// stored settings are read. problem, when not null, names a condition's switch whose value
+// was wrong (empty for any other usage error).
 [[nodiscard]] bool ParseCliArguments(const std::vector<std::string>& args,
-                                     control::Settings& settings);
+                                     control::Settings& settings, std::string* problem = nullptr);
 
 }  // namespace corvane::cli

@@ -1,8 +1,9 @@
 // Runs the relay engine without a window:
 //   corvane_relay_driver <remote host> <remote port> <local port> [--detail N] [--file F]
-//                        [--capture F] [--tls 0-3 [--tls-dir D]]
+//                        [--capture F] [--streams F] [--tls 0-3 [--tls-dir D]]
 // It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
-// command would (the Log File gets its closing lines, the Capture File is written out). Nothing is
+// command would (the Log File gets its closing lines, the Capture File and the kept streams
+// (256 MiB bound) are written out). Nothing is
 // shown; log lines go to the Log File only.
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -42,7 +43,8 @@ void OnSignal(int) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: corvane_relay_driver <remote host> <remote port> <local port> "
-                 "[--detail N] [--file F] [--capture F] [--tls 0-3 [--tls-dir D]]\n");
+                 "[--detail N] [--file F] [--capture F] [--streams F] [--tls 0-3 "
+                 "[--tls-dir D]]\n");
     return 2;
 }
 
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
     std::uint32_t detail = log::kDetailLow;
     std::string file;
     std::string capture;
+    std::string streams;
     unsigned tls = 0;
     std::string tlsDir = "/tmp/corvane-relay-driver-tls";
     for (int i = 4; i < argc; ++i) {
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
             file = argv[++i];
         } else if (arg == "--capture" && i + 1 < argc) {
             capture = argv[++i];
+        } else if (arg == "--streams" && i + 1 < argc) {
+            streams = argv[++i];
         } else if (arg == "--tls" && i + 1 < argc) {
             tls = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10)) & 3u;
         } else if (arg == "--tls-dir" && i + 1 < argc) {
@@ -95,6 +100,10 @@ int main(int argc, char** argv) {
     }
     if (!capture.empty() && !trafficLog.Capture().Open(capture)) {
         std::fprintf(stderr, "Could not create capture file\n");
+        return 1;
+    }
+    if (!streams.empty() && !trafficLog.Streams().Open(streams, log::StreamStore::kDefaultBound)) {
+        std::fprintf(stderr, "Could not create kept streams file\n");
         return 1;
     }
     if (!engine.BeginRelay(argv[1])) {

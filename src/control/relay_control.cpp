@@ -31,6 +31,8 @@ RelayControl::~RelayControl() = default;
 // --- Start-up -------------------------------------------------------------------------------
 
 StartupResult RelayControl::Initialise(const std::vector<std::string>& args) {
+    // The stores that earlier runs of the window left behind (a crash, a kill) go now.
+    log::RunStoreFile::RemoveAbandoned(log::RunStoreFile::DefaultFolder());
     LoadStoredSettings();
     if (ApplyCommandLine(args) == CommandLineResult::UsageError) {
         return StartupResult::UsageError;
@@ -124,7 +126,17 @@ StartResult RelayControl::Start() {
         log_.File().CloseLogFile();
         return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
     }
+    // The kept streams last of the files; a rejection closes the other two again.
+    bool runStoreFailed = false;
+    if (!OpenStreams(runStoreFailed)) {
+        log_.Capture().Close();
+        log_.File().CloseLogFile();
+        return Reject(CommandError{kCouldNotCreateStreams, EditBox::KeptStreams});
+    }
     log_.ClearLogBuffer();
+    if (runStoreFailed) {
+        log_.LogError(kCouldNotCreateStreams);
+    }
 
     engine_.RemotePortNumber = check.ports.RemotePortNumber;
     engine_.LocalPortNumber = check.ports.LocalPortNumber;
@@ -138,12 +150,30 @@ StartResult RelayControl::Start() {
     engine_.TlsVerify = settings_.TlsVerify != 0;
     if (!engine_.BeginRelay(host)) {
         log_.Capture().Close();
+        log_.Streams().Close();
         log_.File().CloseLogFile();
         return StartResult::NotBegun;
     }
     engine_.SetRunningState(true);
     engine_.ZeroTransferred();
     return StartResult::Started;
+}
+
+bool RelayControl::OpenStreams(bool& runStoreFailed) {
+    log::StreamStore& streams = log_.Streams();
+    streams.Close();
+    if (settings_.KeepStreams <= 0) {
+        return true;
+    }
+    if (!settings_.StreamsFile.empty()) {
+        return streams.Open(settings_.StreamsFile, settings_.KeepStreams);
+    }
+    if (!runStore_) {
+        runStore_ = std::make_unique<log::RunStoreFile>();
+    }
+    runStoreFailed =
+        runStore_->Path().empty() || !streams.Open(runStore_->Path(), settings_.KeepStreams);
+    return true;
 }
 
 void RelayControl::Stop() {

@@ -1,5 +1,8 @@
 #include "control/settings.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/settings_store.h"
 
 namespace corvane::control {
@@ -16,6 +19,8 @@ constexpr const char* kTlsValue = "TLS";
 constexpr const char* kTlsCertValue = "TLS Certificate";
 constexpr const char* kTlsKeyValue = "TLS Key";
 constexpr const char* kTlsVerifyValue = "TLS Verify";
+constexpr const char* kKeepStreamsValue = "Keep Streams";
+constexpr int kMiBShift = 20;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -105,6 +110,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.TlsCert.clear();
     settings.TlsKey.clear();
     settings.TlsVerify = 0;
+    settings.KeepStreams = kDefaultKeepStreams;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -140,6 +146,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     ReadText(key, kTlsCertValue, kLogFileReadSize, settings.TlsCert);
     ReadText(key, kTlsKeyValue, kLogFileReadSize, settings.TlsKey);
     key.QueryDword(kTlsVerifyValue, settings.TlsVerify);
+    std::uint32_t keepStreams = 0;
+    if (key.QueryDword(kKeepStreamsValue, keepStreams)) {
+        settings.KeepStreams = static_cast<std::int64_t>(keepStreams) << kMiBShift;
+    }
     return loaded;
 }
 
@@ -168,6 +178,13 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     WriteOptionFile(key, kTlsCertValue, settings.TlsCert);
     WriteOptionFile(key, kTlsKeyValue, settings.TlsKey);
     WriteOptionNumber(key, kTlsVerifyValue, settings.TlsVerify);
+    std::uint32_t storedMiB = 0;
+    if (settings.KeepStreams != kDefaultKeepStreams ||
+        key.QueryDword(kKeepStreamsValue, storedMiB)) {
+        const std::int64_t mib =
+            std::clamp<std::int64_t>(settings.KeepStreams >> kMiBShift, 0, UINT32_MAX);
+        key.SetDword(kKeepStreamsValue, static_cast<std::uint32_t>(mib));
+    }
     key.Close();
 }
 

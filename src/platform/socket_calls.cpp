@@ -316,6 +316,12 @@ int closesocket(SOCKET s) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
+    if (st.abortiveClose) {
+        // The reset goes at once: what is held or unread is dropped with the record.
+        detail::NoteClose(s);
+        ::close(s);
+        return 0;
+    }
     if (st.tls != nullptr) {
         detail::TlsBeforeClose(s, st);  // close_notify; what it still holds lingers below
     }
@@ -375,6 +381,17 @@ int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen)
     }
     if (level == SOL_SOCKET_ && optname == SO_DONTLINGER) {
         // Either value leaves the close graceful with the system's defaults: nothing to set.
+        return 0;
+    }
+    if (level == SOL_SOCKET_ && optname == SO_LINGER_) {
+        LINGER_ value{};
+        std::memcpy(&value, optval, sizeof value);
+        const bool abortive = value.l_onoff != 0 && value.l_linger == 0;
+        const linger kernel{abortive ? 1 : 0, 0};
+        if (::setsockopt(s, SOL_SOCKET, SO_LINGER, &kernel, sizeof kernel) < 0) {
+            return Fail(errno);
+        }
+        Sockets().Find(s)->abortiveClose = abortive;
         return 0;
     }
     if (level == IPPROTO_IPV6_ && optname == IPV6_V6ONLY_) {

@@ -25,6 +25,13 @@ constexpr std::uint32_t INADDR_NONE_ = 0xFFFFFFFFu;
 // Socket options (levels and names as the relay passes them; mapped to Linux's).
 constexpr int SOL_SOCKET_ = 0xFFFF;
 constexpr int SO_DONTLINGER = ~0x0080;
+constexpr int SO_LINGER_ = 0x0080;
+// SO_LINGER_'s value. On with an interval of 0 makes closesocket abortive: the peer gets a
+// reset at once, and whatever was sent but not yet delivered is dropped.
+struct LINGER_ {
+    std::uint16_t l_onoff;
+    std::uint16_t l_linger;
+};
 constexpr int IPPROTO_TCP_ = 6;
 constexpr int TCP_NODELAY_ = 1;
 constexpr int IPPROTO_IPV6_ = 41;
@@ -131,8 +138,10 @@ int send(SOCKET s, const char* buf, int len, int flags);
 // kernel send a reset instead of FIN, and the reset can destroy what was just sent.
 int closesocket(SOCKET s);
 // Understands SOL_SOCKET_/SO_DONTLINGER (lingering with the system's default interval, which
-// on Linux is a plain graceful close: SO_LINGER stays off, never a zero interval) and
-// IPPROTO_TCP_/TCP_NODELAY_; any other option fails with WSAENOPROTOOPT.
+// on Linux is a plain graceful close: SO_LINGER stays off) and IPPROTO_TCP_/TCP_NODELAY_; any
+// other option fails with WSAENOPROTOOPT. SOL_SOCKET_/SO_LINGER_ with a LINGER_ that is on
+// with an interval of 0 makes the next closesocket abortive (a reset, nothing read away,
+// nothing held delivered, no TLS close_notify); any other LINGER_ leaves it graceful.
 // IPPROTO_IPV6_/IPV6_V6ONLY_ too (on an IPv6 socket: 0 lets it take IPv4 peers as well).
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 // Ends the sending side (SD_SEND), the receiving side or both. Ending the sending side sends

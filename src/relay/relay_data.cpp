@@ -46,7 +46,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     if (c.draining == Draining::ToClient) {
         return DiscardWhileDraining(c, c.clientSocket);
     }
-    if (c.draining == Draining::ToServer) {
+    if (c.draining == Draining::ToServer || c.draining == Draining::Both) {
         return DiscardFromEndedSide(c.clientSocket);
     }
     Channel& channel = c.clientToServer;
@@ -113,7 +113,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     if (c.draining == Draining::ToServer) {
         return DiscardWhileDraining(c, c.serverSocket);
     }
-    if (c.draining == Draining::ToClient) {
+    if (c.draining == Draining::ToClient || c.draining == Draining::Both) {
         return DiscardFromEndedSide(c.serverSocket);
     }
     Channel& channel = c.serverToClient;
@@ -170,18 +170,18 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
         &channel == &c.clientToServer ? log::CaptureSide::Client : log::CaptureSide::Server,
         channel.data + before, n);
     if (hold || before > 0) {
-        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+        log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                        channel.data + before);
         AddCount(d.bufferedCounter, d.buffered, n);
         return n;
     }
     const int sent = channel.SendAll(d.destination);
     const int error = sent < 0 ? platform::WSAGetLastError() : 0;
-    log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+    log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                    channel.data);
     if (sent < 0) {
         AddCount(d.bufferedCounter, d.buffered, n);
-        log_.LogConnectionInform(c.number, d.sendFailed);
+        log_.LogConnectionInform(c.Tag(), d.sendFailed);
         (this->*d.endForDestination)(c, error);
         return -1;
     }
@@ -190,6 +190,7 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
         return 0;
     }
     AddCount(d.transferredCounter, d.transferred, sent);
+    Passed(c, &channel == &c.clientToServer, channel.data, sent);
     channel.Consume(sent);
     return sent;
 }
@@ -199,7 +200,8 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
         return 0;
     }
     if (n == kReceiveOutOfMemory) {
-        log_.LogConnectionInform(c.number, "Out of memory");
+        log_.LogConnectionInform(c.Tag(), "Out of memory");
+        MarkEnded(c, ConnectionState::Failed);
         error = 0;
     } else if (n == kReceiveClosed || error == platform::WSAECONNRESET) {
         // A reset met by a read is the peer's close with an error, whichever of the read and
@@ -216,9 +218,10 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
                 return taken < 0 ? -1 : 0;
             }
         }
-        log_.LogConnectionInform(c.number, d.sourceGone);
+        log_.LogConnectionInform(c.Tag(), d.sourceGone);
     } else {
-        log_.LogConnectionInform(c.number, d.readFailed);
+        log_.LogConnectionInform(c.Tag(), d.readFailed);
+        MarkEnded(c, ConnectionState::Failed);
     }
     (this->*d.endForSource)(c, error);
     return -1;
@@ -228,16 +231,19 @@ int RelayEngine::SendToServer(Connection& c) {
     if (c.draining == Draining::ToServer) {
         return DrainToServer(c);
     }
+    if (c.draining == Draining::Both) {
+        return DrainBoth(c);
+    }
     Channel& channel = c.clientToServer;
     // Before its connect completes the server socket cannot take anything; OnServerConnect
     // sends what waits.
     if (c.draining == Draining::ToClient || !c.connected || channel.length == 0) {
         return ShutdownWhenDelivered(c, true);
     }
-    const int sent = channel.Flush(c.serverSocket);
+    const int sent = FlushPassing(c, true);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
-        log_.LogConnectionInform(c.number, "Could not send data to Server");
+        log_.LogConnectionInform(c.Tag(), "Could not send data to Server");
         DisconnectClient(c, error);
         return -1;
     }
@@ -259,14 +265,17 @@ int RelayEngine::SendToClient(Connection& c) {
     if (c.draining == Draining::ToClient) {
         return DrainToClient(c);
     }
+    if (c.draining == Draining::Both) {
+        return DrainBoth(c);
+    }
     Channel& channel = c.serverToClient;
     if (c.draining == Draining::ToServer || channel.length == 0) {
         return ShutdownWhenDelivered(c, false);
     }
-    const int sent = channel.Flush(c.clientSocket);
+    const int sent = FlushPassing(c, false);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
-        log_.LogConnectionInform(c.number, "Could not send data to Client");
+        log_.LogConnectionInform(c.Tag(), "Could not send data to Client");
         DisconnectServer(c, error);
         return -1;
     }

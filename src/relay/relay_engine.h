@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/messages.h"
 #include "platform/winsock.h"
 #include "relay/connection.h"
 #include "relay/connection_list.h"
+#include "relay/connection_view.h"
 #include "relay/relay_view.h"
 
 namespace corvane::log {
@@ -37,6 +40,10 @@ constexpr std::uintptr_t kAcceptRetryTimer = 2;
 constexpr std::int32_t kDefaultDrainTimeoutMs = 30000;
 // The timer on the engine that ends stalled drains; it runs only while some Connection drains.
 constexpr std::uintptr_t kDrainTimer = 3;
+// The timer on the engine that hands the Connections' changes to the ConnectionView; it runs
+// only while a view is set and some Connection is live or a change waits.
+constexpr std::uintptr_t kConnectionViewTimer = 4;
+constexpr platform::UINT kConnectionViewMs = 200;
 
 class RelayEngine final : public platform::MessageTarget {
 public:
@@ -47,7 +54,8 @@ public:
     RelayEngine& operator=(const RelayEngine&) = delete;
 
     // WM_APP goes to OnSocketMessage; WM_TIMER of kAcceptRetryTimer retries accepting, that of
-    // kDrainTimer ends the drains that stalled.
+    // kDrainTimer ends the drains that stalled, that of kConnectionViewTimer reports the
+    // Connections' changes.
     void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
                        platform::LPARAM lParam) override;
 
@@ -141,6 +149,28 @@ public:
     // The Server side has ended: the same towards the Client.
     void DisconnectClient(Connection& c, int error);
 
+    // --- The list of Connections (relay/connection_view.h, relay_connections.cpp) -------
+    // Null (the default): nothing is collected and no timer runs. The view gets the rows of
+    // the Connections live when it is set at the next tick.
+    void SetConnectionView(ConnectionView* view);
+    // The rows of the live Connections as of now, newest first (the terminal's table).
+    std::vector<ConnectionRow> LiveConnectionRows() const;
+
+    // --- Ending Connections on demand (relay_user_end.cpp) -------------------------------
+    // Close: "N: Closed by user" (Inform); what is held either way is delivered, on write
+    // notifications as a drain delivers it (DrainTimeoutMs applies), nothing more is read,
+    // and then both peers are closed gracefully with "N: Disconnected from Server", as after
+    // a Client's close. A Connection still connecting ends at once, as a Client's close
+    // ends it then; one that drains already goes on as it is.
+    // Reset: "N: Reset by user" (Inform); both peers are reset at once (no linger: RST),
+    // what is held is dropped, and the closing lines are Stop's ("Disconnected from
+    // Client", and "Disconnected from Server" when connected).
+    // Serials of no live Connection are passed over. Returns how many were found.
+    int CloseConnections(std::span<const log::ConnectionSerial> serials);
+    int ResetConnections(std::span<const log::ConnectionSerial> serials);
+    // The live Connection with this serial, or null.
+    Connection* FindSerial(log::ConnectionSerial serial) const;
+
 private:
     // force: the last read of a close, taken even above the high-water mark; a peer found
     // closed then gives 0 and leaves the report to OnSocketClose.
@@ -157,6 +187,12 @@ private:
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
+    // A Connection closed by the user (relay_user_end.cpp): sends what each side is owed;
+    // once nothing is held either way, FinishClosing (-1).
+    int DrainBoth(Connection& c);
+    void FinishClosing(Connection& c);
+    void CloseByUser(Connection& c);
+    void ResetByUser(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
     int DiscardFromEndedSide(platform::SOCKET s);
     void BeginDraining(Connection& c, Draining side);
@@ -200,6 +236,28 @@ private:
     bool AttachServerTls(Connection& c);
     void OnTlsHandshake(Connection& c, platform::SOCKET s, int error);
 
+    // The list of Connections (relay_connections.cpp). RowOf: its row as of now, in the
+    // state given.
+    ConnectionRow RowOf(const Connection& c, ConnectionState state) const;
+    ConnectionState LiveState(const Connection& c) const;
+    // How it ends: the first mark counts. MarkEndedBy: Reset for a reset (10054), Failed for
+    // any other error, nothing for 0.
+    static void MarkEnded(Connection& c, ConnectionState state);
+    static void MarkEndedBy(Connection& c, int error);
+    // Its final row waits for the next tick (called as it is removed).
+    void QueueEndedRow(const Connection& c);
+    // Sets kConnectionViewTimer when a view is set and it is not running.
+    void WatchConnections();
+    void OnConnectionViewTimer();
+    // Hands over what changed since the last batch, if anything.
+    void ReportConnections();
+    // n bytes of `bytes` have gone to the Server (toServer) or to the Client: counted for
+    // the Connection's row.
+    void Passed(Connection& c, bool toServer, const char* bytes, int n);
+    // Sends what a Channel holds from its front, as Channel::Flush does, with the bytes that
+    // went counted as Passed. The Channel is the one towards the Server when toServer.
+    int FlushPassing(Connection& c, bool toServer);
+
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
 
@@ -217,6 +275,9 @@ private:
     bool running_ = false;
 
     LiveConnections connections_;
+    // The serial of the last Connection accepted; never reset, so that no two Connections
+    // of the engine's life share one.
+    log::ConnectionSerial lastSerial_ = log::kNoConnection;
     // The counters are 64-bit: a long session passes 2 GiB, and so can what a few thousand
     // held-back Channels hold together.
     std::int64_t connectionCount_ = 0;
@@ -242,6 +303,13 @@ private:
     // The draining Connections, newest first, and whether kDrainTimer is set.
     Connection* drainingHead_ = nullptr;
     bool drainTimerSet_ = false;
+
+    // The list of Connections: its view, the final rows of the Connections ended since the
+    // last batch, and whether kConnectionViewTimer is set.
+    ConnectionView* connectionView_ = nullptr;
+    std::vector<ConnectionRow> endedRows_;
+    std::vector<log::ConnectionSerial> droppedStreams_;
+    bool connectionViewTimerSet_ = false;
 };
 
 }  // namespace corvane::relay

@@ -46,22 +46,23 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
             (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, true) != 0)) {
             return;
         }
-        log_.LogConnectionInform(c.number, "Client disconnected");
+        log_.LogConnectionInform(c.Tag(), "Client disconnected");
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
         if (ReadFromServer(c, true) < 0 ||
             (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, false) != 0)) {
             return;
         }
-        log_.LogConnectionInform(c.number, "Server disconnected");
+        log_.LogConnectionInform(c.Tag(), "Server disconnected");
         DisconnectClient(c, error != 0 ? error : lastReadError_);
     }
 }
 
 void RelayEngine::DisconnectServer(Connection& c, int error) {
+    MarkEndedBy(c, error);
     log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, error != 0);
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
     }
     if (!c.connected) {
         // No connection to the Server was ever made: what the Client sent goes nowhere.
@@ -83,11 +84,12 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
 }
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
+    MarkEndedBy(c, error);
     log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, error != 0);
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
     }
     BeginDraining(c, Draining::ToClient);
     if (DrainToClient(c) >= 0 && !Paused()) {
@@ -146,6 +148,8 @@ void RelayEngine::OnDrainTimer() {
         const std::int64_t idle = now - c->drainMovedMs;
         if (idle < DrainTimeoutMs) {
             nextMs = std::min(nextMs, DrainTimeoutMs - idle);
+        } else if (c->draining == Draining::Both) {
+            FinishClosing(*c);
         } else if (c->draining == Draining::ToServer) {
             FinishDisconnectServer(*c);
         } else {
@@ -159,7 +163,7 @@ void RelayEngine::OnDrainTimer() {
 
 int RelayEngine::DrainToServer(Connection& c) {
     Channel& channel = c.clientToServer;
-    const int sent = channel.Flush(c.serverSocket);
+    const int sent = FlushPassing(c, true);
     if (sent > 0) {
         AddCount(Counter::CSTransferred, csTransferred_, sent);
         AddCount(Counter::CSBuffered, csBuffered_, -sent);
@@ -174,7 +178,7 @@ int RelayEngine::DrainToServer(Connection& c) {
 
 int RelayEngine::DrainToClient(Connection& c) {
     Channel& channel = c.serverToClient;
-    const int sent = channel.Flush(c.clientSocket);
+    const int sent = FlushPassing(c, false);
     if (sent > 0) {
         AddCount(Counter::SCTransferred, scTransferred_, sent);
         AddCount(Counter::SCBuffered, scBuffered_, -sent);
@@ -205,7 +209,7 @@ void DiscardInput(platform::SOCKET s) {
 
 void RelayEngine::FinishDisconnectServer(Connection& c) {
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
-    log_.LogConnectionMessage(c.number, "Disconnected from Server");
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
     if (c.serverSocket != platform::INVALID_SOCKET) {
         DiscardInput(c.serverSocket);
     }
@@ -223,7 +227,7 @@ void RelayEngine::FinishDisconnectClient(Connection& c) {
     }
     CloseClientSocket(c);
     CloseServerSocket(c);
-    log_.LogConnectionMessage(c.number, "Disconnected from Client");
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");
     RemoveConnection(c);
 }
 
@@ -277,14 +281,15 @@ void RelayEngine::StopRelay() {
     while (Connection* c = connections_.Head()) {
         CloseClientSocket(*c);
         if (c->draining != Draining::ToServer) {
-            log_.LogConnectionMessage(c->number, "Disconnected from Client");
+            log_.LogConnectionMessage(c->Tag(), "Disconnected from Client");
         }
         c->clientToServer.Release();
         CloseServerSocket(*c);
         if (c->connected && c->draining != Draining::ToClient) {
-            log_.LogConnectionMessage(c->number, "Disconnected from Server");
+            log_.LogConnectionMessage(c->Tag(), "Disconnected from Server");
         }
         c->serverToClient.Release();
+        QueueEndedRow(*c);
         connections_.Remove(c);
     }
     connectionCount_ = 0;
@@ -293,7 +298,11 @@ void RelayEngine::StopRelay() {
     ShowCount(Counter::SCBuffered, 0);
     csBuffered_ = 0;
     ShowCount(Counter::CSBuffered, 0);
+    ReportConnections();  // the last rows at once, before the view is told the relay stopped
+    platform::KillTimer(this, kConnectionViewTimer);
+    connectionViewTimerSet_ = false;
     log_.Capture().Close();  // before the Log File, which takes a failed write's line
+    log_.Streams().Close();
     if (log_.File().IsOpen()) {
         log_.File().CloseLogFile();
     }

@@ -70,9 +70,10 @@ bool RelayEngine::AttachClientTls(Connection& c) {
         return true;
     }
     log_.LogConnectionLine(
-        c.number,
+        c.Tag(),
         "TLS with Client failed: " + std::string(SocketErrorText(platform::WSAGetLastError())),
         log::LogKind::Error);
+    MarkEnded(c, ConnectionState::Failed);
     DisconnectServer(c, 0);
     return false;
 }
@@ -88,7 +89,7 @@ bool RelayEngine::AttachServerTls(Connection& c) {
         return true;
     }
     log_.LogConnectionLine(
-        c.number,
+        c.Tag(),
         "TLS with Server failed: " + std::string(SocketErrorText(platform::WSAGetLastError())),
         log::LogKind::Error);
     EndConnecting(c);
@@ -112,15 +113,19 @@ void RelayEngine::OnTlsHandshake(Connection& c, platform::SOCKET s, int error) {
                     (info.peerSubject.empty() ? std::string("no certificate") : info.peerSubject);
             line += info.peerVerified ? ", verified" : ", not verified";
         }
-        log_.LogConnectionLine(c.number, line, log::LogKind::Inform);
+        log_.LogConnectionLine(c.Tag(), line, log::LogKind::Inform);
+        (clientSide ? c.clientTls : c.serverTls) = info.version;
         return;
     }
+    MarkEnded(c, ConnectionState::Failed);
     const std::string reason =
         info.failure.empty() ? std::string(SocketErrorText(error)) : info.failure;
-    log_.LogConnectionLine(c.number, side + " failed: " + reason, log::LogKind::Error);
+    log_.LogConnectionLine(c.Tag(), side + " failed: " + reason, log::LogKind::Error);
     // Ended as a failed connect ends it on that side: the other side is disconnected and
     // whatever waited for the failed one is dropped.
-    if (c.draining == Draining::ToServer) {
+    if (c.draining == Draining::Both) {
+        FinishClosing(c);
+    } else if (c.draining == Draining::ToServer) {
         FinishDisconnectServer(c);
     } else if (c.draining == Draining::ToClient) {
         FinishDisconnectClient(c);

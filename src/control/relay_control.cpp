@@ -112,8 +112,8 @@ StartResult RelayControl::Start() {
     // Everything that can refuse Start is looked at before a file is touched, so that a
     // refused Start leaves the Log File and the Capture File as they were: the Listen
     // Address, the TLS certificate and key, whether the Log File can be written, and the
-    // Capture File and the kept streams, which are made last of them. What comes after the Log File (the Remote
-    // Host's look-up, the Local Port) is logged to it.
+    // Capture File and the kept streams, which are made last of them. What comes after the Log File
+    // (the Remote Host's look-up, the Local Port) is logged to it.
     if (const auto badAddress = CheckListenAddress(settings_.ListenAddress)) {
         return Reject(*badAddress);
     }

@@ -237,9 +237,8 @@ int RelayEngine::DrainBoth(Connection& c) {
             continue;
         }
         const std::int64_t held = channel.length;
-        const int sent =
-            toServer ? SendOn(c, channel, c.serverSocket, log::CaptureSide::Client)
-                     : SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
+        const int sent = toServer ? SendOn(c, channel, c.serverSocket, log::CaptureSide::Client)
+                                  : SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
         std::int64_t& transferred = toServer ? csTransferred_ : scTransferred_;
         std::int64_t& buffered = toServer ? csBuffered_ : scBuffered_;
         const Counter transferredCounter =

@@ -182,7 +182,7 @@ void RelayEngine::PassOnTlsEnd(Connection& c, bool clientSide) {
         return;
     }
     log_.LogConnectionInform(c.Tag(), clientSide ? "Client closed without close_notify"
-                                                  : "Server closed without close_notify");
+                                                 : "Server closed without close_notify");
     // The other peer sees the same: a FIN without close_notify, when it speaks TLS too.
     platform::TlsEndWithoutCloseNotify(clientSide ? c.serverSocket : c.clientSocket);
 }

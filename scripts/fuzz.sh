@@ -13,7 +13,8 @@ jobs=${FUZZ_JOBS:-2}
 build=${FUZZ_BUILD_DIR:-$here/build-fuzz}
 work=${FUZZ_WORK_DIR:-$(mktemp -d -t corvane-fuzz-run-XXXXXX)}
 targets=(${FUZZ_TARGETS:-split_text_lines hex_dump write_log_text is_html_log_name
-         rewrite_http_request parse_command_line conditions_text settings_reader})
+         rewrite_http_request parse_command_line conditions_text settings_reader
+         stream_reader})
 
 if ! command -v clang++ > /dev/null; then
     echo "fuzz.sh: clang++ is missing (scripts/setup.sh --tests installs it)" >&2

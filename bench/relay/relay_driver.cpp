@@ -1,9 +1,11 @@
 // Runs the relay engine without a window:
 //   corvane_relay_driver <remote host> <remote port> <local port> [--detail N] [--file F]
-//                        [--capture F] [--tls 0-3 [--tls-dir D]]
+//                        [--capture F] [--streams F] [--tls 0-3 [--tls-dir D]]
 // It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
-// command would (the Log File gets its closing lines, the Capture File is written out). Nothing is
-// shown; log lines go to the Log File only.
+// command would (the Log File gets its closing lines, the Capture File and the kept streams
+// (256 MiB bound) are written out). SIGUSR1 closes the newest live Connection and SIGUSR2
+// resets it, as the user's Close and Reset do. Nothing is shown; log lines go to the Log
+// File only.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,15 +36,16 @@ public:
 
 int signalPipe[2] = {-1, -1};
 
-void OnSignal(int) {
-    const char byte = 1;
+void OnSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: corvane_relay_driver <remote host> <remote port> <local port> "
-                 "[--detail N] [--file F] [--capture F] [--tls 0-3 [--tls-dir D]]\n");
+                 "[--detail N] [--file F] [--capture F] [--streams F] [--tls 0-3 "
+                 "[--tls-dir D]]\n");
     return 2;
 }
 
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
     std::uint32_t detail = log::kDetailLow;
     std::string file;
     std::string capture;
+    std::string streams;
     unsigned tls = 0;
     std::string tlsDir = "/tmp/corvane-relay-driver-tls";
     for (int i = 4; i < argc; ++i) {
@@ -68,6 +72,8 @@ int main(int argc, char** argv) {
             file = argv[++i];
         } else if (arg == "--capture" && i + 1 < argc) {
             capture = argv[++i];
+        } else if (arg == "--streams" && i + 1 < argc) {
+            streams = argv[++i];
         } else if (arg == "--tls" && i + 1 < argc) {
             tls = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10)) & 3u;
         } else if (arg == "--tls-dir" && i + 1 < argc) {
@@ -97,6 +103,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Could not create capture file\n");
         return 1;
     }
+    if (!streams.empty() && !trafficLog.Streams().Open(streams, log::StreamStore::kDefaultBound)) {
+        std::fprintf(stderr, "Could not create kept streams file\n");
+        return 1;
+    }
     if (!engine.BeginRelay(argv[1])) {
         std::fprintf(stderr, "the relay could not begin\n");
         trafficLog.File().CloseLogFile();
@@ -109,10 +119,21 @@ int main(int argc, char** argv) {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return 1;
     }
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGINT, OnSignal);
+    for (const int signal : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) {
+        std::signal(signal, OnSignal);
+    }
     QSocketNotifier stopper(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopper, &QSocketNotifier::activated, &app, [&] {
+        char signal = 0;
+        if (::read(signalPipe[0], &signal, 1) == 1 && (signal == SIGUSR1 || signal == SIGUSR2)) {
+            // The newest live Connection, closed or reset as the user's command would.
+            if (const relay::Connection* c = engine.ConnectionList()) {
+                const log::ConnectionSerial serial[] = {c->serial};
+                (void)(signal == SIGUSR1 ? engine.CloseConnections(serial)
+                                         : engine.ResetConnections(serial));
+            }
+            return;
+        }
         trafficLog.DiscardPendingLog();
         trafficLog.LogError("Stopped by user");
         engine.StopRelay();

@@ -7,8 +7,17 @@
 namespace corvane::control {
 
 // ListenAddress and CaptureFile are the Options dialog's boxes, not among the main window's
-// four; a rejection names them so that the front-end can show where they are set.
-enum class EditBox { RemoteHost, RemotePort, LocalPort, LogFile, ListenAddress, CaptureFile };
+// four, KeptStreams its Keep Streams row (or "-streams"); a rejection names them so that the
+// front-end can show where they are set.
+enum class EditBox {
+    RemoteHost,
+    RemotePort,
+    LocalPort,
+    LogFile,
+    ListenAddress,
+    CaptureFile,
+    KeptStreams
+};
 
 struct CommandError {
     std::string message;  // without its full stop, e.g. "Remote Host required"

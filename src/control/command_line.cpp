@@ -146,6 +146,19 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             setsConditions = setsConditions || (arg != "-share" && arg != "-seed");
         } else if (arg == "-conditions" && terminal && hasValue) {
             settings.ConditionsFile = args[++i];
+        } else if (arg == "-streams" && hasValue) {
+            // FILE or FILE,SIZE: a comma in the name stays when what follows it is no size.
+            const std::string& value = args[++i];
+            const std::size_t comma = value.rfind(',');
+            const auto size = comma == std::string::npos
+                                  ? std::nullopt
+                                  : ParseStreamsSize(std::string_view(value).substr(comma + 1));
+            const std::string name = size ? value.substr(0, comma) : value;
+            if (name.empty()) {
+                return CommandLineResult::UsageError;
+            }
+            settings.StreamsFile = CutToLimit(name, kLogFileLimit);
+            settings.KeepStreams = size.value_or(kDefaultKeepStreams);
         } else {
             return CommandLineResult::UsageError;
         }
@@ -161,6 +174,37 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
         }
     }
     return CommandLineResult::Ok;
+}
+
+std::optional<std::int64_t> ParseStreamsSize(std::string_view text) {
+    std::int64_t value = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kMaxKeepStreams) {
+            return std::nullopt;
+        }
+    }
+    if (i == 0) {
+        return std::nullopt;
+    }
+    const std::string_view unit = text.substr(i);
+    int shift = -1;
+    for (const auto& [name, bits] : {std::pair<std::string_view, int>{"", 0},
+                                     {"K", 10},
+                                     {"KiB", 10},
+                                     {"M", 20},
+                                     {"MiB", 20},
+                                     {"G", 30},
+                                     {"GiB", 30}}) {
+        if (unit == name) {
+            shift = bits;
+        }
+    }
+    if (shift < 0 || value > (kMaxKeepStreams >> shift) || (value << shift) < kMinKeepStreams) {
+        return std::nullopt;
+    }
+    return value << shift;
 }
 
 }  // namespace corvane::control

@@ -1,10 +1,11 @@
 // The command line of the program: three positional texts and five switches, then one switch
 // per option ("-time", "-bind", "-halfclose", "-capture", "-tls", "-tlscert", "-tlskey",
-// "-tlsverify") and the Network Conditions' switches ("-latency" ... "-seed",
+// "-tlsverify", "-streams") and the Network Conditions' switches ("-latency" ... "-seed",
 // relay/conditions/conditions_text.h), applied over the stored settings.
 // Pure: no Qt, no output; the caller shows the usage error.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,7 +27,8 @@ inline constexpr const char* kUsageText =
     "Usage: CORVANE <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
-    "[-tlscert <file>] [-tlskey <file>] [-tlsverify] " CORVANE_CONDITIONS_USAGE;
+    "[-tlscert <file>] [-tlskey <file>] [-tlsverify] [-streams <file>[,<size>]] "
+    CORVANE_CONDITIONS_USAGE;
 
 // The help lines of the Network Conditions' switches, part of the shared help below.
 #define CORVANE_CONDITIONS_HELP                                                               \
@@ -75,6 +77,10 @@ inline constexpr const char* kUsageText =
     "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n"\
     "  -tlsverify        check the Server's certificate and name against the system's\n"    \
     "                    trusted certificates; unchecked by default\n"                      \
+    "  -streams <file>[,<size>]\n"                                                          \
+    "                    keep every byte passed on, per connection, in this file for\n"     \
+    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"  \
+    "                    connections going first\n"                                         \
     CORVANE_CONDITIONS_HELP
 // clang-format on
 
@@ -95,6 +101,7 @@ inline constexpr const char* kHelpText =
     "               [-limit [up:|down:]BYTES[,reset]] [-connectdelay MS] [-endafter MS[,reset]]\n"
     "               [-stall MS[,END[,reset]]] [-slowclose MS] [-refuse close|reset|hold]\n"
     "               [-share PERCENT] [-seed N]\n"
+    "               [-streams <file>[,<size>]]\n"
     "Relays a local TCP port to a server and logs the traffic in a window. The remote host is\n"
     "a dotted IPv4 address, an IPv6 address or a name. Without arguments the settings of the\n"
     "last run are used.\n"
@@ -126,8 +133,9 @@ enum class CommandLineResult { Ok, UsageError };
 //   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), "-bind <address>"
 //   (ListenAddress, checked by Start), "-halfclose" (HalfClose = 1), "-capture <name>"
 //   (CaptureFile), "-tls Client|Server|Both" (Tls = 1, 2 or 3), "-tlscert <name>" (TlsCert),
-//   "-tlskey <name>" (TlsKey) and "-tlsverify" (TlsVerify = 1), in any order, repeats
-//   overriding. Comparisons are exact and
+//   "-tlskey <name>" (TlsKey), "-tlsverify" (TlsVerify = 1) and "-streams <name>[,<size>]"
+//   (StreamsFile, KeepStreams: ParseStreamsSize's size, 256 MiB without one), in any order,
+//   repeats overriding. Comparisons are exact and
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error
 // settings may have been changed in part; the program ends then anyway.
@@ -143,5 +151,11 @@ enum class CommandLineResult { Ok, UsageError };
 
 // The text of a usage error: the problem's line first when there is one, then the usage.
 std::string UsageErrorText(std::string_view usage, const std::string& problem);
+
+// A size of "-streams": a whole number of bytes, or of KiB, MiB or GiB with the suffix K, M
+// or G (KiB, MiB, GiB too), from 1 MiB to 1 TiB. Nullopt for anything else.
+constexpr std::int64_t kMinKeepStreams = 1LL << 20;
+constexpr std::int64_t kMaxKeepStreams = 1LL << 40;
+[[nodiscard]] std::optional<std::int64_t> ParseStreamsSize(std::string_view text);
 
 }  // namespace corvane::control

@@ -32,6 +32,8 @@ RelayControl::~RelayControl() = default;
 // --- Start-up -------------------------------------------------------------------------------
 
 StartupResult RelayControl::Initialise(const std::vector<std::string>& args) {
+    // The stores that earlier runs of the window left behind (a crash, a kill) go now.
+    log::RunStoreFile::RemoveAbandoned(log::RunStoreFile::DefaultFolder());
     LoadStoredSettings();
     if (ApplyCommandLine(args) == CommandLineResult::UsageError) {
         return StartupResult::UsageError;
@@ -118,8 +120,8 @@ StartResult RelayControl::Start() {
     // Everything that can refuse Start is looked at before a file is touched, so that a
     // refused Start leaves the Log File and the Capture File as they were: the Listen
     // Address, the TLS certificate and key, whether the Log File can be written, and the
-    // Capture File, which is made last of them. What comes after the Log File (the Remote
-    // Host's look-up, the Local Port) is logged to it.
+    // Capture File and the kept streams, which are made last of them. What comes after the Log File
+    // (the Remote Host's look-up, the Local Port) is logged to it.
     if (const auto badAddress = CheckListenAddress(settings_.ListenAddress)) {
         return Reject(*badAddress);
     }
@@ -142,13 +144,23 @@ StartResult RelayControl::Start() {
     if (!settings_.CaptureFile.empty() && !log_.Capture().Open(settings_.CaptureFile)) {
         return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
     }
+    // The kept streams after it; a rejection closes the Capture File again.
+    bool runStoreFailed = false;
+    if (!OpenStreams(runStoreFailed)) {
+        log_.Capture().Close();
+        return Reject(CommandError{kCouldNotCreateStreams, EditBox::KeptStreams});
+    }
     if (logFile.empty()) {
         log_.File().CloseLogFile();
     } else if (!log_.File().OpenLogFile(logFile)) {
         log_.Capture().Close();
+        log_.Streams().Close();
         return Reject(logFileError);
     }
     log_.ClearLogBuffer();
+    if (runStoreFailed) {
+        log_.LogError(kCouldNotCreateStreams);
+    }
 
     engine_.RemotePortNumber = check.ports.RemotePortNumber;
     engine_.LocalPortNumber = check.ports.LocalPortNumber;
@@ -157,12 +169,30 @@ StartResult RelayControl::Start() {
     engine_.HalfClose = settings_.HalfClose != 0;
     if (!engine_.BeginRelay(host)) {
         log_.Capture().Close();
+        log_.Streams().Close();
         log_.File().CloseLogFile();
         return StartResult::NotBegun;
     }
     engine_.SetRunningState(true);
     engine_.ZeroTransferred();
     return StartResult::Started;
+}
+
+bool RelayControl::OpenStreams(bool& runStoreFailed) {
+    log::StreamStore& streams = log_.Streams();
+    streams.Close();
+    if (settings_.KeepStreams <= 0) {
+        return true;
+    }
+    if (!settings_.StreamsFile.empty()) {
+        return streams.Open(settings_.StreamsFile, settings_.KeepStreams);
+    }
+    if (!runStore_) {
+        runStore_ = std::make_unique<log::RunStoreFile>();
+    }
+    runStoreFailed =
+        runStore_->Path().empty() || !streams.Open(runStore_->Path(), settings_.KeepStreams);
+    return true;
 }
 
 void RelayControl::Stop() {

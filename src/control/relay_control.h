@@ -23,6 +23,7 @@
 #include "control/control_view.h"
 #include "control/settings.h"
 #include "control/start_check.h"
+#include "log/run_store.h"
 #include "log/traffic_log.h"
 #include "relay/relay_engine.h"
 
@@ -152,6 +153,16 @@ public:
     // next start (the command line's conditions then replace it, see ParseCommandLine).
     const std::string& ConditionsPreset() const { return settings_.ConditionsPreset; }
     void ChooseConditionsPreset(std::string name) { settings_.ConditionsPreset = std::move(name); }
+    // Keep Streams (the Options dialog's row, "-streams"): the store's bound in bytes, 0 for
+    // none; taken by the next Start, saved at the close. Start opens the store: the file of
+    // "-streams" (a Start that cannot create it is rejected with "Could not create kept
+    // streams file"), else this run's own in the user's cache directory (log/run_store.h;
+    // when that cannot be made, the line is logged and relaying goes on without). Stop
+    // closes it; the file stays readable (StreamsPath) until the next Start empties it.
+    std::int64_t KeepStreams() const { return settings_.KeepStreams; }
+    void SetKeepStreams(std::int64_t bytes) { settings_.KeepStreams = bytes < 0 ? 0 : bytes; }
+    // The file of the store opened by the last Start ("" before any).
+    const std::string& StreamsPath() const { return log_.Streams().Path(); }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or
@@ -183,6 +194,9 @@ private:
     };
 
     StartResult Reject(const CommandError& error);
+    // Start's opening of the kept streams. False only for a "-streams" file that cannot be
+    // created; runStoreFailed tells that this run's own store could not be made.
+    bool OpenStreams(bool& runStoreFailed);
 
     ControlView& view_;
     Settings settings_;
@@ -190,6 +204,8 @@ private:
     SocketLayer sockets_;
     log::TrafficLog log_;
     relay::RelayEngine engine_;  // after log_: it logs until it is gone
+    // This run's store in the cache directory, made at the first Start that keeps streams.
+    std::unique_ptr<log::RunStoreFile> runStore_;
     std::unique_ptr<SignalClose> signalClose_;
     bool usageError_ = false;
     std::string usageProblem_;

@@ -1,5 +1,8 @@
 #include "control/settings.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/settings_store.h"
 
 namespace corvane::control {
@@ -18,6 +21,8 @@ constexpr const char* kTlsKeyValue = "TLS Key";
 constexpr const char* kTlsVerifyValue = "TLS Verify";
 constexpr const char* kConditionsPresetValue = "Conditions Preset";
 constexpr std::size_t kPresetReadSize = 64;
+constexpr const char* kKeepStreamsValue = "Keep Streams";
+constexpr int kMiBShift = 20;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -109,6 +114,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.TlsVerify = 0;
     settings.ConditionsPreset.clear();
     settings.ConditionsPresetStored = false;
+    settings.KeepStreams = kDefaultKeepStreams;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -146,6 +152,10 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     key.QueryDword(kTlsVerifyValue, settings.TlsVerify);
     settings.ConditionsPresetStored =
         key.QueryString(kConditionsPresetValue, kPresetReadSize, settings.ConditionsPreset);
+    std::uint32_t keepStreams = 0;
+    if (key.QueryDword(kKeepStreamsValue, keepStreams)) {
+        settings.KeepStreams = static_cast<std::int64_t>(keepStreams) << kMiBShift;
+    }
     return loaded;
 }
 
@@ -177,6 +187,13 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     if (!settings.ConditionsPreset.empty() || settings.ConditionsPresetStored) {
         key.SetString(kConditionsPresetValue,
                       CutToLimit(settings.ConditionsPreset, kPresetReadSize - 1));
+    }
+    std::uint32_t storedMiB = 0;
+    if (settings.KeepStreams != kDefaultKeepStreams ||
+        key.QueryDword(kKeepStreamsValue, storedMiB)) {
+        const std::int64_t mib =
+            std::clamp<std::int64_t>(settings.KeepStreams >> kMiBShift, 0, UINT32_MAX);
+        key.SetDword(kKeepStreamsValue, static_cast<std::uint32_t>(mib));
     }
     key.Close();
 }

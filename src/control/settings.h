@@ -27,6 +27,9 @@ constexpr std::int32_t kDesignWidth = 630;
 constexpr std::int32_t kDesignHeight = 410;
 constexpr std::int32_t kDefaultBufferSize = 32768;
 constexpr std::uint32_t kDefaultDetail = 2;
+// Keep Streams: the bound of the store of passed-on bytes, in bytes; what the window takes
+// when the store has no value (corvane-cli keeps none unless "-streams" is given).
+constexpr std::int64_t kDefaultKeepStreams = 256LL << 20;
 
 struct Settings {
     std::string RemoteHost;
@@ -67,6 +70,12 @@ struct Settings {
     // The Network Conditions preset that the user chose last in the window (control/
     // conditions_presets.h), put in force at the start; empty: none. Only the name is kept.
     std::string ConditionsPreset;
+    // Keep Streams: the store of passed-on bytes bounded at this many bytes; 0 keeps none
+    // (corvane-cli's value unless "-streams" is given). Stored in MiB. StreamsFile
+    // ("-streams FILE[,SIZE]", not stored) names the store's file, which then stays after the
+    // run; empty: one in the user's cache directory for the run alone.
+    std::int64_t KeepStreams = kDefaultKeepStreams;
+    std::string StreamsFile;
     // Not stored: the store held the value when it was loaded. A value at its default is
     // written back only then, so that a store that never had it stays as it was.
     bool ListenAddressStored = false;
@@ -85,10 +94,11 @@ struct LoadedSettings {
 // "Remote Host" (64 characters), "Remote Port" (8), "Local Port" (8), "Log File" (256) and
 // "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
 // characters), "Half Close" (4 bytes), "Capture File" (256 characters), "TLS" (4 bytes),
-// "TLS Certificate" and "TLS Key" (256 characters each), "TLS Verify" (4 bytes) and
-// "Conditions Preset" (64 characters). A value
-// that is absent or does not fit its size counts as absent: Buffer Size then becomes 32768,
-// Detail 2, Hex Only and every option 0 or empty, and every other field keeps what it held.
+// "TLS Certificate" and "TLS Key" (256 characters each), "TLS Verify" and "Keep Streams" (4
+// bytes, MiB) and "Conditions Preset" (64 characters). A value that is absent or does not fit
+// its size counts as absent: Buffer Size then becomes 32768, Detail 2, Keep Streams
+// kDefaultKeepStreams, Hex Only and every other option 0 or empty, and every other field
+// keeps what it held.
 // A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
@@ -96,8 +106,9 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
 // limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close",
 // "Capture File", "TLS", "TLS Certificate", "TLS Key", "TLS Verify" and "Conditions Preset"
-// each when it is set or the store holds it (so that a store without them stays as it was). Nothing
-// is written when the key cannot be opened; failed writes are ignored.
+// each when it is set or the store holds it (so that a store without them stays as it was),
+// and "Keep Streams" when it is not kDefaultKeepStreams or the store holds it. Nothing is
+// written when the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The characters of a UTF-8 text counted as the edit boxes count them: one each, and two

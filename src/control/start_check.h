@@ -18,6 +18,7 @@ inline constexpr const char* kCouldNotCreateLogFile = "Could not create log file
 inline constexpr const char* kListenAddressInvalid =
     "Listen Address must be an IPv4 or IPv6 address of this computer, or empty";
 inline constexpr const char* kCouldNotCreateCaptureFile = "Could not create capture file";
+inline constexpr const char* kCouldNotCreateStreams = "Could not create kept streams file";
 
 struct StartParameters {
     std::uint16_t RemotePortNumber = 0;

@@ -35,15 +35,15 @@ int ComposeHeader(char* out, std::size_t room, int number, const char* direction
 
 }  // namespace
 
-void TrafficLog::DumpBlock(int number, LogChain& lines, int textCount, bool incomplete,
-                           const char* direction, int size, const char* bytes) {
+void TrafficLog::DumpBlock(ConnectionTag connection, LogChain& lines, int textCount,
+                           bool incomplete, const char* direction, int size, const char* bytes) {
     // Nothing is composed when neither the Log File nor Detail wants the header.
     if (file_.IsOpen() || kDetailMedium <= Detail) {
         char header[128];
-        const int length =
-            ComposeHeader(header, sizeof header - 1, number, direction, size, incomplete);
+        const int length = ComposeHeader(header, sizeof header - 1, connection.number, direction,
+                                         size, incomplete);
         header[length] = '\0';
-        AppendLogLine(header, LogKind::Message, length, kDetailMedium);
+        AppendLogLine(header, LogKind::Message, length, kDetailMedium, connection.serial);
     }
 
     if (!lines.Empty()) {
@@ -53,17 +53,17 @@ void TrafficLog::DumpBlock(int number, LogChain& lines, int textCount, bool inco
             }
         }
         if (AdmitsData()) {
-            EnqueueChain(lines);
+            EnqueueChain(lines, connection.serial);
         } else {
             FreeChain(lines);
         }
     }
     if (textCount != size) {
-        HexDump(bytes, size, textCount);
+        HexDump(bytes, size, textCount, connection.serial);
     }
 }
 
-void TrafficLog::HexDump(const char* bytes, int size, int start) {
+void TrafficLog::HexDump(const char* bytes, int size, int start, ConnectionSerial serial) {
     if (start >= size || (!file_.IsOpen() && !AdmitsData())) {
         return;
     }
@@ -79,6 +79,7 @@ void TrafficLog::HexDump(const char* bytes, int size, int start) {
             file_.WriteLogText(entry->View(), LogKind::Data);
         }
         if (AdmitsData()) {
+            entry->serial = serial;
             Enqueue(entry);
         } else {
             FreeEntry(entry);
@@ -93,7 +94,7 @@ void TrafficLog::HexDump(const char* bytes, int size, int start) {
         const int count = std::min(size - offset, kDumpBytesPerLine);
         FormatDumpLine(data + offset, count, offset, line);
         line[kDumpLineWidth] = '\0';
-        if (!AppendLogLine(line, LogKind::Data, kDumpLineWidth, kDetailHigh)) {
+        if (!AppendLogLine(line, LogKind::Data, kDumpLineWidth, kDetailHigh, serial)) {
             return;
         }
     }

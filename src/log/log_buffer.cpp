@@ -63,6 +63,7 @@ bool TrafficLog::FlushLogRun() {
     // The head and the entries of its colour behind it are joined: one allocation for all of
     // them in the usual case; when that fails, grown entry by entry as far as memory allows.
     RunText run;
+    runParts_.clear();
     if (head->next != nullptr && head->next->colour == colour) {
         std::size_t total = 0;
         for (const LogEntry* e = head; e != nullptr && e->colour == colour; e = e->next) {
@@ -71,6 +72,7 @@ bool TrafficLog::FlushLogRun() {
         (void)run.Reserve(total);
         while (pending_.head != nullptr && pending_.head->colour == colour &&
                run.Append(pending_.head->View())) {
+            AddRunPart(pending_.head->length, pending_.head->serial);
             FreeEntry(PopHead());
         }
     }
@@ -79,16 +81,25 @@ bool TrafficLog::FlushLogRun() {
     } else {
         // A run of one entry, or not even the head could be copied: the head alone.
         LogEntry* entry = PopHead();
+        AddRunPart(entry->length, entry->serial);
         ShowRun(entry->View(), colour);
         FreeEntry(entry);
     }
     return true;
 }
 
+void TrafficLog::AddRunPart(std::int64_t length, ConnectionSerial serial) {
+    if (!runParts_.empty() && runParts_.back().serial == serial) {
+        runParts_.back().length += length;
+    } else {
+        runParts_.push_back({length, serial});
+    }
+}
+
 void TrafficLog::ShowRun(std::string_view text, Colour colour) {
     MakeRoom(static_cast<std::int64_t>(text.size()));
     if (view_ != nullptr) {
-        view_->AppendRun(text, colour);
+        view_->AppendConnectionRun(text, colour, runParts_);
     }
     ScrollLogToEnd();
 }
@@ -114,6 +125,8 @@ void TrafficLog::ShowDroppedMark() {
     }
     append(")\r\n");
     droppedLines_ = 0;
+    runParts_.clear();  // about no Connection
+    AddRunPart(static_cast<std::int64_t>(length), kNoConnection);
     ShowRun({mark, length}, ColourOf(LogKind::Error));
 }
 

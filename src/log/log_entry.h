@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "log/connection_serial.h"
 #include "log/log_kind.h"
 
 namespace corvane::log {
@@ -15,6 +16,8 @@ struct LogEntry {
     Colour colour = 0;
     // Characters of text, the final CR LF included, the terminating zero not.
     std::int32_t length = 0;
+    // The Connection the lines are about (kNoConnection for none).
+    ConnectionSerial serial = kNoConnection;
 
     // The text lives directly behind the header, in the same allocation.
     char* Text() { return reinterpret_cast<char*>(this + 1); }

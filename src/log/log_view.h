@@ -3,11 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
+#include "log/connection_serial.h"
 #include "log/log_kind.h"
 
 namespace corvane::log {
+
+// A stretch of a run whose lines are all about one Connection: `length` characters of the
+// run's text (whole lines), and the Connection's serial (kNoConnection: about none).
+struct RunPart {
+    std::int64_t length;
+    ConnectionSerial serial;
+};
 
 class LogView {
 public:
@@ -33,6 +42,15 @@ public:
     // Puts an empty selection at the end and inserts the run there in its colour. The run
     // is whole lines, each ending in CR LF.
     virtual void AppendRun(std::string_view text, Colour colour) = 0;
+    // The log's call for every run: AppendRun, told which Connection each stretch of it is
+    // about (parts cover the text in order, consecutive parts differ in serial). A view that
+    // filters by Connection keeps the serials with its lines; any other leaves the call to
+    // AppendRun, so the text it shows is the same either way.
+    virtual void AppendConnectionRun(std::string_view text, Colour colour,
+                                     std::span<const RunPart> parts) {
+        (void)parts;
+        AppendRun(text, colour);
+    }
     // Scrolls so that the caret (at the end) is visible.
     virtual void ScrollCaretIntoView() = 0;
     virtual void Clear() = 0;

@@ -47,7 +47,8 @@ void TimeStampClock::Format(char* out) {
     out[12] = ' ';
 }
 
-bool TrafficLog::AppendStamped(std::string_view line, LogKind kind, std::uint32_t minimum) {
+bool TrafficLog::AppendStamped(std::string_view line, LogKind kind, std::uint32_t minimum,
+                               ConnectionSerial serial) {
     if (!file_.IsOpen() && minimum > Detail) {
         return true;  // wanted nowhere: no clock read
     }
@@ -61,7 +62,7 @@ bool TrafficLog::AppendStamped(std::string_view line, LogKind kind, std::uint32_
     }
     stampClock_.Format(out);
     std::memcpy(out + kTimeStampLength, line.data(), line.size());
-    return AppendLine({out, kTimeStampLength + line.size()}, kind, minimum);
+    return AppendLine({out, kTimeStampLength + line.size()}, kind, minimum, serial);
 }
 
 }  // namespace corvane::log

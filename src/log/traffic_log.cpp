@@ -11,6 +11,7 @@ namespace corvane::log {
 
 TrafficLog::TrafficLog() {
     capture_.SetErrorReport([this](const char* text) { LogError(text); });
+    streams_.SetErrorReport([this](const char* text) { LogError(text); });
 }
 
 TrafficLog::~TrafficLog() {
@@ -38,16 +39,18 @@ LogEntry* TrafficLog::NewEntry(std::string_view text, Colour colour) {
     return entry;
 }
 
-bool TrafficLog::AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum) {
+bool TrafficLog::AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum,
+                               ConnectionSerial serial) {
     const std::size_t size = length < 0 ? std::strlen(text) : static_cast<std::size_t>(length);
     const std::string_view line(text, size);
     if (TimeStamps && kind != LogKind::Data) {
-        return AppendStamped(line, kind, minimum);
+        return AppendStamped(line, kind, minimum, serial);
     }
-    return AppendLine(line, kind, minimum);
+    return AppendLine(line, kind, minimum, serial);
 }
 
-bool TrafficLog::AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum) {
+bool TrafficLog::AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum,
+                            ConnectionSerial serial) {
     if (file_.IsOpen()) {
         file_.WriteLogText(line, kind);
         file_.WriteLogText("\r\n", kind);
@@ -59,6 +62,7 @@ bool TrafficLog::AppendLine(std::string_view line, LogKind kind, std::uint32_t m
     if (entry == nullptr) {
         return false;
     }
+    entry->serial = serial;
     Enqueue(entry);
     return true;
 }
@@ -73,26 +77,26 @@ void TrafficLog::LogError(const char* text) {
     AppendLogLine(text, LogKind::Error, -1, 0);
 }
 
-void TrafficLog::LogConnectionMessage(int number, const char* text) {
-    LogNumbered(number, text, LogKind::Message);
+void TrafficLog::LogConnectionMessage(ConnectionTag connection, const char* text) {
+    LogNumbered(connection, text, LogKind::Message);
 }
 
-void TrafficLog::LogConnectionInform(int number, const char* text) {
-    LogNumbered(number, text, LogKind::Inform);
+void TrafficLog::LogConnectionInform(ConnectionTag connection, const char* text) {
+    LogNumbered(connection, text, LogKind::Inform);
 }
 
-void TrafficLog::LogConnectionLine(int number, std::string_view text, LogKind kind) {
-    std::string line = std::to_string(number);
+void TrafficLog::LogConnectionLine(ConnectionTag connection, std::string_view text, LogKind kind) {
+    std::string line = std::to_string(connection.number);
     line += ": ";
     line += text;
-    AppendLogLine(line.c_str(), kind, static_cast<int>(line.size()), 0);
+    AppendLogLine(line.c_str(), kind, static_cast<int>(line.size()), 0, connection.serial);
 }
 
-void TrafficLog::LogNumbered(int number, const char* text, LogKind kind) {
+void TrafficLog::LogNumbered(ConnectionTag connection, const char* text, LogKind kind) {
     // "%d: %s" in an 80-character buffer; a longer text is cut, never overrun.
     char line[kConnectionLineBuffer];
     constexpr int kRoom = kConnectionLineBuffer - 1;
-    char* end = std::to_chars(line, line + kRoom, number).ptr;
+    char* end = std::to_chars(line, line + kRoom, connection.number).ptr;
     auto length = static_cast<std::size_t>(end - line);
     const char* separator = ": ";
     for (int i = 0; i < 2 && length < kRoom; ++i) {
@@ -102,7 +106,7 @@ void TrafficLog::LogNumbered(int number, const char* text, LogKind kind) {
     std::memcpy(line + length, text, textLength);
     length += textLength;
     line[length] = '\0';
-    AppendLogLine(line, kind, static_cast<int>(length), 0);
+    AppendLogLine(line, kind, static_cast<int>(length), 0, connection.serial);
 }
 
 void TrafficLog::DiscardPendingLog() {
@@ -123,13 +127,14 @@ void TrafficLog::Enqueue(LogEntry* entry) {
     }
 }
 
-void TrafficLog::EnqueueChain(LogChain& chain) {
+void TrafficLog::EnqueueChain(LogChain& chain, ConnectionSerial serial) {
     if (chain.Empty()) {
         return;
     }
     const LogEntry* before = pending_.tail;
-    for (const LogEntry* entry = chain.head; entry != nullptr; entry = entry->next) {
+    for (LogEntry* entry = chain.head; entry != nullptr; entry = entry->next) {
         pendingCharacters_ += entry->length;
+        entry->serial = serial;
         CountIntoLastRun(before, *entry);
         before = entry;
     }

@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "log/capture_file.h"
 #include "log/log_entry.h"
 #include "log/log_file.h"
 #include "log/log_kind.h"
 #include "log/log_view.h"
+#include "log/stream_store.h"
 #include "log/time_stamp.h"
 #include "platform/messages.h"
 
@@ -104,6 +106,9 @@ public:
     const LogFile& File() const { return file_; }
     // The Capture File; a write that fails is logged once as an Error line.
     CaptureFile& Capture() { return capture_; }
+    // The kept streams; a write that fails is logged once as an Error line.
+    StreamStore& Streams() { return streams_; }
+    const StreamStore& Streams() const { return streams_; }
 
     // Null views are valid: nothing is shown, every other effect stays.
     void SetView(LogView* view) { view_ = view; }
@@ -116,15 +121,17 @@ public:
     // minimum <= Detail, queues it with CR LF in the kind's colour and starts the LogTimer when not
     // paused. False only when it could not be queued for lack of memory (after moving runs into the
     // view as long as that freed something).
-    bool AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum);
+    // The entry is filed under serial (kNoConnection: about no Connection).
+    bool AppendLogLine(const char* text, LogKind kind, int length, std::uint32_t minimum,
+                       ConnectionSerial serial = kNoConnection);
     void LogMessage(const char* text);
-    // "%d: %s", cut to 79 characters.
-    void LogConnectionMessage(int number, const char* text);
+    // "%d: %s" with the Connection's number, cut to 79 characters, filed under its serial.
+    void LogConnectionMessage(ConnectionTag connection, const char* text);
     void LogInform(const char* text);
-    void LogConnectionInform(int number, const char* text);
+    void LogConnectionInform(ConnectionTag connection, const char* text);
     // "%d: %s" whole, for texts that name things from outside (a TLS peer's subject,
     // OpenSSL's reasons) and may pass 79 characters.
-    void LogConnectionLine(int number, std::string_view text, LogKind kind);
+    void LogConnectionLine(ConnectionTag connection, std::string_view text, LogKind kind);
     void LogError(const char* text);
     // Frees every queued entry; the timer is left to stop at its next tick.
     void DiscardPendingLog();
@@ -133,11 +140,12 @@ public:
     // Medium, the text lines (always to the Log File, queued whole at High, else freed) and
     // a dump of bytes[textCount, size) when textCount != size. Takes the chain: it is empty
     // afterwards.
-    void DumpBlock(int number, LogChain& lines, int textCount, bool incomplete,
+    // Every entry is filed under the Connection's serial.
+    void DumpBlock(ConnectionTag connection, LogChain& lines, int textCount, bool incomplete,
                    const char* direction, int size, const char* bytes);
     // Dumps bytes[start, size): one text in one allocation, or line by line when that
     // allocation cannot be had. Builds nothing without a Log File and below High.
-    void HexDump(const char* bytes, int size, int start);
+    void HexDump(const char* bytes, int size, int start, ConnectionSerial serial = kNoConnection);
 
     // An entry of `text` plus CR LF in `colour`, allocated with the FlushLogRun retries;
     // null when nothing more can be moved. The caller owns it.
@@ -194,11 +202,14 @@ public:
 
 private:
     // AppendLogLine once the text is known: Log File, Detail test, queue.
-    bool AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum);
+    bool AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum,
+                    ConnectionSerial serial);
     // The line behind this moment's time stamp, then AppendLine (time_stamp.cpp).
-    bool AppendStamped(std::string_view line, LogKind kind, std::uint32_t minimum);
+    bool AppendStamped(std::string_view line, LogKind kind, std::uint32_t minimum,
+                       ConnectionSerial serial);
     void Enqueue(LogEntry* entry);
-    void EnqueueChain(LogChain& chain);
+    // Files every entry under serial and queues the chain.
+    void EnqueueChain(LogChain& chain, ConnectionSerial serial);
     void BoundPendingLog();
     // At a cap, drops the head entries that the runs behind them would trim from the view
     // before the queue has drained, counting their lines for the mark; the drained view is
@@ -211,18 +222,20 @@ private:
     bool MoveSlice(std::chrono::steady_clock::time_point start);
     void StartSliceTimer(platform::UINT pauseMs);
     void StopSliceTimer();
-    // MakeRoom, the insertion in the run's colour, the scroll.
+    // MakeRoom, the insertion in the run's colour with its parts, the scroll.
     void ShowRun(std::string_view text, Colour colour);
     // The mark of the lines the bound dropped, as a run of its own.
     void ShowDroppedMark();
     // Frees the head entry on behalf of the bound or the skip, counting its lines for the mark.
     void DropHead();
+    // Counts an entry joined into the run in runParts_.
+    void AddRunPart(std::int64_t length, ConnectionSerial serial);
     LogEntry* PopHead();
     // Counts `entry`, about to be queued behind `before` (null: the queue is empty), into
     // lastRunCharacters_.
     void CountIntoLastRun(const LogEntry* before, const LogEntry& entry);
     bool AdmitsData() const { return kDetailHigh <= Detail; }
-    void LogNumbered(int number, const char* text, LogKind kind);
+    void LogNumbered(ConnectionTag connection, const char* text, LogKind kind);
 
     LogChain pending_;
     std::int64_t pendingCharacters_ = 0;
@@ -239,8 +252,11 @@ private:
     std::chrono::steady_clock::time_point tickStart_{};
     bool sliceTimerRunning_ = false;
     platform::UINT slicePauseMs_ = 0;
+    // The Connections of the run being moved into the view, kept for the next run.
+    std::vector<RunPart> runParts_;
     LogFile file_;
     CaptureFile capture_;
+    StreamStore streams_;
     LogView* view_ = nullptr;
     LogMenuView* menu_ = nullptr;
     TimeStampClock stampClock_;

@@ -64,6 +64,8 @@ struct SocketState {
     bool hardClose = false;
     // A TLS session (tls_internal.h): the calls and events are about its plain bytes.
     TlsSession* tls = nullptr;
+    // SO_LINGER_ on with an interval of 0: closesocket resets the connection.
+    bool abortiveClose = false;
 };
 
 class SocketTable {

@@ -1,12 +1,16 @@
 // The record of one accepted Client: its two sockets and the two directions between them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "log/capture_flow.h"
+#include "log/connection_serial.h"
 #include "platform/winsock.h"
 #include "relay/channel.h"
 #include "relay/conditions/connection_conditions.h"
+#include "relay/connection_view.h"
 
 namespace corvane::relay {
 
@@ -23,6 +27,7 @@ enum class Draining : std::uint8_t {
     None,
     ToServer,  // the Client has gone; the Client-to-Server bytes still go out
     ToClient,  // the Server has gone; the Server-to-Client bytes still go out
+    Both,      // closed by the user: what is held either way still goes out, nothing is read
 };
 
 // With Half Close on, each direction ends on its own: its source has finished sending, and
@@ -48,6 +53,9 @@ struct Connection {
     // The number that prefixes its log lines: the client socket's value, kept here because
     // the client socket is closed before the Connection's last line is logged.
     int number = 0;
+    // Its own for its life and the run's (numbers come back): its log lines are filed under it.
+    log::ConnectionSerial serial = log::kNoConnection;
+    log::ConnectionTag Tag() const { return {number, serial}; }
     // A direction whose Channel went above the high-water mark stops reading its source; the
     // flag says that one read is owed once it has drained below half.
     bool clientReadHeld = false;
@@ -69,6 +77,28 @@ struct Connection {
     // otherwise), and whether Share left it out for good.
     ConnectionConditionsPtr conditions;
     bool leftOutByShare = false;
+
+    // For the list of Connections (relay/connection_view.h): when it was accepted (system
+    // clock, and steady clock for its duration), the bytes passed on each way, the TLS
+    // version of each side, how it ends, and what the view was last told.
+    std::int64_t startedMs = 0;
+    std::int64_t startedSteadyMs = 0;
+    std::int64_t passedToServer = 0;
+    std::int64_t passedToClient = 0;
+    std::string clientTls;
+    std::string serverTls;
+    // The first cause of its end that is known wins (a reset met before the close it
+    // leads to); Closed unless something else was marked.
+    ConnectionState endState = ConnectionState::Closed;
+    bool endMarked = false;
+    struct Reported {
+        bool shown = false;  // a row has been handed over
+        ConnectionState state = ConnectionState::Connecting;
+        std::int64_t passedToServer = 0;
+        std::int64_t passedToClient = 0;
+        std::int64_t buffered = 0;
+        std::size_t tlsLength = 0;
+    } reported;
 };
 
 }  // namespace corvane::relay

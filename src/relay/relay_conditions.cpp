@@ -91,7 +91,7 @@ void RelayEngine::TakeConditions(Connection& c, bool atAccept) {
     c.clientToServer.marks = &c.conditions->toServer.marks;
     c.serverToClient.marks = &c.conditions->toClient.marks;
     if (atAccept) {
-        log_.LogConnectionLine(c.number, "Conditions: " + DescribeForConnection(conditions_),
+        log_.LogConnectionLine(c.Tag(), "Conditions: " + DescribeForConnection(conditions_),
                                log::LogKind::Inform);
     }
 }
@@ -161,14 +161,14 @@ int RelayEngine::FlushDue(Connection& c, Channel& channel, platform::SOCKET s,
 
 // --- Refuse and Slow close --------------------------------------------------------------
 
-void RelayEngine::RefuseClient(platform::SOCKET s, int number) {
-    log_.LogConnectionInform(number, "Refused by conditions");
+void RelayEngine::RefuseClient(platform::SOCKET s, log::ConnectionTag tag) {
+    log_.LogConnectionInform(tag, "Refused by conditions");
     if (conditions_.refuse.mode == Refusal::Reset) {
         const platform::LINGER hard{1, 0};
         platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hard, sizeof hard);
     }
     platform::closesocket(s);
-    log_.LogConnectionMessage(number, "Disconnected from Client");
+    log_.LogConnectionMessage(tag, "Disconnected from Client");
 }
 
 bool RelayEngine::HoldClose(Connection& c, bool clientSide, int error) {
@@ -183,7 +183,7 @@ bool RelayEngine::HoldClose(Connection& c, bool clientSide, int error) {
     cc.closeFromClient = clientSide;
     cc.closeError = error;
     cc.closeAtNs = NowNs() + cc.slowClose.us * 1000;
-    log_.LogConnectionInform(c.number, ((clientSide ? "Client's" : "Server's") +
+    log_.LogConnectionInform(c.Tag(), ((clientSide ? "Client's" : "Server's") +
                                         std::string(" close held back by conditions for ") +
                                         MsText(cc.slowClose.us) + " ms")
                                            .c_str());
@@ -203,10 +203,10 @@ void RelayEngine::CarryOutHeldClose(Connection& c, bool clientSide, int error) {
         }
     }
     if (clientSide) {
-        log_.LogConnectionInform(c.number, "Client disconnected");
+        log_.LogConnectionInform(c.Tag(), "Client disconnected");
         DisconnectServer(c, error);
     } else {
-        log_.LogConnectionInform(c.number, "Server disconnected");
+        log_.LogConnectionInform(c.Tag(), "Server disconnected");
         DisconnectClient(c, error);
     }
 }
@@ -214,8 +214,9 @@ void RelayEngine::CarryOutHeldClose(Connection& c, bool clientSide, int error) {
 // --- Ends -----------------------------------------------------------------------------------
 
 void RelayEngine::EndByConditions(Connection& c, Ending ending, const std::string& reason) {
-    log_.LogConnectionInform(c.number, reason.c_str());
+    log_.LogConnectionInform(c.Tag(), reason.c_str());
     if (ending == Ending::Reset) {
+        MarkEnded(c, ConnectionState::Reset);
         log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, true);
         const platform::LINGER hard{1, 0};
         for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
@@ -230,12 +231,12 @@ void RelayEngine::EndByConditions(Connection& c, Ending ending, const std::strin
     // As Stop ends a Connection: only the sides still there log their closing line.
     CloseClientSocket(c);
     if (c.draining != Draining::ToServer) {
-        log_.LogConnectionMessage(c.number, "Disconnected from Client");
+        log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");
     }
     c.clientToServer.Release();
     CloseServerSocket(c);
     if (c.connected && c.draining != Draining::ToClient) {
-        log_.LogConnectionMessage(c.number, "Disconnected from Server");
+        log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
     }
     c.serverToClient.Release();
     RemoveConnection(c);
@@ -338,7 +339,7 @@ void RelayEngine::OnLifeDue(Connection& c) {
         CancelDue(cc.toServer.release);
         CancelDue(cc.toClient.release);
         log_.LogConnectionInform(
-            c.number, ("Stalled by conditions after " + MsText(cc.stall.afterUs) + " ms").c_str());
+            c.Tag(), ("Stalled by conditions after " + MsText(cc.stall.afterUs) + " ms").c_str());
     }
     if (cc.connectPending && now >= cc.ConnectAtNs()) {
         cc.connectPending = false;

@@ -47,7 +47,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     if (c.draining == Draining::ToClient) {
         return DiscardWhileDraining(c, c.clientSocket);
     }
-    if (c.draining == Draining::ToServer) {
+    if (c.draining == Draining::ToServer || c.draining == Draining::Both) {
         return DiscardFromEndedSide(c.clientSocket);
     }
     Channel& channel = c.clientToServer;
@@ -115,7 +115,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     if (c.draining == Draining::ToServer) {
         return DiscardWhileDraining(c, c.serverSocket);
     }
-    if (c.draining == Draining::ToClient) {
+    if (c.draining == Draining::ToClient || c.draining == Draining::Both) {
         return DiscardFromEndedSide(c.serverSocket);
     }
     Channel& channel = c.serverToClient;
@@ -172,18 +172,18 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
         return PassOnDue(c, d, chunk, n, before, hold);
     }
     if (hold || before > 0) {
-        log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+        log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                        channel.data + before);
         AddCount(d.bufferedCounter, d.buffered, n);
         return n;
     }
     const int sent = channel.SendAll(d.destination);
     const int error = sent < 0 ? platform::WSAGetLastError() : 0;
-    log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+    log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                    channel.data);
     if (sent < 0) {
         AddCount(d.bufferedCounter, d.buffered, n);
-        log_.LogConnectionInform(c.number, d.sendFailed);
+        log_.LogConnectionInform(c.Tag(), d.sendFailed);
         (this->*d.endForDestination)(c, error);
         return -1;
     }
@@ -191,7 +191,7 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
     if (sent == 0) {
         return 0;
     }
-    log_.Capture().Block(c.capture, d.source, channel.data, sent);
+    Passed(c, d.source, channel.data, sent);
     AddCount(d.transferredCounter, d.transferred, sent);
     channel.Consume(sent);
     return sent;
@@ -203,7 +203,7 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
 int RelayEngine::PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int n,
                            std::int32_t before, bool hold) {
     Channel& channel = d.channel;
-    log_.DumpBlock(c.number, chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
+    log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                    channel.data + before);
     AddCount(d.bufferedCounter, d.buffered, n);
     ConnectionConditions& cc = *c.conditions;
@@ -216,14 +216,14 @@ int RelayEngine::PassOnDue(Connection& c, const Direction& d, Chunk& chunk, int 
     return (toServer ? SendToServer(c) : SendToClient(c)) < 0 ? -1 : n;
 }
 
-// The Capture File shows what was passed on: a segment when the socket takes its bytes, not
-// when they were read, so that bytes dropped later (at Stop, a reset, a drain that gives up)
-// are not in it, and a held block's segment has the time it went out.
+// The Capture File and the kept streams show what was passed on: a segment when the socket
+// takes its bytes, not when they were read, so that bytes dropped later (at Stop, a reset, a
+// drain that gives up) are not in them, and a held block's segment has the time it went out.
 int RelayEngine::SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from,
                         std::int32_t count) {
     const int sent = channel.SendAll(to, count);
     if (sent > 0) {
-        log_.Capture().Block(c.capture, from, channel.data, sent);
+        Passed(c, from, channel.data, sent);
         channel.Consume(sent);
     }
     return sent;
@@ -234,7 +234,8 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
         return 0;
     }
     if (n == kReceiveOutOfMemory) {
-        log_.LogConnectionInform(c.number, "Out of memory");
+        log_.LogConnectionInform(c.Tag(), "Out of memory");
+        MarkEnded(c, ConnectionState::Failed);
         error = 0;
     } else if (n == kReceiveClosed || error == platform::WSAECONNRESET) {
         // A reset met by a read is the peer's close with an error, whichever of the read and
@@ -256,9 +257,10 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
                 return taken < 0 ? -1 : 0;
             }
         }
-        log_.LogConnectionInform(c.number, d.sourceGone);
+        log_.LogConnectionInform(c.Tag(), d.sourceGone);
     } else {
-        log_.LogConnectionInform(c.number, d.readFailed);
+        log_.LogConnectionInform(c.Tag(), d.readFailed);
+        MarkEnded(c, ConnectionState::Failed);
     }
     (this->*d.endForSource)(c, error);
     return -1;
@@ -267,6 +269,9 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
 int RelayEngine::SendToServer(Connection& c) {
     if (c.draining == Draining::ToServer) {
         return DrainToServer(c);
+    }
+    if (c.draining == Draining::Both) {
+        return DrainBoth(c);
     }
     Channel& channel = c.clientToServer;
     // Before its connect completes the server socket cannot take anything; OnServerConnect
@@ -277,7 +282,7 @@ int RelayEngine::SendToServer(Connection& c) {
     const int sent = SendOn(c, channel, c.serverSocket, log::CaptureSide::Client);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
-        log_.LogConnectionInform(c.number, "Could not send data to Server");
+        log_.LogConnectionInform(c.Tag(), "Could not send data to Server");
         DisconnectClient(c, error);
         return -1;
     }
@@ -299,6 +304,9 @@ int RelayEngine::SendToClient(Connection& c) {
     if (c.draining == Draining::ToClient) {
         return DrainToClient(c);
     }
+    if (c.draining == Draining::Both) {
+        return DrainBoth(c);
+    }
     Channel& channel = c.serverToClient;
     if (c.draining == Draining::ToServer || channel.length == 0) {
         return ShutdownWhenDelivered(c, false);
@@ -306,7 +314,7 @@ int RelayEngine::SendToClient(Connection& c) {
     const int sent = SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
-        log_.LogConnectionInform(c.number, "Could not send data to Client");
+        log_.LogConnectionInform(c.Tag(), "Could not send data to Client");
         DisconnectServer(c, error);
         return -1;
     }

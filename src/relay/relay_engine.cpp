@@ -16,6 +16,7 @@ using platform::SOCKET;
 RelayEngine::RelayEngine(log::TrafficLog& log, RelayView& view) : log_(log), view_(view) {}
 
 RelayEngine::~RelayEngine() {
+    log_.Streams().SetDropReport(nullptr);
     CloseEverythingQuietly();
 }
 
@@ -27,6 +28,8 @@ void RelayEngine::HandleMessage(platform::UINT msg, platform::WPARAM wParam,
         OnAcceptRetryTimer();
     } else if (msg == platform::WM_TIMER && wParam == kDrainTimer) {
         OnDrainTimer();
+    } else if (msg == platform::WM_TIMER && wParam == kConnectionViewTimer) {
+        OnConnectionViewTimer();
     }
 }
 
@@ -206,6 +209,10 @@ void RelayEngine::RemoveConnection(Connection& c) {
     if (c.conditions != nullptr) {
         CancelConditionSlots(c);
     }
+    QueueEndedRow(c);
+    if (log_.Streams().IsOpen()) {
+        log_.Streams().End(c.serial);
+    }
     connections_.Remove(&c);  // the record is freed here
     AddCount(Counter::Connections, connectionCount_, -1);
 }
@@ -217,6 +224,8 @@ void RelayEngine::CloseEverythingQuietly() {
     drainingHead_ = nullptr;
     dueHeap_.Clear();
     dueTimer_.Disarm();
+    platform::KillTimer(this, kConnectionViewTimer);
+    connectionViewTimerSet_ = false;
     CancelLocalLookup();
     if (remoteLookupRequest_ != 0) {
         platform::WSACancelAsyncRequest(remoteLookupRequest_);

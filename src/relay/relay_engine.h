@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "relay/conditions/random.h"
 #include "relay/connection.h"
 #include "relay/connection_list.h"
+#include "relay/connection_view.h"
 #include "relay/relay_view.h"
 
 namespace corvane::log {
@@ -47,6 +49,10 @@ constexpr std::uintptr_t kDrainTimer = 3;
 // A TLS handshake not done in this time fails ("handshake timed out"), so that a peer that
 // sends half a hello, or never answers, does not hold a Connection for as long as it likes.
 constexpr std::int32_t kDefaultTlsHandshakeTimeoutMs = 30000;
+// The timer on the engine that hands the Connections' changes to the ConnectionView; it runs
+// only while a view is set and some Connection is live or a change waits.
+constexpr std::uintptr_t kConnectionViewTimer = 4;
+constexpr platform::UINT kConnectionViewMs = 200;
 
 class RelayEngine final : public platform::MessageTarget {
 public:
@@ -57,7 +63,8 @@ public:
     RelayEngine& operator=(const RelayEngine&) = delete;
 
     // WM_APP goes to OnSocketMessage; WM_TIMER of kAcceptRetryTimer retries accepting, that of
-    // kDrainTimer ends the drains that stalled.
+    // kDrainTimer ends the drains that stalled, that of kConnectionViewTimer reports the
+    // Connections' changes.
     void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
                        platform::LPARAM lParam) override;
 
@@ -176,6 +183,28 @@ public:
     // The Server side has ended: the same towards the Client.
     void DisconnectClient(Connection& c, int error);
 
+    // --- The list of Connections (relay/connection_view.h, relay_connections.cpp) -------
+    // Null (the default): nothing is collected and no timer runs. The view gets the rows of
+    // the Connections live when it is set at the next tick.
+    void SetConnectionView(ConnectionView* view);
+    // The rows of the live Connections as of now, newest first (the terminal's table).
+    std::vector<ConnectionRow> LiveConnectionRows() const;
+
+    // --- Ending Connections on demand (relay_user_end.cpp) -------------------------------
+    // Close: "N: Closed by user" (Inform); what is held either way is delivered, on write
+    // notifications as a drain delivers it (DrainTimeoutMs applies), nothing more is read,
+    // and then both peers are closed gracefully with "N: Disconnected from Server", as after
+    // a Client's close. A Connection still connecting ends at once, as a Client's close
+    // ends it then; one that drains already goes on as it is.
+    // Reset: "N: Reset by user" (Inform); both peers are reset at once (no linger: RST),
+    // what is held is dropped, and the closing lines are Stop's ("Disconnected from
+    // Client", and "Disconnected from Server" when connected).
+    // Serials of no live Connection are passed over. Returns how many were found.
+    int CloseConnections(std::span<const log::ConnectionSerial> serials);
+    int ResetConnections(std::span<const log::ConnectionSerial> serials);
+    // The live Connection with this serial, or null.
+    Connection* FindSerial(log::ConnectionSerial serial) const;
+
 private:
     // force: the last read of a close, taken even above the high-water mark; a peer found
     // closed then gives 0 and leaves the report to OnSocketClose.
@@ -202,12 +231,20 @@ private:
         return channel.marks == nullptr ? SendOn(c, channel, to, from, channel.length)
                                         : FlushDue(c, channel, to, from);
     }
-    // Channel::Flush of the first count bytes on socket `to`; what it took has been passed on,
-    // and goes to the Capture File as bytes from side `from`.
+    // Channel::Flush of the first count bytes on socket `to`; what it took has been passed on
+    // (Passed) as bytes from side `from`.
     int SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from,
                std::int32_t count);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
+    // A Connection closed by the user (relay_user_end.cpp): sends what each side is owed;
+    // once nothing is held either way, FinishClosing (-1).
+    int DrainBoth(Connection& c);
+    // The end of a close by the user: both peers closed, gracefully, or with reset (the
+    // drain gave up) both reset at once.
+    void FinishClosing(Connection& c, bool reset = false);
+    void CloseByUser(Connection& c);
+    void ResetByUser(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
     int DiscardFromEndedSide(platform::SOCKET s);
     void BeginDraining(Connection& c, Draining side);
@@ -268,7 +305,7 @@ private:
     std::string ConditionsLine() const;
     bool HoldingClients() const { return conditions_.refuse.mode == Refusal::Hold; }
     // A new Client that Refuse turns away: accepted, then closed or reset at once.
-    void RefuseClient(platform::SOCKET s, int number);
+    void RefuseClient(platform::SOCKET s, log::ConnectionTag tag);
     // Gives c the conditions in force (at its accept, or for an older one when they change);
     // at accept it logs "N: Conditions: ...".
     void TakeConditions(Connection& c, bool atAccept);
@@ -286,6 +323,24 @@ private:
     void ArmDueTimer();
     void OnDueTimer();
     void OnLifeDue(Connection& c);
+    // The list of Connections (relay_connections.cpp). RowOf: its row as of now, in the
+    // state given.
+    ConnectionRow RowOf(const Connection& c, ConnectionState state) const;
+    ConnectionState LiveState(const Connection& c) const;
+    // How it ends: the first mark counts. MarkEndedBy: Reset for a reset (10054), Failed for
+    // any other error, nothing for 0.
+    static void MarkEnded(Connection& c, ConnectionState state);
+    static void MarkEndedBy(Connection& c, int error);
+    // Its final row waits for the next tick (called as it is removed).
+    void QueueEndedRow(const Connection& c);
+    // Sets kConnectionViewTimer when a view is set and it is not running.
+    void WatchConnections();
+    void OnConnectionViewTimer();
+    // Hands over what changed since the last batch, if anything.
+    void ReportConnections();
+    // n bytes of `bytes` from side `from` have been handed to send: a segment of the Capture
+    // File, the Connection's count for its row, a block of the kept streams.
+    void Passed(Connection& c, log::CaptureSide from, const char* bytes, int n);
 
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
@@ -304,6 +359,9 @@ private:
     bool running_ = false;
 
     LiveConnections connections_;
+    // The serial of the last Connection accepted; never reset, so that no two Connections
+    // of the engine's life share one.
+    log::ConnectionSerial lastSerial_ = log::kNoConnection;
     // The counters are 64-bit: a long session passes 2 GiB, and so can what a few thousand
     // held-back Channels hold together.
     std::int64_t connectionCount_ = 0;
@@ -340,6 +398,12 @@ private:
     DueHeap dueHeap_;
     platform::DueTimer dueTimer_{[this] { OnDueTimer(); }};
     bool inDueTick_ = false;
+    // The list of Connections: its view, the final rows of the Connections ended since the
+    // last batch, and whether kConnectionViewTimer is set.
+    ConnectionView* connectionView_ = nullptr;
+    std::vector<ConnectionRow> endedRows_;
+    std::vector<log::ConnectionSerial> droppedStreams_;
+    bool connectionViewTimerSet_ = false;
 };
 
 }  // namespace corvane::relay

@@ -23,10 +23,10 @@ int RelayEngine::HalfCloseFinish(Connection& c, bool clientSide) {
     }
     if (clientSide) {
         h.clientFinished = true;
-        log_.LogConnectionInform(c.number, "Client finished sending");
+        log_.LogConnectionInform(c.Tag(), "Client finished sending");
     } else {
         h.serverFinished = true;
-        log_.LogConnectionInform(c.number, "Server finished sending");
+        log_.LogConnectionInform(c.Tag(), "Server finished sending");
     }
     // Before the connect completes nothing can be told; OnServerConnect's send does it.
     return ShutdownWhenDelivered(c, clientSide) < 0 ? -1 : 1;
@@ -52,10 +52,10 @@ int RelayEngine::ShutdownWhenDelivered(Connection& c, bool clientSide) {
     }
     const int error = platform::WSAGetLastError();
     if (clientSide) {
-        log_.LogConnectionInform(c.number, "Could not send data to Server");
+        log_.LogConnectionInform(c.Tag(), "Could not send data to Server");
         DisconnectClient(c, error);
     } else {
-        log_.LogConnectionInform(c.number, "Could not send data to Client");
+        log_.LogConnectionInform(c.Tag(), "Could not send data to Client");
         DisconnectServer(c, error);
     }
     return -1;

@@ -3,6 +3,7 @@
 #include <sys/socket.h>  // SOMAXCONN
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -201,34 +202,42 @@ void RelayEngine::AcceptClient() {
         }
         return;
     }
-    const int number = s;
-    log_.LogConnectionMessage(number, ("Client connected; " + PeerText(peer)).c_str());
+    // The serial is taken even when the Client is dropped at once: its lines are its own.
+    const log::ConnectionTag tag{s, ++lastSerial_};
+    log_.LogConnectionMessage(tag, ("Client connected; " + PeerText(peer)).c_str());
     // Network Conditions: Share draws for every new Client while any condition is on.
     const bool conditioned = conditions_.On() && conditions_.share.Chosen(runRandom_);
     if (conditioned && conditions_.refuse.On()) {
-        RefuseClient(s, number);
+        RefuseClient(s, tag);
         return;
     }
 
     if (platform::WSAAsyncSelect(s, this, platform::WM_APP,
                                  kClientEvents | (ClientTls() ? platform::FD_TLS : 0)) != 0) {
         const int error = platform::WSAGetLastError();
-        log_.LogConnectionInform(number, "WSAAsyncSelect() failed");
-        log_.LogConnectionInform(number, SocketErrorText(error));
+        log_.LogConnectionInform(tag, "WSAAsyncSelect() failed");
+        log_.LogConnectionInform(tag, SocketErrorText(error));
         platform::closesocket(s);
-        log_.LogConnectionMessage(number, "Disconnected from Client");
+        log_.LogConnectionMessage(tag, "Disconnected from Client");
         return;
     }
     std::unique_ptr<Connection> c(new (std::nothrow) Connection);
     if (c == nullptr || c->clientToServer.Resize(kChannelInitialSize) < 0) {
-        log_.LogConnectionInform(number, "Out of memory");
+        log_.LogConnectionInform(tag, "Out of memory");
         platform::closesocket(s);
-        log_.LogConnectionMessage(number, "Disconnected from Client");
+        log_.LogConnectionMessage(tag, "Disconnected from Client");
         return;
     }
     c->clientSocket = s;
-    c->number = number;
+    c->number = tag.number;
+    c->serial = tag.serial;
     c->clientAddress = peer;
+    c->startedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+    c->startedSteadyMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
     if (conditioned) {
         TakeConditions(*c, true);
     } else {
@@ -239,7 +248,7 @@ void RelayEngine::AcceptClient() {
         const int error = platform::WSAGetLastError();
         platform::closesocket(s);
         c->clientSocket = INVALID_SOCKET;
-        log_.LogConnectionMessage(number, "Disconnected from Client");
+        log_.LogConnectionMessage(tag, "Disconnected from Client");
         if (error == platform::WSAEMFILE || error == platform::WSAENOBUFS) {
             // No descriptor for the Server's side: the next waiting Client would be accepted
             // only to be dropped the same way. Hold back as after a failed accept; this
@@ -260,16 +269,23 @@ void RelayEngine::AcceptClient() {
     if (added.conditions != nullptr) {
         ScheduleLife(added);
     }
+    WatchConnections();
+    if (log_.Streams().IsOpen()) {
+        platform::SocketAddress server = remoteAddress_;
+        server.port = platform::htons(RemotePortNumber);
+        log_.Streams().Begin(added.serial, added.number, PeerText(peer), PeerText(server),
+                             added.startedMs * 1000);
+    }
     if (ClientTls()) {
         AttachClientTls(added);
     }
 }
 
 bool RelayEngine::ConnectToServer(Connection& c) {
-    log_.LogConnectionMessage(c.number, "Connecting to Server");
+    log_.LogConnectionMessage(c.Tag(), "Connecting to Server");
     const SOCKET s = platform::socket(remoteAddress_.family, platform::SOCK_STREAM_, 0);
     if (s == INVALID_SOCKET) {
-        log_.LogConnectionInform(c.number, SocketErrorText(platform::WSAGetLastError()));
+        log_.LogConnectionInform(c.Tag(), SocketErrorText(platform::WSAGetLastError()));
         return false;
     }
     int error = 0;
@@ -285,7 +301,7 @@ bool RelayEngine::ConnectToServer(Connection& c) {
         }
     }
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
         platform::closesocket(s);
         return false;
     }
@@ -297,15 +313,15 @@ bool RelayEngine::ConnectToServer(Connection& c) {
 
 void RelayEngine::OnServerConnect(Connection& c, int error) {
     if (error != 0) {
-        log_.LogConnectionInform(c.number, "Could not connect to Server");
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        log_.LogConnectionInform(c.Tag(), "Could not connect to Server");
+        log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
         EndConnecting(c);
         return;
     }
-    log_.LogConnectionMessage(c.number, "Connected to Server");
+    log_.LogConnectionMessage(c.Tag(), "Connected to Server");
     c.connected = true;
     if (c.serverToClient.Resize(kChannelInitialSize) < 0) {
-        log_.LogConnectionInform(c.number, "Out of memory");
+        log_.LogConnectionInform(c.Tag(), "Out of memory");
         EndConnecting(c);
         return;
     }
@@ -320,11 +336,12 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
 
 // Ends a Connection whose connect failed or that got no Server-to-Client storage.
 void RelayEngine::EndConnecting(Connection& c) {
+    MarkEnded(c, ConnectionState::Failed);
     CloseServerSocket(c);
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     CloseClientSocket(c);
-    log_.LogConnectionMessage(c.number, "Disconnected from Client");
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");
     RemoveConnection(c);
 }
 

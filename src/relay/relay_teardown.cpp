@@ -58,15 +58,16 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
         }
     }
     if (clientSide) {
-        log_.LogConnectionInform(c.number, "Client disconnected");
+        log_.LogConnectionInform(c.Tag(), "Client disconnected");
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
-        log_.LogConnectionInform(c.number, "Server disconnected");
+        log_.LogConnectionInform(c.Tag(), "Server disconnected");
         DisconnectClient(c, error != 0 ? error : lastReadError_);
     }
 }
 
 void RelayEngine::DisconnectServer(Connection& c, int error) {
+    MarkEndedBy(c, error);
     c.endedByReset = error != 0;
     if (error != 0) {
         LogSideError(c, true, error);
@@ -91,6 +92,7 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
 }
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
+    MarkEndedBy(c, error);
     c.endedByReset = error != 0;
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
@@ -154,6 +156,8 @@ void RelayEngine::OnDrainTimer() {
         const std::int64_t idle = now - c->drainMovedMs;
         if (idle < DrainTimeoutMs) {
             nextMs = std::min(nextMs, DrainTimeoutMs - idle);
+        } else if (c->draining == Draining::Both) {
+            FinishClosing(*c, true);
         } else if (c->draining == Draining::ToServer) {
             FinishDisconnectServer(*c, true);
         } else {
@@ -229,10 +233,61 @@ void CloseDrainedTo(platform::SOCKET s, bool reset) {
 
 }  // namespace
 
+int RelayEngine::DrainBoth(Connection& c) {
+    for (const bool toServer : {true, false}) {
+        Channel& channel = toServer ? c.clientToServer : c.serverToClient;
+        if (channel.length == 0) {
+            continue;
+        }
+        const std::int64_t held = channel.length;
+        const int sent = toServer ? SendOn(c, channel, c.serverSocket, log::CaptureSide::Client)
+                                  : SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
+        std::int64_t& transferred = toServer ? csTransferred_ : scTransferred_;
+        std::int64_t& buffered = toServer ? csBuffered_ : scBuffered_;
+        const Counter transferredCounter =
+            toServer ? Counter::CSTransferred : Counter::SCTransferred;
+        const Counter bufferedCounter = toServer ? Counter::CSBuffered : Counter::SCBuffered;
+        if (sent > 0) {
+            AddCount(transferredCounter, transferred, sent);
+            AddCount(bufferedCounter, buffered, -sent);
+            c.drainMovedMs = NowMs();
+        } else if (sent < 0) {
+            // That peer is gone: what it was owed is dropped, the other still gets its part.
+            AddCount(bufferedCounter, buffered, -held);
+            channel.Release();
+        }
+    }
+    if (c.clientToServer.length == 0 && c.serverToClient.length == 0) {
+        FinishClosing(c);
+        return -1;
+    }
+    return 0;
+}
+
+void RelayEngine::FinishClosing(Connection& c, bool reset) {
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+    }
+    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
+    AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, reset);
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
+    CloseDrainedTo(c.serverSocket, reset);
+    CloseDrainedTo(c.clientSocket, reset);
+    CloseServerSocket(c);
+    CloseClientSocket(c);
+    c.clientToServer.Release();
+    c.serverToClient.Release();
+    RemoveConnection(c);
+}
+
 void RelayEngine::FinishDisconnectServer(Connection& c, bool reset) {
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+    }
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, reset || c.endedByReset);
-    log_.LogConnectionMessage(c.number, "Disconnected from Server");
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
     CloseDrainedTo(c.serverSocket, reset);
     CloseServerSocket(c);
     CloseClientSocket(c);
@@ -241,13 +296,16 @@ void RelayEngine::FinishDisconnectServer(Connection& c, bool reset) {
 }
 
 void RelayEngine::FinishDisconnectClient(Connection& c, bool reset) {
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+    }
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
     c.serverToClient.Release();
     log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, reset || c.endedByReset);
     CloseDrainedTo(c.clientSocket, reset);
     CloseClientSocket(c);
     CloseServerSocket(c);
-    log_.LogConnectionMessage(c.number, "Disconnected from Client");
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");
     RemoveConnection(c);
 }
 
@@ -303,14 +361,15 @@ void RelayEngine::StopRelay() {
     while (Connection* c = connections_.Head()) {
         CloseClientSocket(*c);
         if (c->draining != Draining::ToServer) {
-            log_.LogConnectionMessage(c->number, "Disconnected from Client");
+            log_.LogConnectionMessage(c->Tag(), "Disconnected from Client");
         }
         c->clientToServer.Release();
         CloseServerSocket(*c);
         if (c->connected && c->draining != Draining::ToClient) {
-            log_.LogConnectionMessage(c->number, "Disconnected from Server");
+            log_.LogConnectionMessage(c->Tag(), "Disconnected from Server");
         }
         c->serverToClient.Release();
+        QueueEndedRow(*c);
         connections_.Remove(c);
     }
     connectionCount_ = 0;
@@ -319,7 +378,11 @@ void RelayEngine::StopRelay() {
     ShowCount(Counter::SCBuffered, 0);
     csBuffered_ = 0;
     ShowCount(Counter::CSBuffered, 0);
+    ReportConnections();  // the last rows at once, before the view is told the relay stopped
+    platform::KillTimer(this, kConnectionViewTimer);
+    connectionViewTimerSet_ = false;
     log_.Capture().Close();  // before the Log File, which takes a failed write's line
+    log_.Streams().Close();
     if (log_.File().IsOpen()) {
         log_.File().CloseLogFile();
     }

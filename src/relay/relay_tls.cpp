@@ -105,9 +105,10 @@ bool RelayEngine::AttachClientTls(Connection& c) {
         return true;
     }
     log_.LogConnectionLine(
-        c.number,
+        c.Tag(),
         "TLS with Client failed: " + std::string(SocketErrorText(platform::WSAGetLastError())),
         log::LogKind::Error);
+    MarkEnded(c, ConnectionState::Failed);
     DisconnectServer(c, 0);
     return false;
 }
@@ -124,7 +125,7 @@ bool RelayEngine::AttachServerTls(Connection& c) {
         return true;
     }
     log_.LogConnectionLine(
-        c.number,
+        c.Tag(),
         "TLS with Server failed: " + std::string(SocketErrorText(platform::WSAGetLastError())),
         log::LogKind::Error);
     EndConnecting(c);
@@ -148,15 +149,19 @@ void RelayEngine::OnTlsHandshake(Connection& c, platform::SOCKET s, int error) {
                     (info.peerSubject.empty() ? std::string("no certificate") : info.peerSubject);
             line += info.peerVerified ? ", verified" : ", not verified";
         }
-        log_.LogConnectionLine(c.number, line, log::LogKind::Inform);
+        log_.LogConnectionLine(c.Tag(), line, log::LogKind::Inform);
+        (clientSide ? c.clientTls : c.serverTls) = info.version;
         return;
     }
+    MarkEnded(c, ConnectionState::Failed);
     const std::string reason =
         info.failure.empty() ? std::string(SocketErrorText(error)) : info.failure;
-    log_.LogConnectionLine(c.number, side + " failed: " + reason, log::LogKind::Error);
+    log_.LogConnectionLine(c.Tag(), side + " failed: " + reason, log::LogKind::Error);
     // Ended as a failed connect ends it on that side: the other side is disconnected and
     // whatever waited for the failed one is dropped.
-    if (c.draining == Draining::ToServer) {
+    if (c.draining == Draining::Both) {
+        FinishClosing(c);
+    } else if (c.draining == Draining::ToServer) {
         FinishDisconnectServer(c);
     } else if (c.draining == Draining::ToClient) {
         FinishDisconnectClient(c);
@@ -176,8 +181,8 @@ void RelayEngine::PassOnTlsEnd(Connection& c, bool clientSide) {
         !info.endedWithoutCloseNotify) {
         return;
     }
-    log_.LogConnectionInform(c.number, clientSide ? "Client closed without close_notify"
-                                                  : "Server closed without close_notify");
+    log_.LogConnectionInform(c.Tag(), clientSide ? "Client closed without close_notify"
+                                                 : "Server closed without close_notify");
     // The other peer sees the same: a FIN without close_notify, when it speaks TLS too.
     platform::TlsEndWithoutCloseNotify(clientSide ? c.serverSocket : c.clientSocket);
 }
@@ -190,12 +195,12 @@ void RelayEngine::LogSideError(Connection& c, bool clientSide, int error) {
         // The session failed (a record that cannot be decrypted, one too long, an alert):
         // OpenSSL's reason says more than the socket error it reads as.
         log_.LogConnectionLine(
-            c.number,
+            c.Tag(),
             (clientSide ? "TLS with Client failed: " : "TLS with Server failed: ") + info.failure,
             log::LogKind::Error);
         return;
     }
-    log_.LogConnectionInform(c.number, SocketErrorText(error));
+    log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
 }
 
 }  // namespace corvane::relay

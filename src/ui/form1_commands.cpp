@@ -83,6 +83,7 @@ QLineEdit* TForm1::Edit(control::EditBox box) const {
         case control::EditBox::ListenAddress:  // the Options dialog's; the window has none
             break;
         case control::EditBox::CaptureFile:
+        case control::EditBox::KeptStreams:
             return nullptr;  // set on the command line and in the store, not in a box here
     }
     return EditLogFile;

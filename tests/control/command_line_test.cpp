@@ -43,6 +43,7 @@ TEST(ParseCommandLine, UsageErrors) {
         {"h", "80", "8080", "-timestamps"},
         {"h", "80", "8080", "-file"},
         {"h", "80", "8080", "-capture"},
+        {"h", "80", "8080", "-streams"},
         {"h", "80", "8080", "-size"},
         {"h", "80", "8080", "-detail"},
         {"h", "80", "8080", "extra"},
@@ -174,6 +175,39 @@ TEST(ParseCommandLine, ConditionSwitchesSetTheConditionsAndABadValueNamesItsSwit
     ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-conditions", "c.txt"}, s, nullptr, true),
               CommandLineResult::Ok);
     EXPECT_EQ(s.ConditionsFile, "c.txt");
+}
+
+TEST(ParseCommandLine, StreamsTakesAFileAndAnOptionalSize) {
+    const struct {
+        const char* value;
+        const char* file;  // nullptr: a usage error
+        std::int64_t bound;
+    } cases[] = {
+        {"run.streams", "run.streams", 256LL << 20},
+        {"run.streams,64M", "run.streams", 64LL << 20},
+        {"a,b.streams,2G", "a,b.streams", 2LL << 30},
+        {"run,1048576", "run", 1LL << 20},
+        {"run,512KiB", "run,512KiB", 256LL << 20},  // below 1 MiB: no size, part of the name
+        {"run,64m", "run,64m", 256LL << 20},
+        {"run,", "run,", 256LL << 20},
+        {",64M", nullptr, 0},
+        {"", nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        Settings s = Stored();
+        const CommandLineResult result = ParseCommandLine({"h", "80", "0", "-streams", c.value}, s);
+        if (c.file == nullptr) {
+            EXPECT_EQ(result, CommandLineResult::UsageError) << c.value;
+            continue;
+        }
+        ASSERT_EQ(result, CommandLineResult::Ok) << c.value;
+        EXPECT_EQ(s.StreamsFile, c.file) << c.value;
+        EXPECT_EQ(s.KeepStreams, c.bound) << c.value;
+    }
+    EXPECT_EQ(ParseStreamsSize("1T"), std::nullopt);
+    EXPECT_EQ(ParseStreamsSize("1024G"), 1LL << 40);
+    EXPECT_EQ(ParseStreamsSize("1025G"), std::nullopt);
+    EXPECT_EQ(ParseStreamsSize("99999999999999999999999"), std::nullopt);
 }
 
 TEST(ParseCommandLine, LaterSwitchesOverrideEarlierOnes) {

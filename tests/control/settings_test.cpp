@@ -174,7 +174,7 @@ TEST_F(SettingsTest, ListenAddressAndHalfCloseAreStoredOnlyOnceSet) {
 
 // The Capture File and the TLS values likewise: absent until set, then kept, also when
 // cleared again.
-TEST_F(SettingsTest, CaptureFileAndTlsAreWrittenOnlyWhenSetOrAlreadyStored) {
+TEST_F(SettingsTest, OptionsAreWrittenOnlyWhenSetOrAlreadyStored) {
     struct Value {
         const char* name;
         void (*set)(Settings&, bool on);
@@ -189,6 +189,10 @@ TEST_F(SettingsTest, CaptureFileAndTlsAreWrittenOnlyWhenSetOrAlreadyStored) {
          ""},
         {"TLS Key", [](Settings& s, bool on) { s.TlsKey = on ? "k.pem" : ""; }, "k.pem", ""},
         {"TLS Verify", [](Settings& s, bool on) { s.TlsVerify = on ? 1 : 0; }, "1", "0"},
+        // Keep Streams is on by default: "set" is any other bound, in MiB.
+        {"Keep Streams",
+         [](Settings& s, bool on) { s.KeepStreams = on ? 64LL << 20 : kDefaultKeepStreams; }, "64",
+         "256"},
     };
     for (const Value& v : values) {
         auto saved = [&](bool on) {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "control_fixture.h"
+#include "log/stream_reader.h"
 #include "platform/winsock.h"
 #include "support/event_loop_wait.h"
 
@@ -190,6 +191,30 @@ TEST_F(ControlTest, StartEmptiesTheViewOpensTheLogFileAndZeroesTransferred) {
     const std::string end = "</span>\r\n</body>\r\n</html>\r\n";
     ASSERT_GE(html.size(), end.size());
     EXPECT_EQ(html.substr(html.size() - end.size()), end);
+}
+
+// The window keeps streams by default, in a store of the run's own in the cache folder that
+// stays readable after Stop and goes with the program.
+TEST_F(ControlTest, StartKeepsTheStreamsInTheRunsOwnStoreUntilTheProgramEnds) {
+    ASSERT_TRUE(StartWithPeers());
+    const std::string store = control_->StreamsPath();
+    EXPECT_EQ(store.rfind(qEnvironmentVariable("XDG_CACHE_HOME").toStdString() + "/corvane/", 0),
+              0u)
+        << store;
+    EXPECT_EQ(QFileInfo(QString::fromStdString(store)).permissions() & 0x7777,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                  QFileDevice::WriteUser);
+    ASSERT_TRUE(SendPeer(client_, "hello"));
+    std::string got;
+    EXPECT_TRUE(ReceivePeer(serverEnd_, got, 5));
+    control_->Stop();
+    log::StreamReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(store, error)) << error;
+    ASSERT_EQ(reader.Connections().size(), 1u);
+    EXPECT_EQ(reader.Connections()[0].toServer, 5);
+    control_.reset();
+    EXPECT_FALSE(Exists(store));
 }
 
 TEST_F(ControlTest, ASecondStartEmptiesTheLogFileTheViewAndTheTransferredCounters) {

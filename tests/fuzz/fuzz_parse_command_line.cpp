@@ -55,7 +55,38 @@ struct Model {
     bool tlsVerify = false;
     // The conditions' switches, each taken by their own parser (fuzz_conditions_text).
     relay::Conditions conditions;
+    std::optional<std::string> streams;
+    std::int64_t keepStreams = 0;
 };
+
+// "-streams"'s size as the help text describes it: digits and a unit (none, K, M, G, or
+// KiB, MiB, GiB), from 1 MiB to 1 TiB.
+std::optional<std::int64_t> StreamsSize(const std::string& text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    const std::string unit = text.substr(digits);
+    int shift = -1;
+    for (const auto& [name, bits] : std::vector<std::pair<std::string, int>>{
+             {"", 0}, {"K", 10}, {"KiB", 10}, {"M", 20}, {"MiB", 20}, {"G", 30}, {"GiB", 30}}) {
+        if (unit == name) {
+            shift = bits;
+        }
+    }
+    if (digits == 0 || shift < 0) {
+        return std::nullopt;
+    }
+    long double bytes = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        bytes = bytes * 10 + (text[i] - '0');
+    }
+    bytes *= static_cast<long double>(1LL << shift);
+    if (bytes < (1LL << 20) || bytes > static_cast<long double>(1LL << 40)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(bytes);
+}
 
 Model Read(const std::vector<std::string>& args) {
     Model m;
@@ -96,6 +127,14 @@ Model Read(const std::vector<std::string>& args) {
         } else if (a == "-tlsverify") {
             m.tlsVerify = true;
             m.ok = true;
+        } else if (a == "-streams" && value) {
+            const std::size_t comma = value->rfind(',');
+            const auto size =
+                comma == std::string::npos ? std::nullopt : StreamsSize(value->substr(comma + 1));
+            m.streams = size ? value->substr(0, comma) : *value;
+            m.keepStreams = size.value_or(256LL << 20);
+            m.ok = !m.streams->empty();
+            ++i;
         } else if ((a == "-tlscert" || a == "-tlskey") && value) {
             (a == "-tlscert" ? m.tlsCert : m.tlsKey) = *value;
             m.ok = true;
@@ -213,5 +252,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     FUZZ_CHECK_EQ(s.TlsVerify, m.tlsVerify ? 1u : 0u);
+    if (m.streams) {
+        CheckCut(s.StreamsFile, *m.streams, control::kLogFileLimit);
+        FUZZ_CHECK_EQ(s.KeepStreams, m.keepStreams);
+    } else {
+        FUZZ_CHECK_EQ(s.StreamsFile, stored.StreamsFile);
+        FUZZ_CHECK_EQ(s.KeepStreams, stored.KeepStreams);
+    }
     return 0;
 }

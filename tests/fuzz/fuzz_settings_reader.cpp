@@ -41,6 +41,7 @@ void CheckSame(const Settings& a, const Settings& b) {
     FUZZ_CHECK_EQ(a.TlsCert, b.TlsCert);
     FUZZ_CHECK_EQ(a.TlsKey, b.TlsKey);
     FUZZ_CHECK_EQ(a.TlsVerify, b.TlsVerify);
+    FUZZ_CHECK_EQ(a.KeepStreams, b.KeepStreams);
     FUZZ_CHECK_EQ(a.WindowWidth, b.WindowWidth);
     FUZZ_CHECK_EQ(a.WindowHeight, b.WindowHeight);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,15 +19,22 @@ public:
     std::int64_t TextLength() const override { return static_cast<std::int64_t>(text.size()); }
     void DeleteFirstLine() override;
     void AppendRun(std::string_view run, log::Colour colour) override;
+    // AppendRun, and each line's serial in serials.
+    void AppendConnectionRun(std::string_view run, log::Colour colour,
+                             std::span<const log::RunPart> parts) override;
     void ScrollCaretIntoView() override {}
     void Clear() override {
         text.clear();
         lines.clear();
+        serials.clear();
         ++clears;
     }
 
     std::string text;
     std::vector<std::pair<std::string, log::Colour>> lines;  // without CR LF
+    // The serial of each line of `lines` that came with one (lines appended by AppendRun
+    // alone have kNoConnection).
+    std::vector<log::ConnectionSerial> serials;
     int clears = 0;
 };
 

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "platform/messages.h"
@@ -9,6 +10,10 @@ int main(int argc, char** argv) {
     }
     corvane::platform::UseUnixEventLoop();
     QApplication app(argc, argv);
+    // The window's kept streams (and any other cache) go to a folder of the run's own,
+    // for this program and the programs it starts.
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -7,6 +7,7 @@
 
 #include "app/cli/cli_arguments.h"
 #include "app/cli/colour_escape.h"
+#include "app/cli/connection_table.h"
 #include "platform/messages.h"
 #include "relay/socket_error_text.h"
 
@@ -58,6 +59,7 @@ int CliApp::Run(const std::vector<std::string>& args) {
     }
     // The settings start from their defaults: nothing stored is read, nothing is written.
     (void)control_.ApplyCommandLine(args, true);
+    control_.SetKeepStreams(parsed.KeepStreams);  // none without "-streams"
     control_.ApplySettings();
     if (!parsed.ConditionsFile.empty()) {
         conditionsFile_ = std::make_unique<ConditionsFile>(parsed.ConditionsFile, control_);
@@ -147,6 +149,9 @@ void CliApp::OnKey(char key) {
         case 'z':
             control_.Reset();
             break;
+        case 'c':
+            PrintConnections();
+            return;
         case 'q':
             RequestFinish(kExitOk, true);
             return;
@@ -154,6 +159,13 @@ void CliApp::OnKey(char key) {
             return;
     }
     status_.Refresh(true);
+}
+
+void CliApp::PrintConnections() {
+    // Between status lines: WriteLine takes the line away and puts it back.
+    std::string table = ConnectionTable(control_.Engine().LiveConnectionRows());
+    table.pop_back();  // WriteLine ends the last line
+    view_.WriteLine(table);
 }
 
 void CliApp::OnRunningState(bool running) {

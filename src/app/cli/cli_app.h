@@ -1,6 +1,6 @@
 // The terminal front-end: the relay control with its views made of the terminal. Standard
 // output gets the log lines, standard error the status line and the messages, standard
-// input (a terminal) the keys p, r, z and q.
+// input (a terminal) the keys p, r, z, c and q.
 //
 //   Run: arguments -> settings (none stored) -> socket layer -> Start -> event loop
 //   -> q, SIGINT, SIGTERM, SIGHUP: Stop, exit 0  |  the relay stops by itself: exit 1
@@ -62,6 +62,8 @@ private:
     void MoveRuns(int limit);
     void WriteOutput(std::size_t maxBytes);
     void OnKey(char key);
+    // The key c: the table of live Connections on standard error.
+    void PrintConnections();
     void OnRunningState(bool running);
     // Finish from the event loop, never from inside the engine's own call.
     void RequestFinish(int code, bool stopRelay);

@@ -13,6 +13,7 @@ bool ParseCliArguments(const std::vector<std::string>& args, control::Settings& 
         return false;
     }
     settings = control::Settings{};
+    settings.KeepStreams = 0;  // the window's store in the cache is not the terminal's
     return control::ParseCommandLine(args, settings, problem, true) ==
            control::CommandLineResult::Ok;
 }

@@ -10,6 +10,7 @@
 
 #include "app/cli/cli_app.h"
 #include "app/cli/cli_arguments.h"
+#include "app/cli/follow_command.h"
 #include "control/command_line.h"
 #include "platform/epoll_dispatcher.h"
 
@@ -34,6 +35,11 @@ int main(int argc, char* argv[]) {
                                                 "corvane-cli", corvane::cli::kCliHelpText)) {
         std::fputs(text->c_str(), stdout);
         return std::fflush(stdout) == 0 ? corvane::cli::kExitOk : corvane::cli::kExitFailure;
+    }
+    const std::vector<std::string> given(argv + 1, argv + argc);
+    if (corvane::cli::IsFollowCommand(given)) {
+        std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away ends the output, not us
+        return corvane::cli::RunFollow(given, 1, 2);
     }
     corvane::platform::UseEpollEventLoop();
     // A reader of standard output that goes away must not end the relay: the write then

@@ -62,25 +62,25 @@ inline constexpr const char* kUsageText =
 // The help lines of the switches that both programs take alike, from -hexonly on: a string
 // literal, so that each program's help text is one constant.
 // clang-format off
-#define CORVANE_SHARED_SWITCH_HELP                                                          \
-    "  -hexonly          show all relayed data as a hexadecimal dump\n"                     \
-    "  -time             begin every message line with the time of its event\n"             \
-    "  -bind <address>   open the local port on this address only, one of this machine's\n" \
-    "                    (127.0.0.1 or ::1: this machine only; fe80::1%eth0: a link-local\n"\
+#define CORVANE_SHARED_SWITCH_HELP                                                           \
+    "  -hexonly          show all relayed data as a hexadecimal dump\n"                      \
+    "  -time             begin every message line with the time of its event\n"              \
+    "  -bind <address>   open the local port on this address only, one of this machine's\n"  \
+    "                    (127.0.0.1 or ::1: this machine only; fe80::1%eth0: a link-local\n" \
     "                    one with its zone; :: takes IPv4 too); every interface by default\n"\
-    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"   \
-    "  -capture <file>   also write every relayed stream to this pcap file\n"               \
-    "  -tls <sides>      end TLS on the Client's side (Client), the Server's (Server) or\n" \
-    "                    both (Both), so that the log shows the plain bytes\n"              \
-    "  -tlscert <file>   the certificate (PEM) shown to Clients; by default a self-signed\n"\
-    "                    one made in ~/.config/Halvard/\n"                                  \
-    "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n"\
-    "  -tlsverify        check the Server's certificate and name against the system's\n"    \
-    "                    trusted certificates; unchecked by default\n"                      \
-    "  -streams <file>[,<size>]\n"                                                          \
-    "                    keep every byte passed on, per connection, in this file for\n"     \
-    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"  \
-    "                    connections going first\n"                                         \
+    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"    \
+    "  -capture <file>   also write every relayed stream to this pcap file\n"                \
+    "  -tls <sides>      end TLS on the Client's side (Client), the Server's (Server) or\n"  \
+    "                    both (Both), so that the log shows the plain bytes\n"               \
+    "  -tlscert <file>   the certificate (PEM) shown to Clients; by default a self-signed\n" \
+    "                    one made in ~/.config/Halvard/\n"                                   \
+    "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n" \
+    "  -tlsverify        check the Server's certificate and name against the system's\n"     \
+    "                    trusted certificates; unchecked by default\n"                       \
+    "  -streams <file>[,<size>]\n"                                                    \
+    "                    keep every byte passed on, per connection, in this file for\n"\
+    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"\
+    "                    connections going first\n"                                   \
     CORVANE_CONDITIONS_HELP
 // clang-format on
 

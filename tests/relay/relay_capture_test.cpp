@@ -272,6 +272,28 @@ TEST_F(RelayCaptureTest, HalfClosedSideFinComesWhereItsEndWasPassedOn) {
     EXPECT_EQ(Matching(kTcpFaults, kCheckChecksums), "");
 }
 
+// A block that Network Conditions hold is in the capture when it is passed on, so that the
+// capture's timing shows what the peer saw: a 200 ms answer latency puts the answer's segment
+// 200 ms or more after the request's.
+TEST_F(RelayCaptureTest, AHeldBlockIsCapturedWhenItIsPassedOn) {
+    Conditions set;
+    set.down.latency.us = 200000;
+    engine->ReplaceConditions(set);
+    ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    std::string got;
+    ASSERT_TRUE(SendPeer(client, "ping") && ReceivePeer(server, got, 4));
+    ASSERT_TRUE(SendPeer(server, "pong") && ReceivePeer(client, got, 8));
+    Stop();
+
+    const std::string times = Matching("tcp.len > 0", "-T fields -e frame.time_relative");
+    const std::size_t lineEnd = times.find('\n');
+    ASSERT_NE(lineEnd, std::string::npos) << times;
+    EXPECT_GE(std::stod(times.substr(lineEnd + 1)) - std::stod(times), 0.2) << times;
+}
+
 TEST_F(RelayCaptureTest, FailedWriteIsLoggedOnceAndRelayingGoesOn) {
     ASSERT_TRUE(log->Capture().Open("/dev/full"));
     ASSERT_TRUE(Start("127.0.0.1", serverPort));

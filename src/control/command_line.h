@@ -77,10 +77,10 @@ inline constexpr const char* kUsageText =
     "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n" \
     "  -tlsverify        check the Server's certificate and name against the system's\n"     \
     "                    trusted certificates; unchecked by default\n"                       \
-    "  -streams <file>[,<size>]\n"                                                    \
-    "                    keep every byte passed on, per connection, in this file for\n"\
-    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"\
-    "                    connections going first\n"                                   \
+    "  -streams <file>[,<size>]\n"                                                           \
+    "                    keep every byte passed on, per connection, in this file for\n"      \
+    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"   \
+    "                    connections going first\n"                                          \
     CORVANE_CONDITIONS_HELP
 // clang-format on
 

@@ -77,6 +77,9 @@ struct Connection {
     // otherwise), and whether Share left it out for good.
     ConnectionConditionsPtr conditions;
     bool leftOutByShare = false;
+    // The conditions as its row shows them ("-latency 200"), and a count of their changes.
+    std::string conditionsText;
+    std::uint32_t conditionsRevision = 0;
 
     // For the list of Connections (relay/connection_view.h): when it was accepted (system
     // clock, and steady clock for its duration), the bytes passed on each way, the TLS
@@ -98,6 +101,7 @@ struct Connection {
         std::int64_t passedToClient = 0;
         std::int64_t buffered = 0;
         std::size_t tlsLength = 0;
+        std::uint32_t conditionsRevision = 0;
     } reported;
 };
 

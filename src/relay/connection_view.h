@@ -62,7 +62,8 @@ struct ConnectionRow {
     // The TLS version ("TLSv1.3"), once a handshake has succeeded; empty for plain. With TLS
     // on both sides and different versions: "TLSv1.3 / TLSv1.2" (the Client's side first).
     std::string tls;
-    // The network conditions applied to it; empty for now.
+    // The network conditions applied to it, as its "N: Conditions: ..." line gives them (the
+    // set of the latest live change once one has reached it); empty when none apply.
     std::string conditions;
 };
 

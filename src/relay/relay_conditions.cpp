@@ -90,9 +90,10 @@ void RelayEngine::TakeConditions(Connection& c, bool atAccept) {
                                                 atAccept, HighWaterMark));
     c.clientToServer.marks = &c.conditions->toServer.marks;
     c.serverToClient.marks = &c.conditions->toClient.marks;
+    c.conditionsText = DescribeForConnection(conditions_);
+    ++c.conditionsRevision;
     if (atAccept) {
-        log_.LogConnectionLine(c.Tag(), "Conditions: " + DescribeForConnection(conditions_),
-                               log::LogKind::Inform);
+        log_.LogConnectionLine(c.Tag(), "Conditions: " + c.conditionsText, log::LogKind::Inform);
     }
 }
 
@@ -107,6 +108,8 @@ void RelayEngine::ApplyLiveConditions(Connection& c) {
     TakeConditions(c, false);
     ConnectionConditions& cc = *c.conditions;
     cc.TakeLiveConditions(set, HighWaterMark);
+    c.conditionsText = DescribeForConnection(set);
+    ++c.conditionsRevision;
     ScheduleLife(c);
     if (cc.stalled && !cc.stall.On()) {
         // The stall is over: what waited goes now, in each direction.
@@ -184,9 +187,9 @@ bool RelayEngine::HoldClose(Connection& c, bool clientSide, int error) {
     cc.closeError = error;
     cc.closeAtNs = NowNs() + cc.slowClose.us * 1000;
     log_.LogConnectionInform(c.Tag(), ((clientSide ? "Client's" : "Server's") +
-                                        std::string(" close held back by conditions for ") +
-                                        MsText(cc.slowClose.us) + " ms")
-                                           .c_str());
+                                       std::string(" close held back by conditions for ") +
+                                       MsText(cc.slowClose.us) + " ms")
+                                          .c_str());
     ScheduleLife(c);
     return true;
 }

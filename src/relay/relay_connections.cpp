@@ -109,6 +109,7 @@ ConnectionRow RelayEngine::RowOf(const Connection& c, ConnectionState state) con
     row.serverToClient = c.passedToClient;
     row.buffered = static_cast<std::int64_t>(c.clientToServer.length) + c.serverToClient.length;
     row.tls = TlsText(c);
+    row.conditions = c.conditionsText;
     return row;
 }
 
@@ -175,10 +176,11 @@ void RelayEngine::ReportConnections() {
         const std::size_t tlsLength = c->clientTls.size() + c->serverTls.size();
         if (r.shown && r.state == state && r.passedToServer == c->passedToServer &&
             r.passedToClient == c->passedToClient && r.buffered == buffered &&
-            r.tlsLength == tlsLength) {
+            r.tlsLength == tlsLength && r.conditionsRevision == c->conditionsRevision) {
             continue;
         }
-        r = {true, state, c->passedToServer, c->passedToClient, buffered, tlsLength};
+        r = {true,     state,     c->passedToServer,    c->passedToClient,
+             buffered, tlsLength, c->conditionsRevision};
         rows.push_back(RowOf(*c, state));
     }
     if (rows.empty() && droppedStreams_.empty()) {

@@ -10,6 +10,9 @@ namespace corvane::log {
 
 TrafficLog::TrafficLog() {
     capture_.SetErrorReport([this](const char* text) { LogError(text); });
+    file_.Sink().SetReport([this](LogKind kind, const std::string& text) {
+        AppendLogLine(text.c_str(), kind, static_cast<int>(text.size()), 0);
+    });
 }
 
 TrafficLog::~TrafficLog() {
@@ -41,7 +44,22 @@ bool TrafficLog::AppendLogLine(const char* text, LogKind kind, int length, std::
     return AppendLine(line, kind, minimum);
 }
 
+void TrafficLog::SetRotation(const RotationRule& rule, std::uint32_t partsKept) {
+    file_.Sink().SetRotation(rule, partsKept);
+}
+
+void TrafficLog::SetRotationClock(Rotation::Clock clock) {
+    file_.Sink().SetClock(clock);
+}
+
+bool TrafficLog::ReopenMovedFiles() {
+    return file_.Sink().ReopenIfMoved();
+}
+
 bool TrafficLog::AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum) {
+    if (kind != LogKind::Data) {
+        AttendFiles();
+    }
     if (file_.IsOpen()) {
         file_.WriteLogText(line, kind);
         file_.WriteLogText("\r\n", kind);

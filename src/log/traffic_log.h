@@ -87,6 +87,13 @@ public:
 
     LogFile& File() { return file_; }
     const LogFile& File() const { return file_; }
+    // The rotation of the Log File opened from now on, and the wall clock that rotation
+    // follows (null: the real one), for tests.
+    void SetRotation(const RotationRule& rule, std::uint32_t partsKept);
+    void SetRotationClock(Rotation::Clock clock);
+    // SIGHUP after another tool has rotated the file: when its name no longer leads to it,
+    // it is opened again by that name (or its next part begun). True when it was.
+    bool ReopenMovedFiles();
     // The Capture File; a write that fails is logged once as an Error line.
     CaptureFile& Capture() { return capture_; }
 
@@ -165,6 +172,13 @@ public:
     void ClearLogBuffer();
 
 private:
+    // Before a line that is not a block's data: what the files have to do there (a new
+    // part, a failed write's course) and to say.
+    void AttendFiles() {
+        if (file_.Sink().NeedsAttention()) {
+            file_.Sink().Attend();
+        }
+    }
     // AppendLogLine once the text is known: Log File, Detail test, queue.
     bool AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum);
     // The line behind this moment's time stamp, then AppendLine (time_stamp.cpp).

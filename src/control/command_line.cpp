@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "corvane_version.h"
+#include "log/rotation.h"
 
 namespace corvane::control {
 namespace {
@@ -38,6 +39,24 @@ const Entry* Lookup(const std::array<Entry, N>& table, std::string_view text) {
         }
     }
     return nullptr;
+}
+
+// Decimal digits only, at most what 32 bits hold.
+std::optional<std::uint32_t> ParseCount(std::string_view text) {
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > UINT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
 }
 
 }  // namespace
@@ -118,6 +137,11 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             settings.TlsKey = CutToLimit(args[++i], kLogFileLimit);
         } else if (arg == "-tlsverify") {
             settings.TlsVerify = 1;
+        } else if (arg == "-rotate" && hasValue && args[i + 1].size() <= kRotateLimit &&
+                   log::ParseRotation(args[i + 1])) {
+            settings.Rotate = args[++i];
+        } else if (arg == "-parts" && hasValue && ParseCount(args[i + 1])) {
+            settings.PartsKept = *ParseCount(args[++i]);
         } else {
             return CommandLineResult::UsageError;
         }

@@ -1,6 +1,6 @@
 // The command line of the program: three positional texts and five switches, then one switch
 // per option ("-time", "-bind", "-halfclose", "-capture", "-tls", "-tlscert", "-tlskey",
-// "-tlsverify"), applied over the stored settings.
+// "-tlsverify", "-rotate", "-parts"), applied over the stored settings.
 // Pure: no Qt, no output; the caller shows the usage error.
 #pragma once
 
@@ -17,7 +17,7 @@ inline constexpr const char* kUsageText =
     "Usage: CORVANE <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
-    "[-tlscert <file>] [-tlskey <file>] [-tlsverify]";
+    "[-tlscert <file>] [-tlskey <file>] [-tlsverify] [-rotate <rule>] [-parts <count>]";
 
 // The help lines of the switches that both programs take alike, from -hexonly on: a string
 // literal, so that each program's help text is one constant.
@@ -35,6 +35,11 @@ inline constexpr const char* kUsageText =
     "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n" \
     "  -tlsverify        check the Server's certificate and name against the system's\n"     \
     "                    trusted certificates; unchecked by default\n"                       \
+    "  -rotate <rule>    write the Log File and the Capture File in parts: a new one at\n"   \
+    "                    a size (100M; K, M, G), at each boundary of a period (1h; s, m,\n"  \
+    "                    h, d), or at either (1h,100M)\n"                                    \
+    "  -parts <count>    keep only the newest parts of each file, deleting the oldest; 0\n"  \
+    "                    (the default) keeps them all\n"                                     \
     "  --help            show this text and exit\n"                                          \
     "  --version         show the version and exit\n"
 
@@ -45,6 +50,7 @@ inline constexpr const char* kHelpText =
     "               [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto]\n"
     "               [-hexonly] [-time] [-bind <address>] [-halfclose] [-capture <file>]\n"
     "               [-tls Client|Server|Both] [-tlscert <file>] [-tlskey <file>] [-tlsverify]\n"
+    "               [-rotate <rule>] [-parts <count>]\n"
     "Relays a local TCP port to a server and logs the traffic in a window. Without arguments\n"
     "the settings of the last run are used.\n"
     "\n"
@@ -74,8 +80,9 @@ enum class CommandLineResult { Ok, UsageError };
 //   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), "-bind <address>"
 //   (ListenAddress, checked by Start), "-halfclose" (HalfClose = 1), "-capture <name>"
 //   (CaptureFile), "-tls Client|Server|Both" (Tls = 1, 2 or 3), "-tlscert <name>" (TlsCert),
-//   "-tlskey <name>" (TlsKey) and "-tlsverify" (TlsVerify = 1), in any order, repeats
-//   overriding. Comparisons are exact and
+//   "-tlskey <name>" (TlsKey), "-tlsverify" (TlsVerify = 1), "-rotate <rule>" (Rotate, a
+//   rule that ParseRotation takes) and "-parts <count>" (PartsKept, decimal digits that fit
+//   in 32 bits), in any order, repeats overriding. Comparisons are exact and
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error
 // settings may have been changed in part; the program ends then anyway.

@@ -110,6 +110,8 @@ StartResult RelayControl::Start() {
     if (const auto badAddress = CheckListenAddress(settings_.ListenAddress)) {
         return Reject(*badAddress);
     }
+    log_.SetRotation(log::ParseRotation(settings_.Rotate).value_or(log::RotationRule{}),
+                     settings_.PartsKept);
     // The Log File is the last check, so a rejected Start never leaves one open.
     const std::string logFile = view_.EditText(EditBox::LogFile);
     if (!logFile.empty()) {

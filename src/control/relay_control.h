@@ -134,6 +134,16 @@ public:
         settings_.TlsVerify = verify ? 1 : 0;
     }
 
+    // Rotation of the Log File and the Capture File ("-rotate", "-parts", the Options
+    // dialog): taken by the next Start, saved at the close. The rule is a text that
+    // log::ParseRotation takes ("" for none).
+    const std::string& Rotate() const { return settings_.Rotate; }
+    std::uint32_t PartsKept() const { return settings_.PartsKept; }
+    void SetRotation(std::string rule, std::uint32_t partsKept) {
+        settings_.Rotate = CutToLimit(std::move(rule), kRotateLimit);
+        settings_.PartsKept = partsKept;
+    }
+
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or
     // closing on a signal: true without a question. Otherwise the question; Yes stops the

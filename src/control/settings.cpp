@@ -16,6 +16,9 @@ constexpr const char* kTlsValue = "TLS";
 constexpr const char* kTlsCertValue = "TLS Certificate";
 constexpr const char* kTlsKeyValue = "TLS Key";
 constexpr const char* kTlsVerifyValue = "TLS Verify";
+constexpr const char* kRotateValue = "Rotate";
+constexpr const char* kPartsKeptValue = "Parts Kept";
+constexpr std::size_t kRotateReadSize = kRotateLimit + 1;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -42,11 +45,16 @@ void WriteOptionNumber(platform::SettingsKey& key, const char* name, std::uint32
     }
 }
 
-void WriteOptionFile(platform::SettingsKey& key, const char* name, const std::string& value) {
+void WriteOptionText(platform::SettingsKey& key, const char* name, const std::string& value,
+                     std::size_t limit) {
     std::string stored;
-    if (!value.empty() || key.QueryString(name, kLogFileReadSize, stored)) {
-        key.SetString(name, CutToLimit(value, kLogFileLimit));
+    if (!value.empty() || key.QueryString(name, limit + 1, stored)) {
+        key.SetString(name, CutToLimit(value, limit));
     }
+}
+
+void WriteOptionFile(platform::SettingsKey& key, const char* name, const std::string& value) {
+    WriteOptionText(key, name, value, kLogFileLimit);
 }
 
 }  // namespace
@@ -105,6 +113,8 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.TlsCert.clear();
     settings.TlsKey.clear();
     settings.TlsVerify = 0;
+    settings.Rotate.clear();
+    settings.PartsKept = 0;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -140,6 +150,8 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     ReadText(key, kTlsCertValue, kLogFileReadSize, settings.TlsCert);
     ReadText(key, kTlsKeyValue, kLogFileReadSize, settings.TlsKey);
     key.QueryDword(kTlsVerifyValue, settings.TlsVerify);
+    ReadText(key, kRotateValue, kRotateReadSize, settings.Rotate);
+    key.QueryDword(kPartsKeptValue, settings.PartsKept);
     return loaded;
 }
 
@@ -168,6 +180,8 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     WriteOptionFile(key, kTlsCertValue, settings.TlsCert);
     WriteOptionFile(key, kTlsKeyValue, settings.TlsKey);
     WriteOptionNumber(key, kTlsVerifyValue, settings.TlsVerify);
+    WriteOptionText(key, kRotateValue, settings.Rotate, kRotateLimit);
+    WriteOptionNumber(key, kPartsKeptValue, settings.PartsKept);
     key.Close();
 }
 

@@ -15,7 +15,7 @@ inline constexpr const char* kCliUsageText =
     "Usage: corvane-cli <remote host> <remote port> <local port> [-file <log file>] "
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
-    "[-tlscert <file>] [-tlskey <file>] [-tlsverify]";
+    "[-tlscert <file>] [-tlskey <file>] [-tlsverify] [-rotate <rule>] [-parts <count>]";
 
 // What "corvane-cli --help" prints: the usage, then a line per switch.
 // clang-format off
@@ -24,7 +24,7 @@ inline constexpr const char* kCliHelpText =
     "                   [-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High]\n"
     "                   [-auto] [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
     "                   [-capture <file>] [-tls Client|Server|Both] [-tlscert <file>]\n"
-    "                   [-tlskey <file>] [-tlsverify]\n"
+    "                   [-tlskey <file>] [-tlsverify] [-rotate <rule>] [-parts <count>]\n"
     "Relays a local TCP port to a server at once and logs the traffic on standard output.\n"
     "\n"
     "  -file <log file>  also write the whole log to this file (an HTML page when the name\n"

@@ -107,24 +107,40 @@ StartResult RelayControl::Start() {
     if (check.error) {
         return Reject(*check.error);
     }
+    // Everything that can refuse Start is looked at before a file is touched, so that a
+    // refused Start leaves the Log File and the Capture File as they were: the Listen
+    // Address, the TLS certificate and key, whether the Log File can be written, and the
+    // Capture File, which is made last of them. What comes after the Log File (the Remote
+    // Host's look-up, the Local Port) is logged to it.
     if (const auto badAddress = CheckListenAddress(settings_.ListenAddress)) {
         return Reject(*badAddress);
     }
+    engine_.Tls = static_cast<relay::TlsMode>(settings_.Tls & 3u);
+    engine_.TlsCertFile = settings_.TlsCert;
+    engine_.TlsKeyFile = settings_.TlsKey;
+    engine_.TlsStateDir =
+        engine_.Tls == relay::TlsMode::None ? std::string() : platform::SettingsDirectory();
+    engine_.TlsVerify = settings_.TlsVerify != 0;
+    if (!engine_.PrepareTls(host)) {
+        log_.ClearLogBuffer();
+        engine_.LogTlsPreparation();  // the reason, in the view only
+        return StartResult::NotBegun;
+    }
+    const std::string logFile = view_.EditText(EditBox::LogFile);
+    const CommandError logFileError{kCouldNotCreateLogFile, EditBox::LogFile};
+    if (!logFile.empty() && !CanWriteFile(logFile)) {
+        return Reject(logFileError);
+    }
     log_.SetRotation(log::ParseRotation(settings_.Rotate).value_or(log::RotationRule{}),
                      settings_.PartsKept);
-    // The Log File is the last check, so a rejected Start never leaves one open.
-    const std::string logFile = view_.EditText(EditBox::LogFile);
-    if (!logFile.empty()) {
-        if (!log_.File().OpenLogFile(logFile)) {
-            return Reject(CommandError{kCouldNotCreateLogFile, EditBox::LogFile});
-        }
-    } else {
-        log_.File().CloseLogFile();
-    }
-    // The Capture File comes after it, and a rejection closes the Log File again.
     if (!settings_.CaptureFile.empty() && !log_.Capture().Open(settings_.CaptureFile)) {
-        log_.File().CloseLogFile();
         return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
+    }
+    if (logFile.empty()) {
+        log_.File().CloseLogFile();
+    } else if (!log_.File().OpenLogFile(logFile)) {
+        log_.Capture().Close();
+        return Reject(logFileError);
     }
     log_.ClearLogBuffer();
 
@@ -133,11 +149,6 @@ StartResult RelayControl::Start() {
     engine_.SetRemoteTexts(host, remotePort);
     engine_.ListenAddress = settings_.ListenAddress;
     engine_.HalfClose = settings_.HalfClose != 0;
-    engine_.Tls = static_cast<relay::TlsMode>(settings_.Tls & 3u);
-    engine_.TlsCertFile = settings_.TlsCert;
-    engine_.TlsKeyFile = settings_.TlsKey;
-    engine_.TlsStateDir = platform::SettingsDirectory();
-    engine_.TlsVerify = settings_.TlsVerify != 0;
     if (!engine_.BeginRelay(host)) {
         log_.Capture().Close();
         log_.File().CloseLogFile();

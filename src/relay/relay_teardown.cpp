@@ -5,7 +5,10 @@
 // Connection stays in the list, "draining", and write notifications send the rest. It closes
 // with the usual lines once everything has gone, the remaining side fails or closes, no byte
 // has gone out for DrainTimeoutMs, or Stop. Both sockets stay open until then; what either
-// peer sends meanwhile is read and dropped.
+// peer sends meanwhile is read and dropped. The ended side's end reaches the Capture File
+// when the drain is over, behind the last byte passed on. A drain that gives up drops what
+// the socket holds too and resets its peer, which would otherwise wait for bytes that no
+// longer come.
 #include <algorithm>
 #include <chrono>
 
@@ -41,27 +44,29 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
     // The one last read takes bytes that came with the close, even above the high-water mark.
     // When it meets the reset itself, its error stands in for a close that came without one.
     lastReadError_ = 0;
-    if (s == c.clientSocket) {
-        if (ReadFromClient(c, true) < 0 ||
-            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, true) != 0)) {
+    const bool clientSide = s == c.clientSocket;
+    if ((clientSide ? ReadFromClient(c, true) : ReadFromServer(c, true)) < 0) {
+        return;
+    }
+    if (error == 0 && lastReadError_ == 0) {
+        PassOnTlsEnd(c, clientSide);
+        if (HalfCloseFinish(c, clientSide) != 0) {
             return;
         }
+    }
+    if (clientSide) {
         log_.LogConnectionInform(c.number, "Client disconnected");
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
-        if (ReadFromServer(c, true) < 0 ||
-            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, false) != 0)) {
-            return;
-        }
         log_.LogConnectionInform(c.number, "Server disconnected");
         DisconnectClient(c, error != 0 ? error : lastReadError_);
     }
 }
 
 void RelayEngine::DisconnectServer(Connection& c, int error) {
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, error != 0);
+    c.endedByReset = error != 0;
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        LogSideError(c, true, error);
     }
     if (!c.connected) {
         // No connection to the Server was ever made: what the Client sent goes nowhere.
@@ -83,11 +88,11 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
 }
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, error != 0);
+    c.endedByReset = error != 0;
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     if (error != 0) {
-        log_.LogConnectionInform(c.number, SocketErrorText(error));
+        LogSideError(c, false, error);
     }
     BeginDraining(c, Draining::ToClient);
     if (DrainToClient(c) >= 0 && !Paused()) {
@@ -132,9 +137,9 @@ void RelayEngine::SetDrainTimer(std::int64_t delayMs) {
     drainTimerSet_ = true;
 }
 
-// Ends the drains that moved nothing for DrainTimeoutMs, as their final attempt would end
-// them, and sets the timer for the next one that could stall. The work is in proportion to
-// the draining Connections only.
+// Ends the drains that moved nothing for DrainTimeoutMs, dropping what they hold, and sets
+// the timer for the next one that could stall. The work is in proportion to the draining
+// Connections only.
 void RelayEngine::OnDrainTimer() {
     platform::KillTimer(this, kDrainTimer);
     drainTimerSet_ = false;
@@ -147,9 +152,9 @@ void RelayEngine::OnDrainTimer() {
         if (idle < DrainTimeoutMs) {
             nextMs = std::min(nextMs, DrainTimeoutMs - idle);
         } else if (c->draining == Draining::ToServer) {
-            FinishDisconnectServer(*c);
+            FinishDisconnectServer(*c, true);
         } else {
-            FinishDisconnectClient(*c);
+            FinishDisconnectClient(*c, true);
         }
     }
     if (drainingHead_ != nullptr) {
@@ -159,7 +164,7 @@ void RelayEngine::OnDrainTimer() {
 
 int RelayEngine::DrainToServer(Connection& c) {
     Channel& channel = c.clientToServer;
-    const int sent = channel.Flush(c.serverSocket);
+    const int sent = SendOn(c, channel, c.serverSocket, log::CaptureSide::Client);
     if (sent > 0) {
         AddCount(Counter::CSTransferred, csTransferred_, sent);
         AddCount(Counter::CSBuffered, csBuffered_, -sent);
@@ -174,7 +179,7 @@ int RelayEngine::DrainToServer(Connection& c) {
 
 int RelayEngine::DrainToClient(Connection& c) {
     Channel& channel = c.serverToClient;
-    const int sent = channel.Flush(c.clientSocket);
+    const int sent = SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
     if (sent > 0) {
         AddCount(Counter::SCTransferred, scTransferred_, sent);
         AddCount(Counter::SCBuffered, scBuffered_, -sent);
@@ -201,26 +206,42 @@ void DiscardInput(platform::SOCKET s) {
     }
 }
 
+// Before the socket of the peer a drain went to is closed. When the drain gave up (reset),
+// what the socket layer and the kernel still hold for the peer is dropped with the Channel's
+// bytes and the peer is reset at once: closed gracefully, the socket would linger with them
+// and hold the peer, whose own sending nobody reads any more, for as long. Otherwise what the
+// peer sent is read away, so that the close stays graceful.
+void CloseDrainedTo(platform::SOCKET s, bool reset) {
+    if (s == platform::INVALID_SOCKET) {
+        return;
+    }
+    if (reset) {
+        const platform::LINGER hardClose{1, 0};
+        platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hardClose,
+                             sizeof hardClose);
+    } else {
+        DiscardInput(s);
+    }
+}
+
 }  // namespace
 
-void RelayEngine::FinishDisconnectServer(Connection& c) {
+void RelayEngine::FinishDisconnectServer(Connection& c, bool reset) {
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, reset || c.endedByReset);
     log_.LogConnectionMessage(c.number, "Disconnected from Server");
-    if (c.serverSocket != platform::INVALID_SOCKET) {
-        DiscardInput(c.serverSocket);
-    }
+    CloseDrainedTo(c.serverSocket, reset);
     CloseServerSocket(c);
     CloseClientSocket(c);
     c.clientToServer.Release();
     RemoveConnection(c);
 }
 
-void RelayEngine::FinishDisconnectClient(Connection& c) {
+void RelayEngine::FinishDisconnectClient(Connection& c, bool reset) {
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
     c.serverToClient.Release();
-    if (c.clientSocket != platform::INVALID_SOCKET) {
-        DiscardInput(c.clientSocket);
-    }
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, reset || c.endedByReset);
+    CloseDrainedTo(c.clientSocket, reset);
     CloseClientSocket(c);
     CloseServerSocket(c);
     log_.LogConnectionMessage(c.number, "Disconnected from Client");

@@ -96,10 +96,11 @@ void SinkFile::Close() {
     suspended_ = false;
     attention_ = false;
     used_ = 0;
-    notes_.clear();
-    if (unsaid && report_) {
-        report_(LogKind::Error, FailureText());
+    // What the file had still to say (a part begun where no line could be logged) is said.
+    if (unsaid) {
+        Note(LogKind::Error, FailureText());
     }
+    Speak();
 }
 
 void SinkFile::Put(const char* data, std::size_t size) {
@@ -181,7 +182,7 @@ void SinkFile::UpdateAttention() {
     attention_ = open_ && (rotating_ || suspended_ || !notes_.empty() || writer_.Error() != 0);
 }
 
-void SinkFile::Attend() {
+void SinkFile::Attend(bool speak) {
     if (attending_ || !open_) {
         return;
     }
@@ -193,7 +194,9 @@ void SinkFile::Attend() {
     } else if (rotating_ && rotation_.Due(PartBytes())) {
         NewPart(true, std::string());
     }
-    Speak();
+    if (speak) {
+        Speak();
+    }
     attending_ = false;
     UpdateAttention();
 }

@@ -67,8 +67,8 @@ public:
     // Creates the file, or its first part when rotating, and begins it (Edges::BeginPart);
     // an open file is closed first. False when it cannot be created (nothing is open then).
     bool Open(const std::string& name);
-    // Ends the part (Edges::EndPart), writes everything, closes. A failed write not yet said
-    // is said now. Nothing when no file is open.
+    // Ends the part (Edges::EndPart), writes everything, closes. What the file has still to
+    // say (a failed write, a part begun) is said now. Nothing when no file is open.
     void Close();
     bool IsOpen() const { return open_; }
     // Open, and not held by a failed write: bytes are to be put.
@@ -94,8 +94,9 @@ public:
     // True when Attend has something to do: a rotating file, a failure, something to say.
     bool NeedsAttention() const { return attention_; }
     // Where a log line may begin: a new part when one is due, a failed write's course, and
-    // what the file has to say.
-    void Attend();
+    // what the file has to say. Without speak, what it has to say waits for the next Attend
+    // that speaks (a sink's own hooks, where no log line may begin).
+    void Attend(bool speak = true);
     // When another tool has removed or renamed the file being written (log rotation), its
     // name is created again, or the next part begun when rotating; true when it was.
     bool ReopenIfMoved();

@@ -94,14 +94,15 @@ public:
 
     LogFile& File() { return file_; }
     const LogFile& File() const { return file_; }
-    // The rotation of the Log File opened from now on, and the wall clock that rotation
-    // follows (null: the real one), for tests.
+    // The rotation of the Log File and the Capture File opened from now on, and the wall
+    // clock that rotation follows (null: the real one), for tests.
     void SetRotation(const RotationRule& rule, std::uint32_t partsKept);
     void SetRotationClock(Rotation::Clock clock);
-    // SIGHUP after another tool has rotated the file: when its name no longer leads to it,
-    // it is opened again by that name (or its next part begun). True when it was.
+    // SIGHUP after another tool has rotated the files: a file whose name no longer leads to
+    // it is opened again by that name (or its next part begun). True when one was.
     bool ReopenMovedFiles();
-    // The Capture File; a write that fails is logged once as an Error line.
+    // The Capture File; its lines (a part opened, a failed write) are logged as the Log
+    // File's are.
     CaptureFile& Capture() { return capture_; }
 
     // Null views are valid: nothing is shown, every other effect stays.
@@ -193,6 +194,9 @@ private:
     void AttendFiles() {
         if (file_.Sink().NeedsAttention()) {
             file_.Sink().Attend();
+        }
+        if (capture_.Sink().NeedsAttention()) {
+            capture_.Sink().Attend();
         }
     }
     // AppendLogLine once the text is known: Log File, Detail test, queue.

@@ -1,7 +1,8 @@
 // A disk that fills up under the relay: a small tmpfs, mounted by the test (as root; skipped
 // otherwise), nearly filled by a file of its own. The failed write is said once, relaying
 // goes on, and once the filler is gone writing resumes in a new part that says how many
-// lines were lost, so that the files and that count together are every line logged.
+// lines were lost, so that the files and that count together are every line logged; the
+// Capture File alike.
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
 #include "support/file_parts.h"
+#include "support/tshark_reader.h"
 
 namespace corvane::relay::test {
 namespace {
@@ -141,6 +143,37 @@ TEST_F(FullDiskTest, LogFileSaysSoOnceRelayingGoesOnAndTheNewPartCountsTheLostLi
     EXPECT_EQ(CountLines(first) + CountLines(second) + static_cast<std::size_t>(lost),
               Lines(true).size());
     EXPECT_NE(second.find("Local Port closed\r\n"), std::string::npos);
+}
+
+// The Capture File alike: the packets are counted, the full part ends with its last whole
+// packet, and the new part begins the open conversation again, so both read without a flag.
+TEST_F(FullDiskTest, CaptureFileSaysSoOnceAndResumesInAPartThatReadsAlone) {
+    const std::string name = dir_ + "/relay.pcap";
+    ASSERT_TRUE(log->Capture().Open(name));
+    ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+
+    const std::string error = "Could not write capture file " + name + ": No space left on device";
+    const std::string inform =
+        FillAndFree(client, server, error, "Capture File part " + dir_ + "/");
+    const std::size_t opened = inform.find(" opened; ");
+    ASSERT_NE(opened, std::string::npos) << inform;
+    EXPECT_GT(std::stol(inform.substr(opened + std::strlen(" opened; "))), 0);
+    EXPECT_EQ(inform.substr(inform.size() - 13), " packets lost");
+    const std::string part = inform.substr(std::strlen("Capture File part "),
+                                           opened - std::strlen("Capture File part "));
+    if (!corvane::test::Output("tshark -v")) {
+        GTEST_SKIP() << "tshark is not installed (scripts/setup.sh installs it)";
+    }
+    for (const std::string& file : {name, part}) {
+        EXPECT_EQ(
+            corvane::test::Output("tshark -r '" + file + "' " + corvane::test::kCheckChecksums +
+                                  " -Y '" + corvane::test::kTcpFaults + "'"),
+            "")
+            << file;
+    }
 }
 
 }  // namespace

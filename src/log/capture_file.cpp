@@ -220,6 +220,7 @@ CaptureFile::CaptureFile()
     : file_(*this, kCaptureTexts, kPcapFormat, kBufferBytes, kSpareBuffers, kFlushTimerMs) {}
 
 CaptureFile::~CaptureFile() {
+    file_.SetReport(nullptr);  // whoever would log it is going too
     Close();
 }
 

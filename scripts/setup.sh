@@ -22,9 +22,9 @@ while [ $# -gt 0 ]; do
 done
 
 # Building: the compiler, CMake and Ninja, Qt (its platform plugins and OpenGL headers come
-# with qt6-base-dev), libpcap through pkg-config, OpenSSL. Running: the fonts the window
+# with qt6-base-dev), OpenSSL. Running: the fonts the window
 # shows ("Courier New" is Liberation Mono here; DejaVu for the rest).
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpcap-dev libssl-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libssl-dev
           fonts-liberation fonts-dejavu-core)
 # The tests and benchmarks beside them: GoogleTest and Google Benchmark; Xvfb for the window
 # under a display (the UI benchmarks, screenshots); Chromium and Python for the HTML Log

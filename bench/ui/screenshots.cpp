@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -180,6 +181,8 @@ int main(int argc, char* argv[]) {
             dialog->EditTlsCert->setText(QStringLiteral("/home/halvard/tls/relay.pem"));
             dialog->EditTlsKey->setText(QStringLiteral("/home/halvard/tls/relay.key"));
             dialog->CheckBoxTlsVerify->setChecked(true);
+            dialog->EditRotate->setText(QStringLiteral("1h,100M"));
+            dialog->SpinPartsKept->setValue(24);
             dialog->Buttons->button(QDialogButtonBox::Ok)->setFocus();
             QTest::qWait(100);
             ok = Save(dialog, out, "options.png") && ok;

@@ -6,6 +6,7 @@
 
 #include "corvane_version.h"
 #include "relay/conditions/conditions_text.h"
+#include "log/rotation.h"
 
 namespace corvane::control {
 namespace {
@@ -39,6 +40,24 @@ const Entry* Lookup(const std::array<Entry, N>& table, std::string_view text) {
         }
     }
     return nullptr;
+}
+
+// Decimal digits only, at most what 32 bits hold.
+std::optional<std::uint32_t> ParseCount(std::string_view text) {
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (value > UINT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
 }
 
 }  // namespace
@@ -159,6 +178,11 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& args, Setting
             }
             settings.StreamsFile = CutToLimit(name, kLogFileLimit);
             settings.KeepStreams = size.value_or(kDefaultKeepStreams);
+        } else if (arg == "-rotate" && hasValue && args[i + 1].size() <= kRotateLimit &&
+                   log::ParseRotation(args[i + 1])) {
+            settings.Rotate = args[++i];
+        } else if (arg == "-parts" && hasValue && ParseCount(args[i + 1])) {
+            settings.PartsKept = *ParseCount(args[++i]);
         } else {
             return CommandLineResult::UsageError;
         }

@@ -1,7 +1,8 @@
 // The command line of the program: three positional texts and five switches, then one switch
 // per option ("-time", "-bind", "-halfclose", "-capture", "-tls", "-tlscert", "-tlskey",
-// "-tlsverify", "-streams") and the Network Conditions' switches ("-latency" ... "-seed",
-// relay/conditions/conditions_text.h), applied over the stored settings.
+// "-tlsverify", "-streams", "-rotate", "-parts") and the Network Conditions' switches
+// ("-latency" ... "-seed", relay/conditions/conditions_text.h), applied over the stored
+// settings.
 // Pure: no Qt, no output; the caller shows the usage error.
 #pragma once
 
@@ -28,7 +29,7 @@ inline constexpr const char* kUsageText =
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
     "[-tlscert <file>] [-tlskey <file>] [-tlsverify] [-streams <file>[,<size>]] "
-    CORVANE_CONDITIONS_USAGE;
+    "[-rotate <rule>] [-parts <count>] " CORVANE_CONDITIONS_USAGE;
 
 // The help lines of the Network Conditions' switches, part of the shared help below.
 #define CORVANE_CONDITIONS_HELP                                                               \
@@ -81,6 +82,11 @@ inline constexpr const char* kUsageText =
     "                    keep every byte passed on, per connection, in this file for\n"      \
     "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"   \
     "                    connections going first\n"                                          \
+    "  -rotate <rule>    write the Log File and the Capture File in parts: a new one at\n"   \
+    "                    a size (100M; K, M, G), at each boundary of a period (1h; s, m,\n"  \
+    "                    h, d), or at either (1h,100M)\n"                                    \
+    "  -parts <count>    keep only the newest parts of each file, deleting the oldest; 0\n"  \
+    "                    (the default) keeps them all\n"                                     \
     CORVANE_CONDITIONS_HELP
 // clang-format on
 
@@ -102,6 +108,7 @@ inline constexpr const char* kHelpText =
     "               [-stall MS[,END[,reset]]] [-slowclose MS] [-refuse close|reset|hold]\n"
     "               [-share PERCENT] [-seed N]\n"
     "               [-streams <file>[,<size>]]\n"
+    "               [-rotate <rule>] [-parts <count>]\n"
     "Relays a local TCP port to a server and logs the traffic in a window. The remote host is\n"
     "a dotted IPv4 address, an IPv6 address or a name. Without arguments the settings of the\n"
     "last run are used.\n"
@@ -133,9 +140,11 @@ enum class CommandLineResult { Ok, UsageError };
 //   (HexOnly = 1), and the options' "-time" (TimeStamps = 1), "-bind <address>"
 //   (ListenAddress, checked by Start), "-halfclose" (HalfClose = 1), "-capture <name>"
 //   (CaptureFile), "-tls Client|Server|Both" (Tls = 1, 2 or 3), "-tlscert <name>" (TlsCert),
-//   "-tlskey <name>" (TlsKey), "-tlsverify" (TlsVerify = 1) and "-streams <name>[,<size>]"
-//   (StreamsFile, KeepStreams: ParseStreamsSize's size, 256 MiB without one), in any order,
-//   repeats overriding. Comparisons are exact and
+//   "-tlskey <name>" (TlsKey), "-tlsverify" (TlsVerify = 1), "-streams <name>[,<size>]"
+//   (StreamsFile, KeepStreams: ParseStreamsSize's size, 256 MiB without one), "-rotate
+//   <rule>" (Rotate, a rule that ParseRotation takes) and "-parts <count>" (PartsKept,
+//   decimal digits that fit in 32 bits), in any order, repeats overriding. Comparisons are
+//   exact and
 //   case-sensitive; an unknown argument, a bad value or a missing value is a usage error.
 // Texts longer than their edit box's limit are cut to it when taken. On a usage error
 // settings may have been changed in part; the program ends then anyway.

@@ -141,6 +141,8 @@ StartResult RelayControl::Start() {
     if (!logFile.empty() && !CanWriteFile(logFile)) {
         return Reject(logFileError);
     }
+    log_.SetRotation(log::ParseRotation(settings_.Rotate).value_or(log::RotationRule{}),
+                     settings_.PartsKept);
     if (!settings_.CaptureFile.empty() && !log_.Capture().Open(settings_.CaptureFile)) {
         return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
     }

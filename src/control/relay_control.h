@@ -163,6 +163,15 @@ public:
     void SetKeepStreams(std::int64_t bytes) { settings_.KeepStreams = bytes < 0 ? 0 : bytes; }
     // The file of the store opened by the last Start ("" before any).
     const std::string& StreamsPath() const { return log_.Streams().Path(); }
+    // Rotation of the Log File and the Capture File ("-rotate", "-parts", the Options
+    // dialog): taken by the next Start, saved at the close. The rule is a text that
+    // log::ParseRotation takes ("" for none).
+    const std::string& Rotate() const { return settings_.Rotate; }
+    std::uint32_t PartsKept() const { return settings_.PartsKept; }
+    void SetRotation(std::string rule, std::uint32_t partsKept) {
+        settings_.Rotate = CutToLimit(std::move(rule), kRotateLimit);
+        settings_.PartsKept = partsKept;
+    }
 
     // --- Closing ----------------------------------------------------------------------------
     // The close query: true when the window may close. Stopped, started with "-auto", or

@@ -23,6 +23,9 @@ constexpr const char* kConditionsPresetValue = "Conditions Preset";
 constexpr std::size_t kPresetReadSize = 64;
 constexpr const char* kKeepStreamsValue = "Keep Streams";
 constexpr int kMiBShift = 20;
+constexpr const char* kRotateValue = "Rotate";
+constexpr const char* kPartsKeptValue = "Parts Kept";
+constexpr std::size_t kRotateReadSize = kRotateLimit + 1;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
     std::uint32_t value = 0;
@@ -49,11 +52,16 @@ void WriteOptionNumber(platform::SettingsKey& key, const char* name, std::uint32
     }
 }
 
-void WriteOptionFile(platform::SettingsKey& key, const char* name, const std::string& value) {
+void WriteOptionText(platform::SettingsKey& key, const char* name, const std::string& value,
+                     std::size_t limit) {
     std::string stored;
-    if (!value.empty() || key.QueryString(name, kLogFileReadSize, stored)) {
-        key.SetString(name, CutToLimit(value, kLogFileLimit));
+    if (!value.empty() || key.QueryString(name, limit + 1, stored)) {
+        key.SetString(name, CutToLimit(value, limit));
     }
+}
+
+void WriteOptionFile(platform::SettingsKey& key, const char* name, const std::string& value) {
+    WriteOptionText(key, name, value, kLogFileLimit);
 }
 
 }  // namespace
@@ -115,6 +123,8 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.ConditionsPreset.clear();
     settings.ConditionsPresetStored = false;
     settings.KeepStreams = kDefaultKeepStreams;
+    settings.Rotate.clear();
+    settings.PartsKept = 0;
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -156,6 +166,8 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     if (key.QueryDword(kKeepStreamsValue, keepStreams)) {
         settings.KeepStreams = static_cast<std::int64_t>(keepStreams) << kMiBShift;
     }
+    ReadText(key, kRotateValue, kRotateReadSize, settings.Rotate);
+    key.QueryDword(kPartsKeptValue, settings.PartsKept);
     return loaded;
 }
 
@@ -195,6 +207,8 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
             std::clamp<std::int64_t>(settings.KeepStreams >> kMiBShift, 0, UINT32_MAX);
         key.SetDword(kKeepStreamsValue, static_cast<std::uint32_t>(mib));
     }
+    WriteOptionText(key, kRotateValue, settings.Rotate, kRotateLimit);
+    WriteOptionNumber(key, kPartsKeptValue, settings.PartsKept);
     key.Close();
 }
 

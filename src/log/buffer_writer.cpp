@@ -47,7 +47,7 @@ bool BufferWriter::TrySubmit(std::unique_ptr<char[]>& buffer, std::size_t used) 
 std::unique_ptr<char[]> BufferWriter::Queue(std::unique_lock<std::mutex>& lock,
                                             std::unique_ptr<char[]> buffer, std::size_t used) {
     if (used > 0) {
-        pending_.push_back({std::move(buffer), used});
+        pending_.push_back({std::move(buffer), used, {}});
         // A writer that has buffers to write looks for more before it sleeps: only an idle
         // one is woken, which keeps the wake-ups (each a system call on both threads) to
         // one per burst rather than one per buffer.
@@ -62,6 +62,24 @@ std::unique_ptr<char[]> BufferWriter::Queue(std::unique_lock<std::mutex>& lock,
     }
     lock.unlock();
     return NewBuffer();
+}
+
+void BufferWriter::Do(std::function<void()> action) {
+    if (!Running()) {
+        action();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    roomMade_.wait(lock, [this] { return pending_.size() < kBuffersInFlight; });
+    pending_.push_back({nullptr, 0, std::move(action)});
+    if (pending_.size() == 1) {
+        handedOver_.notify_one();
+    }
+}
+
+bool BufferWriter::Idle() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.empty() && !busy_;
 }
 
 void BufferWriter::Stop() {
@@ -86,19 +104,25 @@ void BufferWriter::Run() {
         }
         // Everything waiting is taken at once, in order, and written without the lock.
         batch.swap(pending_);
+        busy_ = true;
         roomMade_.notify_one();
         lock.unlock();
         for (Job& job : batch) {
-            write_(job.buffer.get(), job.used);
+            if (job.action) {
+                job.action();
+            } else {
+                write_(job.buffer.get(), job.used);
+            }
         }
         flush_();
         lock.lock();
         for (Job& job : batch) {
-            if (spare_.size() < spareBuffers_) {
+            if (job.buffer && spare_.size() < spareBuffers_) {
                 spare_.push_back(std::move(job.buffer));
             }
         }
         batch.clear();
+        busy_ = false;
     }
 }
 

@@ -5,7 +5,8 @@
 // the lock (the owner's write, once per buffer), then calls the owner's flush, so that
 // another process reads what was handed over. Up to spareBuffers written buffers are kept
 // for refilling rather than freed. What a write or a flush does with an error is the
-// owner's affair.
+// owner's affair. Other work on the file (closing it, opening the next one) can be queued
+// among the buffers and is done in its turn.
 #pragma once
 
 #include <condition_variable>
@@ -45,6 +46,14 @@ public:
     // and false is returned. Otherwise buffer is replaced by an empty one.
     bool TrySubmit(std::unique_ptr<char[]>& buffer, std::size_t used);
 
+    // Runs action on the writer thread once everything handed over before it is written,
+    // and before anything handed over after it; waits for room as Submit does. Without a
+    // thread it runs at once.
+    void Do(std::function<void()> action);
+
+    // True when everything handed over has been written (always, without a thread).
+    bool Idle();
+
     // Writes everything handed over and ends the thread. Nothing when it is not running.
     void Stop();
 
@@ -55,6 +64,7 @@ private:
     struct Job {
         std::unique_ptr<char[]> buffer;
         std::size_t used = 0;
+        std::function<void()> action;  // instead of a buffer
     };
     void Run();
     // With the lock held and room for one more: queues the job, gives back a buffer to fill.
@@ -72,6 +82,7 @@ private:
     std::deque<Job> pending_;                     // oldest first
     std::vector<std::unique_ptr<char[]>> spare_;  // written, to be filled again
     bool stopping_ = false;
+    bool busy_ = false;  // a batch is being written
 };
 
 }  // namespace corvane::log

@@ -1,7 +1,5 @@
 #include "log/capture_file.h"
 
-#include <pcap/pcap.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +9,7 @@ namespace corvane::log {
 
 namespace {
 
-constexpr const char* kCouldNotWriteCapture = "Could not write capture file";
+constexpr SinkFile::Texts kCaptureTexts{"Capture File", "Could not write capture file", "packet"};
 
 constexpr std::uint8_t kFin = 0x01;
 constexpr std::uint8_t kSyn = 0x02;
@@ -24,16 +22,27 @@ constexpr std::size_t kIpv6HeaderBytes = 40;
 constexpr std::size_t kTcpHeaderBytes = 20;
 constexpr std::uint8_t kProtocolTcp = 6;
 constexpr std::uint16_t kWindow = 65535;  // every segment is acknowledged before the next
-constexpr int kSnapLength = 65535;
-// The stream under pcap_dump: large enough that a batch costs few write calls.
-constexpr std::size_t kStreamBuffer = 1024 * 1024;
 
-// What precedes each packet in our buffers: its time and its length.
-struct RecordHeader {
-    std::int64_t microseconds;
-    std::uint32_t length;
-    std::uint32_t unused;
+// The file's header and the header of each packet's record, in the byte order of this
+// machine, as packet readers expect them: microsecond times, raw IP packets (link type 101),
+// packets of up to 65,535 bytes, each kept whole.
+struct FileHeader {
+    std::uint32_t magic = 0xA1B2C3D4;
+    std::uint16_t versionMajor = 2;
+    std::uint16_t versionMinor = 4;
+    std::int32_t zone = 0;
+    std::uint32_t sigfigs = 0;
+    std::uint32_t snapLength = 65535;
+    std::uint32_t linkType = 101;
 };
+static_assert(sizeof(FileHeader) == 24);
+struct RecordHeader {
+    std::uint32_t seconds;
+    std::uint32_t microseconds;
+    std::uint32_t captured;
+    std::uint32_t length;
+};
+static_assert(sizeof(RecordHeader) == 16);
 
 std::int64_t NowMicroseconds() {
     timespec now{};
@@ -118,25 +127,45 @@ void FillChecksums(unsigned char* packet, std::size_t length) {
     StoreChecksum(packet + ipBytes + 16, AddWords(packet + ipBytes, tcpBytes, sum));
 }
 
-// Writes the records of one buffer; false when the stream failed.
-bool DumpRecords(pcap_dumper_t* dumper, char* data, std::size_t used) {
+// The records of a buffer, which begins with one: f(offset of the packet, its length) for
+// each whole record in data[0, size); the end of the last one.
+template <typename F>
+std::size_t EachRecord(const char* data, std::size_t size, F&& f) {
     std::size_t offset = 0;
-    while (offset + sizeof(RecordHeader) <= used) {
+    while (offset + sizeof(RecordHeader) <= size) {
         RecordHeader record;
         std::memcpy(&record, data + offset, sizeof record);
-        offset += sizeof record;
-        auto* packet = reinterpret_cast<unsigned char*>(data + offset);
-        FillChecksums(packet, record.length);
-        pcap_pkthdr header{};
-        header.ts.tv_sec = static_cast<time_t>(record.microseconds / 1000000);
-        header.ts.tv_usec = static_cast<suseconds_t>(record.microseconds % 1000000);
-        header.caplen = record.length;
-        header.len = record.length;
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet);
-        offset += record.length;
+        if (offset + sizeof record + record.captured > size) {
+            break;
+        }
+        f(offset + sizeof record, record.captured);
+        offset += sizeof record + record.captured;
     }
-    return std::ferror(pcap_dump_file(dumper)) == 0;
+    return offset;
 }
+
+bool BeginFile(std::FILE* file) {
+    const FileHeader header;
+    return std::fwrite(&header, sizeof header, 1, file) == 1;
+}
+
+void PrepareRecords(char* data, std::size_t used) {
+    EachRecord(data, used, [data](std::size_t at, std::size_t length) {
+        FillChecksums(reinterpret_cast<unsigned char*>(data + at), length);
+    });
+}
+
+std::uint64_t CountRecords(const char* data, std::size_t size) {
+    std::uint64_t count = 0;
+    EachRecord(data, size, [&count](std::size_t, std::size_t) { ++count; });
+    return count;
+}
+
+std::size_t LastRecordEnd(const char* data, std::size_t size) {
+    return EachRecord(data, size, [](std::size_t, std::size_t) {});
+}
+
+constexpr FileFormat kPcapFormat{&BeginFile, &PrepareRecords, &CountRecords, &LastRecordEnd};
 
 }  // namespace
 
@@ -188,90 +217,75 @@ CaptureFlow::~CaptureFlow() {
 }
 
 CaptureFile::CaptureFile()
-    : writer_(
-          kBufferBytes, kSpareBuffers,
-          [this](char* data, std::size_t used) {
-              if (!DumpRecords(static_cast<pcap_dumper_t*>(dumper_), data, used)) {
-                  failed_ = true;
-              }
-          },
-          // Whatever the stream still holds goes to the file before the writer sleeps.
-          [this] {
-              if (pcap_dump_flush(static_cast<pcap_dumper_t*>(dumper_)) != 0) {
-                  failed_ = true;
-              }
-          }) {}
+    : file_(*this, kCaptureTexts, kPcapFormat, kBufferBytes, kSpareBuffers, kFlushTimerMs) {}
 
 CaptureFile::~CaptureFile() {
-    report_ = nullptr;  // whoever would log it is going too
+    file_.SetReport(nullptr);  // whoever would log it is going too
     Close();
-    platform::KillTimer(this, kFlushTimerId);
-    platform::DiscardMessages(this);
-}
-
-void CaptureFile::HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM) {
-    if (msg != platform::WM_TIMER || wParam != kFlushTimerId) {
-        return;
-    }
-    // A tick that finds nothing new ends the timer; the one before handed the rest over.
-    if (used_ > 0) {
-        HandOver();
-    } else {
-        platform::KillTimer(this, kFlushTimerId);
-        timerRunning_ = false;
-    }
-    CheckFailure();
 }
 
 bool CaptureFile::Open(const std::string& name) {
     Close();
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr) {
+    if (!file_.Open(name)) {
         return false;
-    }
-    std::setvbuf(file, nullptr, _IOFBF, kStreamBuffer);
-    pcap_t* pcap = pcap_open_dead(DLT_RAW, kSnapLength);
-    pcap_dumper_t* dumper = pcap == nullptr ? nullptr : pcap_dump_fopen(pcap, file);
-    if (dumper == nullptr) {
-        std::fclose(file);
-        if (pcap != nullptr) {
-            pcap_close(pcap);
-        }
-        return false;
-    }
-    pcap_ = pcap;
-    dumper_ = dumper;
-    open_ = true;
-    failureReported_ = false;
-    failed_ = false;
-    used_ = 0;
-    if (!buffer_) {
-        buffer_ = writer_.NewBuffer();
     }
     nextInitialSequence_ = static_cast<std::uint32_t>(NowMicroseconds());
-    // Without a thread each buffer is written as it is handed over.
-    writer_.Start();
     return true;
 }
 
 void CaptureFile::Close() {
-    if (!open_) {
-        return;
+    while (flows_ != nullptr) {
+        Unlink(*flows_);
     }
-    HandOver();
-    writer_.Stop();
-    auto* dumper = static_cast<pcap_dumper_t*>(dumper_);
-    if (pcap_dump_flush(dumper) != 0 || std::ferror(pcap_dump_file(dumper)) != 0) {
-        failed_ = true;
+    file_.Close();
+}
+
+void CaptureFile::Link(CaptureFlow& flow) {
+    flow.file_ = this;
+    flow.previous_ = nullptr;
+    flow.next_ = flows_;
+    if (flows_ != nullptr) {
+        flows_->previous_ = &flow;
     }
-    pcap_dump_close(dumper);
-    pcap_close(static_cast<pcap_t*>(pcap_));
-    dumper_ = nullptr;
-    pcap_ = nullptr;
-    open_ = false;
-    platform::KillTimer(this, kFlushTimerId);
-    timerRunning_ = false;
-    CheckFailure();
+    flows_ = &flow;
+}
+
+void CaptureFile::Unlink(CaptureFlow& flow) {
+    if (flow.previous_ != nullptr) {
+        flow.previous_->next_ = flow.next_;
+    } else {
+        flows_ = flow.next_;
+    }
+    if (flow.next_ != nullptr) {
+        flow.next_->previous_ = flow.previous_;
+    }
+    flow.previous_ = nullptr;
+    flow.next_ = nullptr;
+    flow.file_ = nullptr;
+}
+
+void CaptureFile::BeginPart() {
+    const std::int64_t now = NowMicroseconds();
+    for (CaptureFlow* flow = flows_; flow != nullptr; flow = flow->next_) {
+        // The handshake's numbers are those just before what each side sends next, its FIN
+        // counted, so that the conversation goes on from where it stands.
+        const auto reached = flow->nextSequence_;
+        for (const std::size_t side : {std::size_t{0}, std::size_t{1}}) {
+            flow->nextSequence_[side] = reached[side] - 1 - (flow->finished_[side] ? 1 : 0);
+        }
+        Packet(*flow, CaptureSide::Client, kSyn, nullptr, 0, now);
+        ++flow->nextSequence_[Index(CaptureSide::Client)];
+        Packet(*flow, CaptureSide::Server, kSyn | kAck, nullptr, 0, now);
+        ++flow->nextSequence_[Index(CaptureSide::Server)];
+        Acknowledge(*flow, CaptureSide::Client, now);
+        for (const CaptureSide side : {CaptureSide::Client, CaptureSide::Server}) {
+            if (flow->finished_[Index(side)]) {
+                Packet(*flow, side, kFin | kAck, nullptr, 0, now);
+                ++flow->nextSequence_[Index(side)];
+                Acknowledge(*flow, Other(side), now);
+            }
+        }
+    }
 }
 
 void CaptureFile::Connected(CaptureFlow& flow, const platform::SocketAddress& client,
@@ -292,10 +306,11 @@ void CaptureFile::Connected(CaptureFlow& flow, const platform::SocketAddress& cl
 
 void CaptureFile::Connected(CaptureFlow& flow, const CaptureEndpoint& client,
                             const CaptureEndpoint& server) {
-    if (!open_) {
+    if (!file_.IsOpen()) {
         return;
     }
-    flow.file_ = this;
+    Attend();
+    Link(flow);
     flow.ends_ = {client, server};
     flow.finished_ = {false, false};
     // Initial sequence numbers far apart, different for every conversation.
@@ -312,9 +327,10 @@ void CaptureFile::Connected(CaptureFlow& flow, const CaptureEndpoint& client,
 }
 
 void CaptureFile::WriteBlock(CaptureFlow& flow, CaptureSide from, const char* bytes, int size) {
-    if (!open_ || flow.finished_[Index(from)]) {
+    if (flow.finished_[Index(from)]) {
         return;
     }
+    Attend();
     const std::int64_t now = NowMicroseconds();
     std::size_t left = static_cast<std::size_t>(std::max(size, 0));
     while (left > 0) {
@@ -328,14 +344,11 @@ void CaptureFile::WriteBlock(CaptureFlow& flow, CaptureSide from, const char* by
 }
 
 void CaptureFile::WriteEnd(CaptureFlow& flow, CaptureSide side, bool reset) {
-    if (!open_) {
-        flow.file_ = nullptr;
-        return;
-    }
+    Attend();
     const std::int64_t now = NowMicroseconds();
     if (reset) {
         Packet(flow, side, kRst | kAck, nullptr, 0, now);
-        flow.file_ = nullptr;  // nothing follows a reset
+        Unlink(flow);  // nothing follows a reset
         return;
     }
     if (flow.finished_[Index(side)]) {
@@ -346,7 +359,7 @@ void CaptureFile::WriteEnd(CaptureFlow& flow, CaptureSide side, bool reset) {
     flow.finished_[Index(side)] = true;
     Acknowledge(flow, Other(side), now);
     if (flow.finished_[Index(Other(side))]) {
-        flow.file_ = nullptr;
+        Unlink(flow);
     }
 }
 
@@ -356,7 +369,9 @@ void CaptureFile::EndFlow(CaptureFlow& flow) {
             WriteEnd(flow, side, false);
         }
     }
-    flow.file_ = nullptr;
+    if (flow.file_ != nullptr) {
+        Unlink(flow);
+    }
 }
 
 void CaptureFile::Acknowledge(CaptureFlow& flow, CaptureSide by, std::int64_t microseconds) {
@@ -365,13 +380,20 @@ void CaptureFile::Acknowledge(CaptureFlow& flow, CaptureSide by, std::int64_t mi
 
 void CaptureFile::Packet(CaptureFlow& flow, CaptureSide from, std::uint8_t flags,
                          const char* payload, std::size_t size, std::int64_t microseconds) {
+    if (!file_.Writing()) {
+        file_.Lost(1);  // a failed write holds the file
+        return;
+    }
     const CaptureEndpoint& source = flow.ends_[Index(from)];
     const CaptureEndpoint& destination = flow.ends_[Index(Other(from))];
     const bool v6 = source.addressLength == 16;
     const std::size_t ipBytes = v6 ? kIpv6HeaderBytes : kIpv4HeaderBytes;
     const std::size_t length = ipBytes + kTcpHeaderBytes + size;
-    char* out = Reserve(sizeof(RecordHeader) + length);
-    const RecordHeader record{microseconds, static_cast<std::uint32_t>(length), 0};
+    char* out = file_.Room(sizeof(RecordHeader) + length);
+    const auto stamp = static_cast<std::uint64_t>(microseconds);
+    const RecordHeader record{
+        static_cast<std::uint32_t>(stamp / 1000000), static_cast<std::uint32_t>(stamp % 1000000),
+        static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(length)};
     std::memcpy(out, &record, sizeof record);
     auto* ip = reinterpret_cast<unsigned char*>(out + sizeof record);
     std::memset(ip, 0, ipBytes + kTcpHeaderBytes);
@@ -405,42 +427,7 @@ void CaptureFile::Packet(CaptureFlow& flow, CaptureSide from, std::uint8_t flags
         std::memcpy(tcp + kTcpHeaderBytes, payload, size);
     }
     // The checksums are filled in by the writer thread.
-}
-
-char* CaptureFile::Reserve(std::size_t size) {
-    if (used_ + size > kBufferBytes) {
-        HandOver();
-    }
-    if (!timerRunning_) {
-        timerRunning_ = platform::SetTimer(this, kFlushTimerId, kFlushTimerMs) != 0;
-    }
-    char* out = buffer_.get() + used_;
-    used_ += size;
-    return out;
-}
-
-void CaptureFile::HandOver() {
-    if (used_ == 0) {
-        return;
-    }
-    if (!writer_.Running()) {
-        if (!DumpRecords(static_cast<pcap_dumper_t*>(dumper_), buffer_.get(), used_)) {
-            failed_ = true;
-        }
-    } else {
-        buffer_ = writer_.Submit(std::move(buffer_), used_);
-    }
-    used_ = 0;
-    CheckFailure();
-}
-
-void CaptureFile::CheckFailure() {
-    if (failed_ && !failureReported_) {
-        failureReported_ = true;
-        if (report_) {
-            report_(kCouldNotWriteCapture);
-        }
-    }
+    file_.Commit(sizeof(RecordHeader) + length);
 }
 
 }  // namespace corvane::log

@@ -7,55 +7,54 @@
 // was handed over, and nothing that the relay read but dropped. The relay only says what
 // happened; the packets, their sequence numbers and checksums are made here.
 //
-// Nothing here touches the file system on the event thread: packets are built into buffers
-// of our own, and a writer thread (a BufferWriter) takes the filled ones and hands each
-// packet to pcap_dump.
-// A buffer that is only partly filled goes out at the next tick of a 200 ms timer, so that
-// a quiet relay's last packets reach the file soon. At most kBuffersInFlight buffers wait;
-// a hand-over beyond that waits for the writer, so memory stays bounded.
+// Nothing here touches the file system on the event thread: packets are built, in the
+// file's own record format, into the buffers of the file's SinkFile (log/sink_file.h), whose
+// writer thread fills in the checksums and writes each filled buffer at once. A buffer that
+// is only partly filled goes out at the next tick of a 200 ms timer, so that a quiet relay's
+// last packets reach the file soon. At most kBuffersInFlight buffers wait; a hand-over
+// beyond that waits for the writer, so memory stays bounded.
+//
+// The SinkFile also gives the file its parts when it rotates, and a failed write its course
+// (an Error line, the packets counted until space returns, a new part). Each part reads on
+// its own: it begins every open conversation again with a handshake whose sequence numbers
+// lead on to the ones the conversation has reached (and the FIN of a side that has ended),
+// so that the numbers run on unbroken from part to part.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 
-#include "log/buffer_writer.h"
 #include "log/capture_flow.h"
-#include "platform/messages.h"
+#include "log/sink_file.h"
 #include "platform/winsock.h"
 
 namespace corvane::log {
 
-class CaptureFile final : public platform::MessageTarget {
+class CaptureFile final : private SinkFile::Edges {
 public:
     static constexpr std::size_t kBufferBytes = 1024 * 1024;
-    static constexpr std::size_t kBuffersInFlight = BufferWriter::kBuffersInFlight;
+    static constexpr std::size_t kBuffersInFlight = FileWriter::kBuffersInFlight;
     static constexpr std::size_t kSpareBuffers = 2;
     static constexpr std::size_t kMaxSegment = 65000;  // payload bytes per segment
-    static constexpr std::uintptr_t kFlushTimerId = 1;
     static constexpr platform::UINT kFlushTimerMs = 200;
 
     CaptureFile();
     // Closes an open file as Close does.
-    ~CaptureFile() override;
+    ~CaptureFile();
     CaptureFile(const CaptureFile&) = delete;
     CaptureFile& operator=(const CaptureFile&) = delete;
 
-    // WM_TIMER of the flush timer hands a partly filled buffer over.
-    void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
-                       platform::LPARAM lParam) override;
-
-    // Creates the file or empties it and writes the pcap header; an open file is closed
-    // first. False when it cannot be created (then no file is open).
+    // Creates the file or empties it (or its first part when rotating) and writes the pcap
+    // header; an open file is closed first. False when it cannot be created (then no file is
+    // open).
     bool Open(const std::string& name);
-    // Writes everything built so far, then closes the file. Nothing when none is open.
+    // Writes everything built so far, then closes the file; the open conversations end there
+    // without a packet. Nothing when none is open.
     void Close();
-    bool IsOpen() const { return open_; }
+    bool IsOpen() const { return file_.IsOpen(); }
 
-    // Called with the text of the Error line when a write first fails (once per file).
-    void SetErrorReport(std::function<void(const char*)> report) { report_ = std::move(report); }
+    // Rotation, the failure's course and what the file has to say (its report): see SinkFile.
+    SinkFile& Sink() { return file_; }
 
     // The Server's connection has completed: the three-way handshake.
     void Connected(CaptureFlow& flow, const platform::SocketAddress& client,
@@ -63,7 +62,8 @@ public:
     // The same for ends of either address length (IPv4 or IPv6).
     void Connected(CaptureFlow& flow, const CaptureEndpoint& client, const CaptureEndpoint& server);
     // Bytes from one side that a send has just passed on to the other: their segments, each
-    // acknowledged by the other side. Nothing for a flow that has not begun.
+    // acknowledged by the other side. Nothing for a flow that has not begun. A part that is
+    // due begins before them (its line is said later, where a log line may begin).
     void Block(CaptureFlow& flow, CaptureSide from, const char* bytes, int size) {
         if (flow.Active()) {
             WriteBlock(flow, from, bytes, size);
@@ -80,6 +80,17 @@ public:
 private:
     friend class CaptureFlow;
 
+    void EndPart() override {}
+    // Every open conversation again: its handshake, and the FIN of each side that ended.
+    void BeginPart() override;
+    // Before the packets of a hook: a part that is due, a failed write's course.
+    void Attend() {
+        if (file_.NeedsAttention()) {
+            file_.Attend(false);
+        }
+    }
+    void Link(CaptureFlow& flow);
+    void Unlink(CaptureFlow& flow);  // the conversation is over in this file
     void WriteBlock(CaptureFlow& flow, CaptureSide from, const char* bytes, int size);
     void WriteEnd(CaptureFlow& flow, CaptureSide side, bool reset);
     void EndFlow(CaptureFlow& flow);  // the flow goes: FIN of each side not yet ended
@@ -88,23 +99,10 @@ private:
     void Packet(CaptureFlow& flow, CaptureSide from, std::uint8_t flags, const char* payload,
                 std::size_t size, std::int64_t microseconds);
     void Acknowledge(CaptureFlow& flow, CaptureSide by, std::int64_t microseconds);
-    char* Reserve(std::size_t size);
-    void HandOver();
-    void CheckFailure();
 
-    bool open_ = false;
-    bool failureReported_ = false;
-    bool timerRunning_ = false;
-    std::function<void(const char*)> report_;
-    std::unique_ptr<char[]> buffer_;  // being filled on the event thread
-    std::size_t used_ = 0;
+    CaptureFlow* flows_ = nullptr;  // the open conversations
     std::uint32_t nextInitialSequence_ = 0;
-
-    // Shared with the writer thread.
-    void* dumper_ = nullptr;  // pcap_dumper_t
-    void* pcap_ = nullptr;    // pcap_t
-    std::atomic<bool> failed_{false};
-    BufferWriter writer_;  // last, so that its thread ends before the members it writes with
+    SinkFile file_;
 };
 
 }  // namespace corvane::log

@@ -25,7 +25,8 @@ enum class CaptureSide : std::uint8_t { Client = 0, Server = 1 };
 
 // A Connection's conversation in the Capture File, kept in the Connection. It begins with
 // CaptureFile::Connected; when it goes (the Connection is freed), the FIN of each side that
-// has not ended yet is written, as the relay then closes towards both.
+// has not ended yet is written, as the relay then closes towards both. While it is open the
+// file keeps it in a list, so that each new part of a rotating file begins it again.
 class CaptureFlow {
 public:
     CaptureFlow() = default;
@@ -40,7 +41,9 @@ private:
     CaptureFile* file_ = nullptr;  // set while the conversation is open in that file
     std::array<CaptureEndpoint, 2> ends_{};
     std::array<std::uint32_t, 2> nextSequence_{};
-    std::array<bool, 2> finished_{};  // that side's FIN is written
+    std::array<bool, 2> finished_{};   // that side's FIN is written
+    CaptureFlow* previous_ = nullptr;  // the file's open conversations
+    CaptureFlow* next_ = nullptr;
 };
 
 }  // namespace corvane::log

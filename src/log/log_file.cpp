@@ -8,8 +8,9 @@ namespace corvane::log {
 
 namespace {
 
-// Large enough that a heavy dump costs few write calls; the file is never flushed per line.
-constexpr std::size_t kBufferBytes = FileWriter::kBufferBytes;
+constexpr std::size_t kBufferBytes = LogFile::kBufferBytes;
+
+constexpr SinkFile::Texts kLogFileTexts{"Log File", "Could not write log file", "line"};
 
 constexpr std::string_view kHtmlHeader =
     "<html>\r\n"
@@ -88,40 +89,47 @@ std::string_view HtmlClassOf(Colour colour) {
     }
 }
 
-LogFile::LogFile() = default;
+LogFile::LogFile()
+    : file_(*this, kLogFileTexts, kTextFormat, kBufferBytes, kSpareBuffers, kLogFlushMs) {}
 
 LogFile::~LogFile() {
+    file_.SetReport(nullptr);  // whoever would log it is going too
     CloseLogFile();
 }
 
 bool LogFile::OpenLogFile(const std::string& name) {
     CloseLogFile();
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    // Our own buffer is the only one: the stream passes each drained buffer straight on.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    writer_.Open(file);
-    if (!buffer_) {
-        buffer_ = writer_.Submit(nullptr, 0);
-    }
-    used_ = 0;
     html_ = IsHtmlLogName(name);
     currentSpan_ = kNoSpan;
-    if (html_) {
-        Put(kHtmlHeader);
-        StartFlushTimer();
+    if (!file_.Open(name)) {
+        html_ = false;
+        return false;
     }
     return true;
 }
 
-void LogFile::WriteLogText(std::string_view text, LogKind kind) {
-    if (!IsOpen()) {
-        return;
+void LogFile::BeginPart() {
+    currentSpan_ = kNoSpan;
+    if (html_) {
+        Put(kHtmlHeader);
     }
-    if (!flushTimer_) {
-        StartFlushTimer();
+}
+
+void LogFile::EndPart() {
+    if (html_) {
+        if (currentSpan_ != kNoSpan) {
+            Put("</span>\r\n");
+        }
+        Put("</body>\r\n</html>\r\n");
+    }
+}
+
+void LogFile::WriteLogText(std::string_view text, LogKind kind) {
+    if (!file_.Writing()) {
+        if (file_.IsOpen()) {
+            file_.Lost(CountLines(text.data(), text.size()));
+        }
+        return;
     }
     if (!html_) {
         Put(text);
@@ -150,10 +158,8 @@ void LogFile::WriteEscaped(std::string_view text) {
     unsigned char previous = 0;  // the first character of the text has none
     while (in != end) {
         const std::size_t chunk = std::min(kChunk, static_cast<std::size_t>(end - in));
-        if (used_ + chunk * kWorstGrowth > kBufferBytes) {
-            Drain();
-        }
-        char* out = buffer_.get() + used_;
+        char* const start = file_.Room(chunk * kWorstGrowth);
+        char* out = start;
         auto put = [&out](std::string_view piece) {
             std::memcpy(out, piece.data(), piece.size());
             out += piece.size();
@@ -179,72 +185,14 @@ void LogFile::WriteEscaped(std::string_view text) {
             }
             previous = c;
         }
-        used_ = static_cast<std::size_t>(out - buffer_.get());
+        file_.Commit(static_cast<std::size_t>(out - start));
     }
 }
 
 void LogFile::CloseLogFile() {
-    if (!IsOpen()) {
-        return;
-    }
-    if (html_) {
-        if (currentSpan_ != kNoSpan) {
-            Put("</span>\r\n");
-        }
-        Put("</body>\r\n</html>\r\n");
-    }
-    Drain();
-    StopFlushTimer();
-    writer_.Close();
+    file_.Close();
     html_ = false;
     currentSpan_ = kNoSpan;
-}
-
-void LogFile::Put(const char* data, std::size_t size) {
-    if (size == 0) {
-        return;
-    }
-    // A text larger than the room left fills buffer after buffer, so that it keeps its
-    // place among the buffers on their way to the file.
-    while (used_ + size > kBufferBytes) {
-        const std::size_t room = kBufferBytes - used_;
-        std::memcpy(buffer_.get() + used_, data, room);
-        used_ += room;
-        data += room;
-        size -= room;
-        Drain();
-    }
-    std::memcpy(buffer_.get() + used_, data, size);
-    used_ += size;
-}
-
-void LogFile::HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM) {
-    if (msg != platform::WM_TIMER || wParam != kLogFlushTimerId) {
-        return;
-    }
-    if (used_ == 0) {
-        StopFlushTimer();  // nothing came since the last tick; the next write starts it again
-    } else if (writer_.TrySubmit(buffer_, used_)) {
-        used_ = 0;
-    }
-}
-
-void LogFile::StartFlushTimer() {
-    flushTimer_ = platform::SetTimer(this, kLogFlushTimerId, kLogFlushMs) != 0;
-}
-
-void LogFile::StopFlushTimer() {
-    if (flushTimer_) {
-        platform::KillTimer(this, kLogFlushTimerId);
-    }
-    flushTimer_ = false;
-}
-
-void LogFile::Drain() {
-    if (used_ > 0) {
-        buffer_ = writer_.Submit(std::move(buffer_), used_);
-        used_ = 0;
-    }
 }
 
 }  // namespace corvane::log

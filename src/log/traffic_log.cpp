@@ -10,7 +10,11 @@
 namespace corvane::log {
 
 TrafficLog::TrafficLog() {
-    capture_.SetErrorReport([this](const char* text) { LogError(text); });
+    const auto report = [this](LogKind kind, const std::string& text) {
+        AppendLogLine(text.c_str(), kind, static_cast<int>(text.size()), 0);
+    };
+    file_.Sink().SetReport(report);
+    capture_.Sink().SetReport(report);
     streams_.SetErrorReport([this](const char* text) { LogError(text); });
 }
 
@@ -49,8 +53,27 @@ bool TrafficLog::AppendLogLine(const char* text, LogKind kind, int length, std::
     return AppendLine(line, kind, minimum, serial);
 }
 
+void TrafficLog::SetRotation(const RotationRule& rule, std::uint32_t partsKept) {
+    file_.Sink().SetRotation(rule, partsKept);
+    capture_.Sink().SetRotation(rule, partsKept);
+}
+
+void TrafficLog::SetRotationClock(Rotation::Clock clock) {
+    file_.Sink().SetClock(clock);
+    capture_.Sink().SetClock(clock);
+}
+
+bool TrafficLog::ReopenMovedFiles() {
+    const bool logFile = file_.Sink().ReopenIfMoved();
+    const bool capture = capture_.Sink().ReopenIfMoved();
+    return logFile || capture;
+}
+
 bool TrafficLog::AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum,
                             ConnectionSerial serial) {
+    if (kind != LogKind::Data) {
+        AttendFiles();
+    }
     if (file_.IsOpen()) {
         file_.WriteLogText(line, kind);
         file_.WriteLogText("\r\n", kind);

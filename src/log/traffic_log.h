@@ -104,7 +104,15 @@ public:
 
     LogFile& File() { return file_; }
     const LogFile& File() const { return file_; }
-    // The Capture File; a write that fails is logged once as an Error line.
+    // The rotation of the Log File and the Capture File opened from now on, and the wall
+    // clock that rotation follows (null: the real one), for tests.
+    void SetRotation(const RotationRule& rule, std::uint32_t partsKept);
+    void SetRotationClock(Rotation::Clock clock);
+    // SIGHUP after another tool has rotated the files: a file whose name no longer leads to
+    // it is opened again by that name (or its next part begun). True when one was.
+    bool ReopenMovedFiles();
+    // The Capture File; its lines (a part opened, a failed write) are logged as the Log
+    // File's are.
     CaptureFile& Capture() { return capture_; }
     // The kept streams; a write that fails is logged once as an Error line.
     StreamStore& Streams() { return streams_; }
@@ -201,6 +209,16 @@ public:
     void ClearLogBuffer();
 
 private:
+    // Before a line that is not a block's data: what the files have to do there (a new
+    // part, a failed write's course) and to say.
+    void AttendFiles() {
+        if (file_.Sink().NeedsAttention()) {
+            file_.Sink().Attend();
+        }
+        if (capture_.Sink().NeedsAttention()) {
+            capture_.Sink().Attend();
+        }
+    }
     // AppendLogLine once the text is known: Log File, Detail test, queue.
     bool AppendLine(std::string_view line, LogKind kind, std::uint32_t minimum,
                     ConnectionSerial serial);

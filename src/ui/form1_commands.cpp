@@ -238,6 +238,8 @@ void TForm1::ShowOptions() {
     values.tlsCert = QString::fromStdString(control_->TlsCert());
     values.tlsKey = QString::fromStdString(control_->TlsKey());
     values.tlsVerify = control_->TlsVerify();
+    values.rotate = QString::fromStdString(control_->Rotate());
+    values.partsKept = control_->PartsKept();
     TOptionsDialog dialog(this, values, control_->Running());
     if (focusListenAddress_) {
         // Start refused the address: the box is where to mend it.
@@ -259,6 +261,7 @@ void TForm1::ShowOptions() {
         control_->SetCaptureFile(chosen.captureFile.toStdString());
         control_->SetTls(static_cast<std::uint32_t>(chosen.tls), chosen.tlsCert.toStdString(),
                          chosen.tlsKey.toStdString(), chosen.tlsVerify);
+        control_->SetRotation(chosen.rotate.toStdString(), chosen.partsKept);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "ui/options_dialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,9 +12,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "control/settings.h"
+#include "log/rotation.h"
 #include "ui/browse_dialog.h"
 
 namespace corvane::ui {
@@ -114,6 +118,25 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     connect(ComboTls, &QComboBox::currentIndexChanged, this, [this] { ShowTlsRows(); });
     ShowTlsRows();
 
+    EditRotate = new QLineEdit(values.rotate, this);
+    EditRotate->setObjectName(QStringLiteral("EditRotate"));
+    EditRotate->setMaxLength(static_cast<int>(control::kRotateLimit));
+    EditRotate->setPlaceholderText(QStringLiteral("one file each; or 1h, 100M, 1h,100M"));
+    EditRotate->setToolTip(QStringLiteral(
+        "Write the Log File and the Capture File in parts named after their start time: a "
+        "new part at a size (K, M, G), at each boundary of a period (s, m, h, d: 1h begins "
+        "parts at each full hour), or at either"));
+    AddRow(QStringLiteral("Rot&ate:"), EditRotate, false);
+
+    SpinPartsKept = new QSpinBox(this);
+    SpinPartsKept->setObjectName(QStringLiteral("SpinPartsKept"));
+    SpinPartsKept->setRange(0, 1000000);
+    SpinPartsKept->setSpecialValueText(QStringLiteral("All"));
+    SpinPartsKept->setValue(static_cast<int>(std::min(values.partsKept, 1000000u)));
+    SpinPartsKept->setToolTip(
+        QStringLiteral("The newest parts of each file that are kept; older ones are deleted"));
+    AddRow(QStringLiteral("&Parts Kept:"), SpinPartsKept, false);
+
     LabelNote = new QLabel(
         QStringLiteral("Options shown greyed cannot be changed while relaying; Stop first."), this);
     LabelNote->setObjectName(QStringLiteral("LabelOptionsNote"));
@@ -127,6 +150,14 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(Buttons);
+    connect(EditRotate, &QLineEdit::textChanged, this, [this] { CheckRotate(); });
+    CheckRotate();
+}
+
+void TOptionsDialog::CheckRotate() {
+    const bool rule = log::ParseRotation(EditRotate->text().trimmed().toStdString()).has_value();
+    EditRotate->setStyleSheet(rule ? QString() : QStringLiteral("color: red"));
+    Buttons->button(QDialogButtonBox::Ok)->setEnabled(rule);
 }
 
 QLabel* TOptionsDialog::AddRow(const QString& caption, QWidget* field, bool changesMidRun) {
@@ -177,6 +208,8 @@ OptionValues TOptionsDialog::Values() const {
     values.tlsCert = EditTlsCert->text();
     values.tlsKey = EditTlsKey->text();
     values.tlsVerify = CheckBoxTlsVerify->isChecked();
+    values.rotate = EditRotate->text().trimmed();
+    values.partsKept = static_cast<unsigned>(SpinPartsKept->value());
     return values;
 }
 

@@ -17,6 +17,7 @@ class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace corvane::ui {
 
@@ -32,6 +33,10 @@ struct OptionValues {
     QString tlsCert;
     QString tlsKey;
     bool tlsVerify = false;
+    // Rotation of the Log File and the Capture File: a rule as "-rotate" takes it (empty:
+    // none), and the parts kept of each (0: all).
+    QString rotate;
+    unsigned partsKept = 0;
 };
 
 class TOptionsDialog final : public QDialog {
@@ -58,6 +63,10 @@ public:
     QLineEdit* EditTlsKey;
     QPushButton* ButtonTlsKeyBrowse;
     QCheckBox* CheckBoxTlsVerify;
+    // The rotation rule (OK is open only while it reads as one) and the parts kept; greyed
+    // while relaying, since Start opens the files.
+    QLineEdit* EditRotate;
+    QSpinBox* SpinPartsKept;
     QLabel* LabelNote;  // shown only while relaying greys a row
     QDialogButtonBox* Buttons;
 
@@ -73,6 +82,8 @@ private:
     // Opens the certificate's rows for a TLS choice with the Client's side, and the check of
     // the Server's certificate for one with the Server's side (unless relaying greys them).
     void ShowTlsRows();
+    // OK is open while the Rotate box holds a rule.
+    void CheckRotate();
 
     QFormLayout* form_;
     QWidget* tlsCertRow_ = nullptr;

@@ -151,6 +151,27 @@ TEST(CliExitCodes, SigintAndSighupStopLikeSigterm) {
     }
 }
 
+// After a log rotation tool has moved the Log File away, SIGHUP creates it again by its name
+// and the relay goes on; the next SIGHUP, with nothing moved, stops it.
+TEST(CliExitCodes, SighupAfterTheLogFileWasMovedReopensItAndGoesOn) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string name = dir.path().toStdString() + "/relay.log";
+    TestListener server;
+    CliProcess child({"127.0.0.1", std::to_string(server.Port()), "0", "-file", name});
+    ASSERT_TRUE(child.WaitForOutput("Waiting for connections\n"));
+    ASSERT_EQ(std::rename(name.c_str(), (name + ".1").c_str()), 0);
+    child.Signal(SIGHUP);
+    ASSERT_TRUE(child.WaitForOutput("Log File " + name + " reopened\n"));
+    child.Signal(SIGHUP);
+    EXPECT_EQ(child.WaitExit(), std::optional<int>(kExitOk));
+    std::ifstream reopened(name, std::ios::binary);
+    std::ostringstream text;
+    text << reopened.rdbuf();
+    EXPECT_EQ(text.str(),
+              "Log File " + name + " reopened\r\nStopped by user\r\nLocal Port closed\r\n");
+}
+
 }  // namespace
 }  // namespace corvane::cli::test
 

@@ -63,6 +63,12 @@ TEST(ParseCommandLine, UsageErrors) {
         {"h", "80", "8080", "-tlscert"},
         {"h", "80", "8080", "-tlskey"},
         {"h", "80", "8080", "-tlsVerify"},
+        {"h", "80", "8080", "-rotate"},
+        {"h", "80", "8080", "-rotate", "1H"},
+        {"h", "80", "8080", "-rotate", "100MB"},
+        {"h", "80", "8080", "-parts"},
+        {"h", "80", "8080", "-parts", "-1"},
+        {"h", "80", "8080", "-parts", "4294967296"},
     };
     for (const Args& args : cases) {
         Settings s = Stored();
@@ -208,6 +214,19 @@ TEST(ParseCommandLine, StreamsTakesAFileAndAnOptionalSize) {
     EXPECT_EQ(ParseStreamsSize("1024G"), 1LL << 40);
     EXPECT_EQ(ParseStreamsSize("1025G"), std::nullopt);
     EXPECT_EQ(ParseStreamsSize("99999999999999999999999"), std::nullopt);
+}
+
+TEST(ParseCommandLine, RotateAndPartsKept) {
+    Settings s = Stored();
+    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-rotate", "1h,100M", "-parts", "24"}, s),
+              CommandLineResult::Ok);
+    EXPECT_EQ(s.Rotate, "1h,100M");
+    EXPECT_EQ(s.PartsKept, 24u);
+    // An empty rule turns a stored one off.
+    ASSERT_EQ(ParseCommandLine({"h", "80", "0", "-rotate", "", "-parts", "0"}, s),
+              CommandLineResult::Ok);
+    EXPECT_EQ(s.Rotate, "");
+    EXPECT_EQ(s.PartsKept, 0u);
 }
 
 TEST(ParseCommandLine, LaterSwitchesOverrideEarlierOnes) {

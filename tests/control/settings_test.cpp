@@ -77,6 +77,8 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     out.TlsCert = "/tmp/with blank/relay.pem";
     out.TlsKey = std::string(255, 'k');  // the longest a 256-character read takes
     out.TlsVerify = 1;
+    out.Rotate = "1h,100M";
+    out.PartsKept = 24;
     out.WindowWidth = 800;
     out.WindowHeight = 600;
     out.AutoStart = 1;
@@ -101,6 +103,8 @@ TEST_F(SettingsTest, RoundTripKeepsEveryField) {
     EXPECT_EQ(in.TlsCert, out.TlsCert);
     EXPECT_EQ(in.TlsKey, out.TlsKey);
     EXPECT_EQ(in.TlsVerify, 1u);
+    EXPECT_EQ(in.Rotate, out.Rotate);
+    EXPECT_EQ(in.PartsKept, 24u);
     EXPECT_EQ(in.WindowWidth, 800);
     EXPECT_EQ(in.WindowHeight, 600);
     EXPECT_EQ(in.AutoStart, 0);  // never stored
@@ -172,8 +176,8 @@ TEST_F(SettingsTest, ListenAddressAndHalfCloseAreStoredOnlyOnceSet) {
     EXPECT_TRUE(again.ListenAddressStored);
 }
 
-// The Capture File and the TLS values likewise: absent until set, then kept, also when
-// cleared again.
+// The Capture File, the TLS values, Keep Streams and rotation likewise: absent until set,
+// then kept, also when cleared again.
 TEST_F(SettingsTest, OptionsAreWrittenOnlyWhenSetOrAlreadyStored) {
     struct Value {
         const char* name;
@@ -193,6 +197,8 @@ TEST_F(SettingsTest, OptionsAreWrittenOnlyWhenSetOrAlreadyStored) {
         {"Keep Streams",
          [](Settings& s, bool on) { s.KeepStreams = on ? 64LL << 20 : kDefaultKeepStreams; }, "64",
          "256"},
+        {"Rotate", [](Settings& s, bool on) { s.Rotate = on ? "1h,100M" : ""; }, "1h,100M", ""},
+        {"Parts Kept", [](Settings& s, bool on) { s.PartsKept = on ? 24 : 0; }, "24", "0"},
     };
     for (const Value& v : values) {
         auto saved = [&](bool on) {

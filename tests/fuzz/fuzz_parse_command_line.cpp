@@ -57,6 +57,8 @@ struct Model {
     relay::Conditions conditions;
     std::optional<std::string> streams;
     std::int64_t keepStreams = 0;
+    std::optional<std::string> rotate;
+    std::optional<std::uint32_t> parts;
 };
 
 // "-streams"'s size as the help text describes it: digits and a unit (none, K, M, G, or
@@ -86,6 +88,52 @@ std::optional<std::int64_t> StreamsSize(const std::string& text) {
         return std::nullopt;
     }
     return static_cast<std::int64_t>(bytes);
+}
+
+// A decimal number of 1 to `digits` digits; nothing for anything else.
+std::optional<std::uint64_t> Decimal(const std::string& text, std::size_t digits) {
+    if (text.empty() || text.size() > digits ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoull(text);
+}
+
+// "-rotate": at most 31 characters, empty, or one or two amounts joined by a comma, each a
+// positive number of at most 9 digits and a letter, at most one of K, M, G (a size) and at
+// most one of s, m, h, d (a period that fits 32 bits of seconds).
+bool PlainRule(const std::string& text) {
+    if (text.size() > control::kRotateLimit) {
+        return false;
+    }
+    int sizes = 0;
+    int periods = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t comma = text.find(',', start);
+        const std::string piece = text.substr(start, comma - start);
+        start = comma == std::string::npos ? text.size() : comma + 1;
+        if (comma != std::string::npos && start == text.size()) {
+            return false;
+        }
+        const auto number =
+            piece.size() < 2 ? std::nullopt : Decimal(piece.substr(0, piece.size() - 1), 9);
+        if (!number || *number == 0) {
+            return false;
+        }
+        const std::string units = "smhd";
+        const std::uint64_t scales[] = {1, 60, 3600, 86400};
+        if (std::string("KMG").find(piece.back()) != std::string::npos) {
+            ++sizes;
+        } else if (const std::size_t u = units.find(piece.back()); u != std::string::npos) {
+            ++periods;
+            if (*number * scales[u] > 0xFFFFFFFFull) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return sizes <= 1 && periods <= 1;
 }
 
 Model Read(const std::vector<std::string>& args) {
@@ -135,6 +183,15 @@ Model Read(const std::vector<std::string>& args) {
             m.keepStreams = size.value_or(256LL << 20);
             m.ok = !m.streams->empty();
             ++i;
+        } else if (a == "-rotate" && value) {
+            m.rotate = *value;
+            m.ok = PlainRule(*value);
+            ++i;
+        } else if (a == "-parts" && value) {
+            const auto count = Decimal(*value, 10);
+            m.ok = count && *count <= 0xFFFFFFFFull;
+            m.parts = static_cast<std::uint32_t>(count.value_or(0));
+            ++i;
         } else if ((a == "-tlscert" || a == "-tlskey") && value) {
             (a == "-tlscert" ? m.tlsCert : m.tlsKey) = *value;
             m.ok = true;
@@ -182,6 +239,8 @@ Settings Stored() {
     s.Tls = 2;
     s.TlsCert = "stored.pem";
     s.TlsKey = "stored.key";
+    s.Rotate = "1d";
+    s.PartsKept = 7;
     s.BufferSize = 524288;
     s.Detail = 7;  // above High, kept as it is
     s.HexOnly = 0;
@@ -259,5 +318,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK_EQ(s.StreamsFile, stored.StreamsFile);
         FUZZ_CHECK_EQ(s.KeepStreams, stored.KeepStreams);
     }
+    FUZZ_CHECK_EQ(s.Rotate, m.rotate.value_or(stored.Rotate));
+    FUZZ_CHECK_EQ(s.PartsKept, m.parts.value_or(stored.PartsKept));
     return 0;
 }

@@ -42,6 +42,8 @@ void CheckSame(const Settings& a, const Settings& b) {
     FUZZ_CHECK_EQ(a.TlsKey, b.TlsKey);
     FUZZ_CHECK_EQ(a.TlsVerify, b.TlsVerify);
     FUZZ_CHECK_EQ(a.KeepStreams, b.KeepStreams);
+    FUZZ_CHECK_EQ(a.Rotate, b.Rotate);
+    FUZZ_CHECK_EQ(a.PartsKept, b.PartsKept);
     FUZZ_CHECK_EQ(a.WindowWidth, b.WindowWidth);
     FUZZ_CHECK_EQ(a.WindowHeight, b.WindowHeight);
 }
@@ -72,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(control::CharacterCount(read.CaptureFile) <= control::kLogFileLimit);
     FUZZ_CHECK(control::CharacterCount(read.TlsCert) <= control::kLogFileLimit);
     FUZZ_CHECK(control::CharacterCount(read.TlsKey) <= control::kLogFileLimit);
+    FUZZ_CHECK(control::CharacterCount(read.Rotate) <= control::kRotateLimit);
     if (!loaded.KeyOpened) {
         CheckSame(read, Settings{});
     }

@@ -241,7 +241,7 @@ TEST(HtmlWriterLarge, LongTextMatchesLineByLine) {
     const std::string written = once.Contents();
     EXPECT_EQ(written, lines.Contents());
     EXPECT_NE(written.find("x &nbsp;&nbsp;&nbsp;&lt;y&gt;&amp;z<br />\r\n"), std::string::npos);
-    EXPECT_GT(written.size(), 3 * FileWriter::kBufferBytes);
+    EXPECT_GT(written.size(), 3 * LogFile::kBufferBytes);
 }
 
 TEST_F(HtmlWriter, NoSpanMeansNoClosingSpan) {
@@ -261,7 +261,7 @@ TEST(LogFile, ReopeningEmptiesAndLargeTextsArriveWhole) {
         file.WriteLogText(line, LogKind::Data);
         expected += line;
     }
-    const std::string huge(FileWriter::kBufferBytes * 3 / 2, 'h');  // more than a buffer at once
+    const std::string huge(LogFile::kBufferBytes * 3 / 2, 'h');  // more than a buffer at once
     file.WriteLogText(huge, LogKind::Data);
     expected += huge;
     file.CloseLogFile();

@@ -305,7 +305,9 @@ TEST_F(RelayCaptureTest, FailedWriteIsLoggedOnceAndRelayingGoesOn) {
     ASSERT_TRUE(Exchange(client, bytes, 0, server, got, bytes.size()));
     Stop();
     const std::vector<std::string> lines = Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Could not write capture file"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Could not write capture file /dev/full: No space left on device"),
+              1);
 }
 
 }  // namespace

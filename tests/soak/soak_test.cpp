@@ -8,11 +8,17 @@
 // cleanly arrived whole, the program shows 0 Connections and 0 bytes buffered at the end,
 // holds no more descriptors than before the first Client, and its resident memory at the end
 // is at most 10% above what it was after the first minute (the first third of a short run).
+//
+// CORVANE_SOAK_ROTATE=1 also writes the Log File (HTML) and the Capture File in rotating
+// parts of 10 MiB, 20 kept: then resident memory at the end is within 5% of the early value,
+// the descriptors are as many as before, and each file's parts on disk stay within those kept.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -68,6 +74,20 @@ std::string LogOf(const std::string& output, std::uint16_t clientPort) {
     return lines;
 }
 
+// The bytes of the files in a folder with this extension, and their number.
+std::pair<std::uint64_t, int> PartsOnDisk(const std::string& folder, const std::string& extension) {
+    std::pair<std::uint64_t, int> total{0, 0};
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::error_code gone;  // a part deleted meanwhile
+        const std::uintmax_t size = entry.file_size(gone);
+        if (entry.path().extension() == extension && !gone) {
+            total.first += size;
+            ++total.second;
+        }
+    }
+    return total;
+}
+
 bool Idle(const std::optional<Status>& s) {
     return s && s->connections == 0 && s->csBuffered == 0 && s->scBuffered == 0;
 }
@@ -89,9 +109,25 @@ TEST(Soak, ThousandsOfConnectionsThroughTheTerminalProgram) {
     const std::uint16_t serverPort = traffic.ListenForServers();
     ASSERT_NE(serverPort, 0);
 
+    // The Log File takes every line whatever the Detail, so standard output stays at Low.
+    std::vector<std::string> args{"127.0.0.1", std::to_string(serverPort), "0", "-detail", "Low"};
+    const bool rotating = EnvInt("CORVANE_SOAK_ROTATE", 0) != 0;
+    constexpr std::uint64_t kPartBytes = 10 << 20;
+    constexpr int kPartsKept = 20;
+    QTemporaryDir files;
+    const std::string folder = files.path().toStdString();
+    if (rotating) {
+        ASSERT_TRUE(files.isValid());
+        for (const char* arg :
+             {"-file", "soak.htm", "-capture", "soak.pcap", "-rotate", "10M", "-parts", "20"}) {
+            args.emplace_back(arg);
+        }
+        args[6] = folder + "/soak.htm";
+        args[8] = folder + "/soak.pcap";
+    }
+    std::uint64_t diskPeak = 0;
     CliProcess cli;
-    ASSERT_TRUE(cli.Launch(CORVANE_CLI_PATH,
-                           {"127.0.0.1", std::to_string(serverPort), "0", "-detail", "Low"}));
+    ASSERT_TRUE(cli.Launch(CORVANE_CLI_PATH, args));
     ASSERT_TRUE(WaitFor(
         cli, [&] { return cli.LocalPort() && cli.LastStatus(); }, 10000))
         << cli.Output();
@@ -138,6 +174,15 @@ TEST(Soak, ThousandsOfConnectionsThroughTheTerminalProgram) {
         }
         if (now >= nextSample) {
             residentPeak = std::max(residentPeak, cli.ResidentKiB());
+            if (rotating) {
+                for (const char* extension : {".htm", ".pcap"}) {
+                    const auto [bytes, parts] = PartsOnDisk(folder, extension);
+                    // The parts kept, and the one being written (a part ends at the first
+                    // line or packet past its size).
+                    EXPECT_LE(parts, kPartsKept + 1) << extension;
+                    diskPeak = std::max(diskPeak, bytes);
+                }
+            }
             nextSample = now + std::chrono::seconds(1);
         }
         peakConnections = std::max(peakConnections, traffic.Open());
@@ -172,7 +217,22 @@ TEST(Soak, ThousandsOfConnectionsThroughTheTerminalProgram) {
 #ifndef CORVANE_SOAK_SANITIZED
     EXPECT_GT(residentEarly, 0);
     EXPECT_LE(residentEnd * 10, residentEarly * 11);
+    if (rotating) {
+        EXPECT_LE(residentEnd * 100, residentEarly * 105);
+        EXPECT_EQ(descriptorsAfter, descriptorsBefore);
+    }
 #endif
+    if (rotating) {
+        EXPECT_LE(diskPeak, (kPartsKept + 1) * (kPartBytes + (2 << 20)));
+        const auto logParts = PartsOnDisk(folder, ".htm");
+        const auto captureParts = PartsOnDisk(folder, ".pcap");
+        std::printf(
+            "soak: rotating, Log File %d parts (%llu bytes), Capture File %d parts "
+            "(%llu bytes) at the end; at most %llu bytes of one file's parts at once\n",
+            logParts.second, static_cast<unsigned long long>(logParts.first), captureParts.second,
+            static_cast<unsigned long long>(captureParts.first),
+            static_cast<unsigned long long>(diskPeak));
+    }
 
     std::printf(
         "soak: %d s, %lld Connections (%d at once), %lld ended, %lld whole directions "

@@ -1,10 +1,13 @@
 // The Capture File in the Options dialog: Browse fills the box, OK keeps the name for the
-// next Start and the close saves it; while relaying the row is greyed.
+// next Start and the close saves it; while relaying the row is greyed. The rotation rows
+// beside it take only a rule.
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <string>
+#include <vector>
 
 #include "form_support.h"
 #include "platform/settings_store.h"
@@ -67,6 +70,33 @@ TEST_F(CaptureOptionTest, BrowseAndOkSetTheCaptureFileWhichStartOpensAndTheClose
     std::string stored;
     ASSERT_TRUE(key.QueryString("Capture File", 256, stored));
     EXPECT_EQ(stored, expected);
+}
+
+TEST_F(CaptureOptionTest, RotateTakesOnlyARuleAndOkKeepsItWithThePartsKept) {
+    std::vector<bool> okOpen;
+    AnswerModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TOptionsDialog*>(modal);
+        if (dialog == nullptr) {
+            modal->close();
+            return;
+        }
+        QPushButton* ok = dialog->Buttons->button(QDialogButtonBox::Ok);
+        for (const char* text : {"1h,100", "1H", "1h,100M"}) {
+            dialog->EditRotate->setText(QString::fromLatin1(text));
+            okOpen.push_back(ok->isEnabled());
+        }
+        dialog->SpinPartsKept->setValue(24);
+        ok->click();
+    });
+    Form().MenuItemOptions->trigger();
+    EXPECT_EQ(okOpen, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(Form().Control().Rotate(), "1h,100M");
+    EXPECT_EQ(Form().Control().PartsKept(), 24u);
+    Form().close();
+    platform::SettingsKey key;
+    std::string stored;
+    ASSERT_TRUE(key.QueryString("Rotate", 32, stored));
+    EXPECT_EQ(stored, "1h,100M");
 }
 
 }  // namespace

@@ -71,7 +71,13 @@ int CliApp::Run(const std::vector<std::string>& args) {
         return kExitFailure;
     }
     control_.InstallSignalClose();
-    hangup_ = std::make_unique<HangupClose>([this] { RequestFinish(kExitOk, true); });
+    // A file moved away by a log rotation tool is reopened by its name; otherwise the
+    // terminal has gone, unless SIGHUP was ignored (nohup).
+    hangup_ = std::make_unique<HangupClose>([this](bool ignored) {
+        if (!control_.Log().ReopenMovedFiles() && !ignored) {
+            RequestFinish(kExitOk, true);
+        }
+    });
     keys_ = std::make_unique<TerminalKeys>(terminal_.in, [this](char key) { OnKey(key); });
     platform::SetIdleHandler([this] { Drain(); });
     drainTimer_.start(kDrainIntervalMs);

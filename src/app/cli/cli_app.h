@@ -4,6 +4,7 @@
 //
 //   Run: arguments -> settings (none stored) -> socket layer -> Start -> event loop
 //   -> q, SIGINT, SIGTERM, SIGHUP: Stop, exit 0  |  the relay stops by itself: exit 1
+//   (SIGHUP after a log rotation tool moved a file away: the file is reopened instead)
 #pragma once
 
 #include <memory>

@@ -16,6 +16,7 @@ inline constexpr const char* kCliUsageText =
     "[-size 32KB|128KB|512KB|2MB|Unlimited] [-detail Low|Medium|High] [-auto] [-hexonly] "
     "[-time] [-bind <address>] [-halfclose] [-capture <file>] [-tls Client|Server|Both] "
     "[-tlscert <file>] [-tlskey <file>] [-tlsverify] [-streams <file>[,<size>]] "
+    "[-rotate <rule>] [-parts <count>] "
     CORVANE_CONDITIONS_USAGE " [-conditions <file>]\n"
     "       corvane-cli -follow <file> [<serial> [up|down]]";
 
@@ -27,6 +28,7 @@ inline constexpr const char* kCliHelpText =
     "                   [-auto] [-hexonly] [-time] [-bind <address>] [-halfclose]\n"
     "                   [-capture <file>] [-tls Client|Server|Both] [-tlscert <file>]\n"
     "                   [-tlskey <file>] [-tlsverify] [-streams <file>[,<size>]]\n"
+    "                   [-rotate <rule>] [-parts <count>]\n"
     "                   [-latency [up:|down:]MS[,JITTER]] [-bandwidth [up:|down:]RATE]\n"
     "                   [-slice [up:|down:]SIZE[,VARIATION[,PAUSE]]]\n"
     "                   [-loss [up:|down:]PERCENT] [-limit [up:|down:]BYTES[,reset]]\n"

@@ -27,11 +27,13 @@ extern "C" void OnHangup(int) {
 
 }  // namespace
 
-HangupClose::HangupClose(std::function<void()> onHangup) : onHangup_(std::move(onHangup)) {
+HangupClose::HangupClose(std::function<void(bool ignored)> onHangup)
+    : onHangup_(std::move(onHangup)) {
     struct sigaction current {};
-    if (::sigaction(SIGHUP, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+    if (::sigaction(SIGHUP, nullptr, &current) != 0) {
         return;
     }
+    ignored_ = current.sa_handler == SIG_IGN;
     if (::pipe2(pipe_, O_NONBLOCK | O_CLOEXEC) != 0) {
         pipe_[0] = pipe_[1] = -1;
         return;
@@ -42,7 +44,7 @@ HangupClose::HangupClose(std::function<void()> onHangup) : onHangup_(std::move(o
         while (::read(pipe_[0], drained, sizeof drained) > 0) {
         }
         if (onHangup_) {
-            onHangup_();
+            onHangup_(ignored_);
         }
     });
     gHangupPipe.store(pipe_[1]);

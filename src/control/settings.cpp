@@ -20,6 +20,7 @@ constexpr const char* kTlsCertValue = "TLS Certificate";
 constexpr const char* kTlsKeyValue = "TLS Key";
 constexpr const char* kTlsVerifyValue = "TLS Verify";
 constexpr const char* kKeepStreamsValue = "Keep Streams";
+constexpr const char* kConnectionsPaneValue = "Connections Pane";
 constexpr int kMiBShift = 20;
 
 bool ReadNumber(platform::SettingsKey& key, const char* name, std::int32_t& field) {
@@ -111,6 +112,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.TlsKey.clear();
     settings.TlsVerify = 0;
     settings.KeepStreams = kDefaultKeepStreams;
+    settings.ConnectionsPane.clear();
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -150,6 +152,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     if (key.QueryDword(kKeepStreamsValue, keepStreams)) {
         settings.KeepStreams = static_cast<std::int64_t>(keepStreams) << kMiBShift;
     }
+    ReadText(key, kConnectionsPaneValue, kLogFileReadSize, settings.ConnectionsPane);
     return loaded;
 }
 
@@ -178,6 +181,7 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
     WriteOptionFile(key, kTlsCertValue, settings.TlsCert);
     WriteOptionFile(key, kTlsKeyValue, settings.TlsKey);
     WriteOptionNumber(key, kTlsVerifyValue, settings.TlsVerify);
+    WriteOptionFile(key, kConnectionsPaneValue, settings.ConnectionsPane);
     std::uint32_t storedMiB = 0;
     if (settings.KeepStreams != kDefaultKeepStreams ||
         key.QueryDword(kKeepStreamsValue, storedMiB)) {

@@ -66,6 +66,9 @@ struct Settings {
     // run; empty: one in the user's cache directory for the run alone.
     std::int64_t KeepStreams = kDefaultKeepStreams;
     std::string StreamsFile;
+    // The window's Connections pane: whether it is shown, where, and its column widths, in
+    // the window's own words ("" until the pane is first shown).
+    std::string ConnectionsPane;
     // Not stored: the store held the value when it was loaded. A value at its default is
     // written back only then, so that a store that never had it stays as it was.
     bool ListenAddressStored = false;
@@ -84,17 +87,18 @@ struct LoadedSettings {
 // "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
 // characters), "Half Close" (4 bytes), "Capture File" (256 characters), "TLS" (4 bytes),
 // "TLS Certificate" and "TLS Key" (256 characters each), "TLS Verify" and "Keep Streams" (4
-// bytes, MiB). A value that is absent or does not fit its size counts as absent: Buffer Size
-// then becomes 32768, Detail 2, Keep Streams kDefaultKeepStreams, Hex Only and every other
-// option 0 or empty, and every other field keeps what it held.
-// A key that cannot be opened gives the same defaults.
+// bytes, MiB) and "Connections Pane" (256 characters). A value that is absent or does not fit its
+// size counts as absent: Buffer Size then becomes 32768, Detail 2, Keep Streams
+// kDefaultKeepStreams, Hex Only and every other option 0 or empty, and every other field keeps what
+// it held. A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
 // limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close",
 // "Capture File", "TLS", "TLS Certificate", "TLS Key" and "TLS Verify" each when it is set or
-// the store holds it (so that a store without them stays as it was), and "Keep Streams" when
+// the store holds it (so that a store without them stays as it was), "Connections Pane"
+// likewise, and "Keep Streams" when
 // it is not kDefaultKeepStreams or the store holds it. Nothing is written when
 // the key cannot be opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "control/settings.h"
@@ -65,6 +66,18 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     // The caption's mnemonic goes to the box, not to the row that holds it.
     AddRow(QStringLiteral("&Capture File:"), FileRow(EditCaptureFile, ButtonCaptureBrowse), false)
         ->setBuddy(EditCaptureFile);
+
+    // Keep Streams: the bound of the store of passed-on bytes that Follow and Save read.
+    SpinKeepStreams = new QSpinBox(this);
+    SpinKeepStreams->setObjectName(QStringLiteral("SpinKeepStreams"));
+    SpinKeepStreams->setRange(0, 1 << 20);
+    SpinKeepStreams->setSuffix(QStringLiteral(" MiB"));
+    SpinKeepStreams->setSpecialValueText(QStringLiteral("Off"));
+    SpinKeepStreams->setValue(static_cast<int>(values.keepStreamsMiB));
+    SpinKeepStreams->setToolTip(
+        QStringLiteral("Every byte passed on is kept on disk up to this size, for Follow and "
+                       "Save in the Connections pane; the oldest Connections go first"));
+    AddRow(QStringLiteral("Keep St&reams:"), SpinKeepStreams, false);
 
     ComboTls = new QComboBox(this);
     ComboTls->setObjectName(QStringLiteral("ComboTls"));
@@ -173,6 +186,7 @@ OptionValues TOptionsDialog::Values() const {
     values.listenAddress = EditListenAddress->text().trimmed().toStdString();
     values.halfClose = CheckBoxHalfClose->isChecked();
     values.captureFile = EditCaptureFile->text();
+    values.keepStreamsMiB = SpinKeepStreams->value();
     values.tls = ComboTls->currentIndex();
     values.tlsCert = EditTlsCert->text();
     values.tlsKey = EditTlsKey->text();

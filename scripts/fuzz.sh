@@ -16,7 +16,7 @@ targets=(${FUZZ_TARGETS:-split_text_lines hex_dump write_log_text is_html_log_na
          rewrite_http_request parse_command_line settings_reader stream_reader})
 
 if ! command -v clang++ > /dev/null; then
-    echo "fuzz.sh: clang++ is missing (scripts/setup.sh installs it)" >&2
+    echo "fuzz.sh: clang++ is missing (scripts/setup.sh --tests installs it)" >&2
     exit 1
 fi
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -16,7 +16,7 @@ done
 
 for tool in cmake cpack dpkg-buildflags dpkg-shlibdeps dpkg-deb rsvg-convert gzip; do
   command -v "$tool" > /dev/null ||
-    { echo "package.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+    { echo "package.sh: $tool is missing (scripts/setup.sh --tests installs it)" >&2; exit 1; }
 done
 
 # From the source folder, so that the flags map its paths (-ffile-prefix-map) wherever the

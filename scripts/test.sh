@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build_dir="$here/build"
 [ "${1:-}" = "--sanitize" ] && build_dir="$here/build-asan"
-"$here/scripts/setup.sh" "$@"
+"$here/scripts/setup.sh" --tests "$@"
 export QT_QPA_PLATFORM=offscreen
 # Qt's own leak at exit of an abandoned host look-up is not ours (see tests/lsan.supp).
 export LSAN_OPTIONS="suppressions=$here/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"

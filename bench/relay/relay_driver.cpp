@@ -3,8 +3,9 @@
 //                        [--capture F] [--streams F] [--tls 0-3 [--tls-dir D]]
 // It begins relaying at once and runs until SIGTERM or SIGINT, which stop it as the Stop
 // command would (the Log File gets its closing lines, the Capture File and the kept streams
-// (256 MiB bound) are written out). Nothing is
-// shown; log lines go to the Log File only.
+// (256 MiB bound) are written out). SIGUSR1 closes the newest live Connection and SIGUSR2
+// resets it, as the user's Close and Reset do. Nothing is shown; log lines go to the Log
+// File only.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,8 +36,8 @@ public:
 
 int signalPipe[2] = {-1, -1};
 
-void OnSignal(int) {
-    const char byte = 1;
+void OnSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
@@ -118,10 +119,21 @@ int main(int argc, char** argv) {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return 1;
     }
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGINT, OnSignal);
+    for (const int signal : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) {
+        std::signal(signal, OnSignal);
+    }
     QSocketNotifier stopper(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopper, &QSocketNotifier::activated, &app, [&] {
+        char signal = 0;
+        if (::read(signalPipe[0], &signal, 1) == 1 && (signal == SIGUSR1 || signal == SIGUSR2)) {
+            // The newest live Connection, closed or reset as the user's command would.
+            if (const relay::Connection* c = engine.ConnectionList()) {
+                const log::ConnectionSerial serial[] = {c->serial};
+                (void)(signal == SIGUSR1 ? engine.CloseConnections(serial)
+                                         : engine.ResetConnections(serial));
+            }
+            return;
+        }
         trafficLog.DiscardPendingLog();
         trafficLog.LogError("Stopped by user");
         engine.StopRelay();

@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 for tool in nginx haproxy wrk curl openssl python3; do
-  command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
+  command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/setup.sh --tests installs it)" >&2; exit 2; }
 done
 if [ "$only" != haproxy ] && [ ! -x "$cli" ]; then
   echo "run.sh: $cli is missing; build first (cmake --build build)" >&2

@@ -22,25 +22,26 @@ inline constexpr const char* kUsageText =
 
 // The help lines of the switches that both programs take alike, from -hexonly on: a string
 // literal, so that each program's help text is one constant.
-#define CORVANE_SHARED_SWITCH_HELP                                                           \
-    "  -hexonly          show all relayed data as a hexadecimal dump\n"                      \
-    "  -time             begin every message line with the time of its event\n"              \
-    "  -bind <address>   open the local port on this address only (127.0.0.1 or ::1: this\n" \
-    "                    machine only); every interface by default\n"                        \
-    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"    \
-    "  -capture <file>   also write every relayed stream to this pcap file\n"                \
-    "  -tls <sides>      end TLS on the Client's side (Client), the Server's (Server) or\n"  \
-    "                    both (Both), so that the log shows the plain bytes\n"               \
-    "  -tlscert <file>   the certificate (PEM) shown to Clients; by default a self-signed\n" \
-    "                    one made in ~/.config/Halvard/\n"                                   \
-    "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n" \
-    "  -tlsverify        check the Server's certificate and name against the system's\n"     \
-    "                    trusted certificates; unchecked by default\n"                       \
-    "  -streams <file>[,<size>]\n"                                                           \
-    "                    keep every byte passed on, per connection, in this file for\n"      \
-    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"   \
-    "                    connections going first\n"                                          \
-    "  --help            show this text and exit\n"                                          \
+#define CORVANE_SHARED_SWITCH_HELP                                                            \
+    "  -hexonly          show all relayed data as a hexadecimal dump\n"                       \
+    "  -time             begin every message line with the time of its event\n"               \
+    "  -bind <address>   open the local port on this address only, one of this machine's\n"   \
+    "                    (127.0.0.1 or ::1: this machine only; fe80::1%eth0: a link-local\n"  \
+    "                    one with its zone; :: takes IPv4 too); every interface by default\n" \
+    "  -halfclose        a peer's close ends only its direction; the other one goes on\n"     \
+    "  -capture <file>   also write every relayed stream to this pcap file\n"                 \
+    "  -tls <sides>      end TLS on the Client's side (Client), the Server's (Server) or\n"   \
+    "                    both (Both), so that the log shows the plain bytes\n"                \
+    "  -tlscert <file>   the certificate (PEM) shown to Clients; by default a self-signed\n"  \
+    "                    one made in ~/.config/Halvard/\n"                                    \
+    "  -tlskey <file>    the private key (PEM) of -tlscert; by default read from its file\n"  \
+    "  -tlsverify        check the Server's certificate and name against the system's\n"      \
+    "                    trusted certificates; unchecked by default\n"                        \
+    "  -streams <file>[,<size>]\n"                                                            \
+    "                    keep every byte passed on, per connection, in this file for\n"       \
+    "                    -follow; at most <size> (256M by default; K, M, G), the oldest\n"    \
+    "                    connections going first\n"                                           \
+    "  --help            show this text and exit\n"                                           \
     "  --version         show the version and exit\n"
 
 // What "corvane --help" prints: the usage, then a line per switch.
@@ -51,8 +52,9 @@ inline constexpr const char* kHelpText =
     "               [-hexonly] [-time] [-bind <address>] [-halfclose] [-capture <file>]\n"
     "               [-tls Client|Server|Both] [-tlscert <file>] [-tlskey <file>] [-tlsverify]\n"
     "               [-streams <file>[,<size>]]\n"
-    "Relays a local TCP port to a server and logs the traffic in a window. Without arguments\n"
-    "the settings of the last run are used.\n"
+    "Relays a local TCP port to a server and logs the traffic in a window. The remote host is\n"
+    "a dotted IPv4 address, an IPv6 address or a name. Without arguments the settings of the\n"
+    "last run are used.\n"
     "\n"
     "  -file <log file>  also write the log to this file (an HTML page when the name ends\n"
     "                    in .htm or .html)\n"

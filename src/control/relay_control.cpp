@@ -109,29 +109,45 @@ StartResult RelayControl::Start() {
     if (check.error) {
         return Reject(*check.error);
     }
+    // Everything that can refuse Start is looked at before a file is touched, so that a
+    // refused Start leaves the Log File and the Capture File as they were: the Listen
+    // Address, the TLS certificate and key, whether the Log File can be written, and the
+    // Capture File and the kept streams, which are made last of them. What comes after the Log File
+    // (the Remote Host's look-up, the Local Port) is logged to it.
     if (const auto badAddress = CheckListenAddress(settings_.ListenAddress)) {
         return Reject(*badAddress);
     }
-    // The Log File is the last check, so a rejected Start never leaves one open.
-    const std::string logFile = view_.EditText(EditBox::LogFile);
-    if (!logFile.empty()) {
-        if (!log_.File().OpenLogFile(logFile)) {
-            return Reject(CommandError{kCouldNotCreateLogFile, EditBox::LogFile});
-        }
-    } else {
-        log_.File().CloseLogFile();
+    engine_.Tls = static_cast<relay::TlsMode>(settings_.Tls & 3u);
+    engine_.TlsCertFile = settings_.TlsCert;
+    engine_.TlsKeyFile = settings_.TlsKey;
+    engine_.TlsStateDir =
+        engine_.Tls == relay::TlsMode::None ? std::string() : platform::SettingsDirectory();
+    engine_.TlsVerify = settings_.TlsVerify != 0;
+    if (!engine_.PrepareTls(host)) {
+        log_.ClearLogBuffer();
+        engine_.LogTlsPreparation();  // the reason, in the view only
+        return StartResult::NotBegun;
     }
-    // The Capture File comes after it, and a rejection closes the Log File again.
+    const std::string logFile = view_.EditText(EditBox::LogFile);
+    const CommandError logFileError{kCouldNotCreateLogFile, EditBox::LogFile};
+    if (!logFile.empty() && !CanWriteFile(logFile)) {
+        return Reject(logFileError);
+    }
     if (!settings_.CaptureFile.empty() && !log_.Capture().Open(settings_.CaptureFile)) {
-        log_.File().CloseLogFile();
         return Reject(CommandError{kCouldNotCreateCaptureFile, EditBox::CaptureFile});
     }
-    // The kept streams last of the files; a rejection closes the other two again.
+    // The kept streams after it; a rejection closes the Capture File again.
     bool runStoreFailed = false;
     if (!OpenStreams(runStoreFailed)) {
         log_.Capture().Close();
-        log_.File().CloseLogFile();
         return Reject(CommandError{kCouldNotCreateStreams, EditBox::KeptStreams});
+    }
+    if (logFile.empty()) {
+        log_.File().CloseLogFile();
+    } else if (!log_.File().OpenLogFile(logFile)) {
+        log_.Capture().Close();
+        log_.Streams().Close();
+        return Reject(logFileError);
     }
     log_.ClearLogBuffer();
     if (runStoreFailed) {
@@ -143,11 +159,6 @@ StartResult RelayControl::Start() {
     engine_.SetRemoteTexts(host, remotePort);
     engine_.ListenAddress = settings_.ListenAddress;
     engine_.HalfClose = settings_.HalfClose != 0;
-    engine_.Tls = static_cast<relay::TlsMode>(settings_.Tls & 3u);
-    engine_.TlsCertFile = settings_.TlsCert;
-    engine_.TlsKeyFile = settings_.TlsKey;
-    engine_.TlsStateDir = platform::SettingsDirectory();
-    engine_.TlsVerify = settings_.TlsVerify != 0;
     if (!engine_.BeginRelay(host)) {
         log_.Capture().Close();
         log_.Streams().Close();

@@ -1,5 +1,10 @@
 #include "control/start_check.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "control/port_number.h"
 #include "relay/address_text.h"
 
@@ -10,6 +15,22 @@ StartCheck Reject(const char* message, EditBox focus) {
     StartCheck check;
     check.error = CommandError{message, focus};
     return check;
+}
+
+// A socket of the address's family binds to it (on any port): the kernel's own test of
+// whether the address is one of this computer's. Only those two answers refuse it; any
+// other failure is the Local Port's to report when it opens.
+bool IsAddressOfThisComputer(const platform::SocketAddress& address) {
+    const platform::SOCKET s = platform::socket(address.family, platform::SOCK_STREAM_, 0);
+    if (s == platform::INVALID_SOCKET) {
+        return platform::WSAGetLastError() != platform::WSAEAFNOSUPPORT;
+    }
+    platform::SocketAddress any = address;
+    any.port = 0;
+    const bool refused =
+        platform::bind(s, any) != 0 && platform::WSAGetLastError() == platform::WSAEADDRNOTAVAIL;
+    platform::closesocket(s);
+    return !refused;
 }
 
 }  // namespace
@@ -43,10 +64,31 @@ StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view re
 
 std::optional<CommandError> CheckListenAddress(std::string_view listenAddress) {
     platform::SocketAddress address;
-    if (listenAddress.empty() || relay::ParseAddress(listenAddress, address)) {
+    if (listenAddress.empty()) {
+        return std::nullopt;
+    }
+    if (relay::ParseAddress(listenAddress, address) && IsAddressOfThisComputer(address)) {
         return std::nullopt;
     }
     return CommandError{kListenAddressInvalid, EditBox::ListenAddress};
+}
+
+bool CanWriteFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        return true;
+    }
+    if (errno != EEXIST) {
+        return false;
+    }
+    fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    return errno == ENXIO;  // a pipe that nobody reads yet
 }
 
 }  // namespace corvane::control

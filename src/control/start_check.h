@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "control/command_error.h"
@@ -36,7 +37,15 @@ StartCheck CheckStartParameters(std::string_view remoteHost, std::string_view re
                                 std::string_view localPort);
 
 // Listen Address empty (every interface) or a numeric IPv4 or IPv6 address ("127.0.0.1",
-// "::1", "[::1]"); a name is refused. Checked after the ports, before the Log File.
+// "::1", "[::1]", a link-local one with its zone, "fe80::1%eth0") that is one of this
+// computer's: a socket can be bound to it. A name is refused, and so is an address this
+// computer does not have (or IPv6 where it has none). Checked after the ports, before the
+// Log File; needs the socket layer started.
 std::optional<CommandError> CheckListenAddress(std::string_view listenAddress);
+
+// Whether the Log File can be made at path, found out without changing anything there: a
+// file that exists is opened for writing and closed untouched, a new one is made and removed
+// again. A named pipe without a reader counts as writable.
+bool CanWriteFile(const std::string& path);
 
 }  // namespace corvane::control

@@ -275,7 +275,7 @@ void CaptureFile::Close() {
 }
 
 void CaptureFile::Connected(CaptureFlow& flow, const platform::SocketAddress& client,
-                            const platform::SocketAddress& server, const char* held, int size) {
+                            const platform::SocketAddress& server) {
     CaptureEndpoint ends[] = {EndpointOf(client), EndpointOf(server)};
     // A conversation has one IP version: an IPv4 end beside an IPv6 one (a Client that came
     // over IPv4 to a Server reached over IPv6, or the other way round) is written in its
@@ -287,11 +287,11 @@ void CaptureFile::Connected(CaptureFlow& flow, const platform::SocketAddress& cl
             }
         }
     }
-    Connected(flow, ends[0], ends[1], held, size);
+    Connected(flow, ends[0], ends[1]);
 }
 
 void CaptureFile::Connected(CaptureFlow& flow, const CaptureEndpoint& client,
-                            const CaptureEndpoint& server, const char* held, int size) {
+                            const CaptureEndpoint& server) {
     if (!open_) {
         return;
     }
@@ -309,9 +309,6 @@ void CaptureFile::Connected(CaptureFlow& flow, const CaptureEndpoint& client,
     Packet(flow, CaptureSide::Server, kSyn | kAck, nullptr, 0, now);
     ++flow.nextSequence_[Index(CaptureSide::Server)];
     Acknowledge(flow, CaptureSide::Client, now);
-    if (size > 0) {
-        WriteBlock(flow, CaptureSide::Client, held, size);
-    }
 }
 
 void CaptureFile::WriteBlock(CaptureFlow& flow, CaptureSide from, const char* bytes, int size) {

@@ -1,9 +1,11 @@
 // The Capture File: every relayed stream as a pcap file (libpcap's writer, link type raw IP)
 // that packet readers open. Each Connection appears as one TCP conversation between the
 // Client's address and port and the Server's: a handshake when the Server's connection
-// completes, one segment per relayed block in each direction (at most 65,000 bytes each,
-// every one acknowledged at once), and a FIN or RST when a side ends. The relay only says
-// what happened; the packets, their sequence numbers and checksums are made here.
+// completes, one segment for the bytes of each send that passed them on, in each direction
+// (at most 65,000 bytes each, every one acknowledged at once), and a FIN or RST when the
+// relay passes a side's end on. So the file shows what each peer was given, at the time it
+// was handed over, and nothing that the relay read but dropped. The relay only says what
+// happened; the packets, their sequence numbers and checksums are made here.
 //
 // Nothing here touches the file system on the event thread: packets are built into buffers
 // of our own, and a writer thread (a BufferWriter) takes the filled ones and hands each
@@ -55,22 +57,20 @@ public:
     // Called with the text of the Error line when a write first fails (once per file).
     void SetErrorReport(std::function<void(const char*)> report) { report_ = std::move(report); }
 
-    // The Server's connection has completed: the three-way handshake, then what the Client
-    // sent meanwhile (held, size bytes) as its segments.
+    // The Server's connection has completed: the three-way handshake.
     void Connected(CaptureFlow& flow, const platform::SocketAddress& client,
-                   const platform::SocketAddress& server, const char* held, int size);
+                   const platform::SocketAddress& server);
     // The same for ends of either address length (IPv4 or IPv6).
-    void Connected(CaptureFlow& flow, const CaptureEndpoint& client, const CaptureEndpoint& server,
-                   const char* held, int size);
-    // A block the relay read from one side, as it is sent on: its segments, each
+    void Connected(CaptureFlow& flow, const CaptureEndpoint& client, const CaptureEndpoint& server);
+    // Bytes from one side that a send has just passed on to the other: their segments, each
     // acknowledged by the other side. Nothing for a flow that has not begun.
     void Block(CaptureFlow& flow, CaptureSide from, const char* bytes, int size) {
         if (flow.Active()) {
             WriteBlock(flow, from, bytes, size);
         }
     }
-    // A side has ended: its FIN (acknowledged), or its RST, after which the conversation is
-    // over.
+    // The relay has passed a side's end on: its FIN (acknowledged), or its RST, after which
+    // the conversation is over.
     void SideEnded(CaptureFlow& flow, CaptureSide side, bool reset) {
         if (flow.Active()) {
             WriteEnd(flow, side, reset);

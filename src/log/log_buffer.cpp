@@ -2,6 +2,7 @@
 // and the Size and Detail menu commands.
 #include <cstring>
 
+#include "log/count_text.h"
 #include "log/traffic_log.h"
 #include "platform/memory.h"
 
@@ -52,6 +53,10 @@ bool TrafficLog::FlushLogRun() {
     if (paused_ || pending_.Empty()) {
         return false;
     }
+    if (droppedLines_ > 0) {
+        ShowDroppedMark();
+        return true;
+    }
     const LogEntry* head = pending_.head;
     const Colour colour = head->colour;
     // The head and the entries of its colour behind it are joined: one allocation for all of
@@ -98,6 +103,32 @@ void TrafficLog::ShowRun(std::string_view text, Colour colour) {
     ScrollLogToEnd();
 }
 
+void TrafficLog::ShowDroppedMark() {
+    // "(12,345 lines not shown: the view fell behind; the Log File has every line)"
+    constexpr std::string_view kLines = " lines not shown: the view fell behind";
+    constexpr std::string_view kInFile = "; the Log File has every line";
+    const CountText count = FormatCount(droppedLines_);
+    char mark[sizeof count.text + kLines.size() + kInFile.size() + 4];
+    std::size_t length = 0;
+    auto append = [&](std::string_view text) {
+        std::memcpy(mark + length, text.data(), text.size());
+        length += text.size();
+    };
+    append("(");
+    append(count.View());
+    // " line" for one, " lines" otherwise
+    append(droppedLines_ == 1 ? kLines.substr(0, 5) : kLines.substr(0, 6));
+    append(kLines.substr(6));
+    if (droppedInFile_) {
+        append(kInFile);
+    }
+    append(")\r\n");
+    droppedLines_ = 0;
+    runParts_.clear();  // about no Connection
+    AddRunPart(static_cast<std::int64_t>(length), kNoConnection);
+    ShowRun({mark, length}, ColourOf(LogKind::Error));
+}
+
 std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     if (view_ == nullptr) {
         return 0;
@@ -111,25 +142,44 @@ std::int64_t TrafficLog::MakeRoom(std::int64_t length) {
     return view_->DeleteFirstLinesDownTo(BufferSize - length);
 }
 
-bool TrafficLog::MoveRunsForOneTick() {
-    // The budget is looked at between runs, so a tick is about 20 ms of work plus one run; each
-    // run is still one insertion in one colour.
-    const auto start = TickClock();
+bool TrafficLog::MoveSlice(std::chrono::steady_clock::time_point start) {
+    // The budget is looked at between runs, so a slice is about kLogSliceBudget of work plus
+    // one run; each run is still one insertion in one colour.
     bool moved = false;
+    auto now = start;
     while (FlushLogRun()) {
         moved = true;
-        if (!HasPending() || TickClock() - start >= kLogTickBudget) {
+        if (!HasPending()) {
             break;
         }
+        now = TickClock();
+        if (now - start >= kLogSliceBudget) {
+            break;
+        }
+    }
+    if (moved && HasPending() && now - tickStart_ < kLogTickWork) {
+        StartSliceTimer();
+    } else {
+        StopSliceTimer();
     }
     return moved;
 }
 
 void TrafficLog::OnLogTimer() {
-    if (MoveRunsForOneTick() && HasPending()) {
+    tickStart_ = TickClock();
+    if (MoveSlice(tickStart_) && HasPending()) {
         return;
     }
     StopLogTimer();
+}
+
+void TrafficLog::OnLogSlice() {
+    const auto start = TickClock();
+    if (start - tickStart_ >= kLogTickWork) {
+        StopSliceTimer();  // the rest of the tick is the relay's
+        return;
+    }
+    MoveSlice(start);
 }
 
 void TrafficLog::StartLogTimer() {
@@ -137,17 +187,32 @@ void TrafficLog::StartLogTimer() {
 }
 
 void TrafficLog::StopLogTimer() {
+    StopSliceTimer();
     if (timerHandle_ != 0) {
         platform::KillTimer(this, kLogTimerId);
     }
     timerHandle_ = 0;
 }
 
+void TrafficLog::StartSliceTimer() {
+    if (!sliceTimerRunning_) {
+        sliceTimerRunning_ = platform::SetTimer(this, kLogSliceTimerId, 0) != 0;
+    }
+}
+
+void TrafficLog::StopSliceTimer() {
+    if (sliceTimerRunning_) {
+        platform::KillTimer(this, kLogSliceTimerId);
+        sliceTimerRunning_ = false;
+    }
+}
+
 void TrafficLog::CatchUpView() {
     // Resume shows at once what a tick would: after a long pause the queue can hold 2 MB,
-    // and one run followed by a 200 ms wait would leave the view visibly behind; the budget
-    // keeps the command's cost to about 20 ms.
-    if (MoveRunsForOneTick() && HasPending() && !LogTimerRunning()) {
+    // and one run followed by a 200 ms wait would leave the view visibly behind; the slice
+    // budget keeps the command's own cost to about 20 ms, and slices go on from the loop.
+    tickStart_ = TickClock();
+    if (MoveSlice(tickStart_) && HasPending() && !LogTimerRunning()) {
         StartLogTimer();
     }
 }

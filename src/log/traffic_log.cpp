@@ -1,5 +1,6 @@
 #include "log/traffic_log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -19,8 +20,13 @@ TrafficLog::~TrafficLog() {
     DiscardPendingLog();
 }
 
-void TrafficLog::HandleMessage(platform::UINT msg, platform::WPARAM, platform::LPARAM) {
-    if (msg == platform::WM_TIMER) {
+void TrafficLog::HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM) {
+    if (msg != platform::WM_TIMER) {
+        return;
+    }
+    if (wParam == kLogSliceTimerId) {
+        OnLogSlice();
+    } else {
         OnLogTimer();
     }
 }
@@ -106,6 +112,7 @@ void TrafficLog::LogNumbered(ConnectionTag connection, const char* text, LogKind
 void TrafficLog::DiscardPendingLog() {
     FreeChain(pending_);
     pendingCharacters_ = 0;
+    droppedLines_ = 0;
 }
 
 void TrafficLog::Enqueue(LogEntry* entry) {
@@ -142,11 +149,19 @@ void TrafficLog::BoundPendingLog() {
     // alone is at least CR LF) under any cap, the largest being kPendingBound; dropping it
     // leaves that view as it would have been, unless the last run alone is longer than the
     // bound. At Unlimited the oldest entries go beyond kPendingBoundUnlimited. The Log File
-    // has every line already.
+    // has every line already; the view gets a mark where they were (FlushLogRun).
     const std::int64_t bound = BufferSize < 0 ? kPendingBoundUnlimited : kPendingBound;
     while (pending_.head != nullptr && pendingCharacters_ - pending_.head->length + 2 > bound) {
-        FreeEntry(PopHead());
+        DropHead();
     }
+}
+
+void TrafficLog::DropHead() {
+    LogEntry* head = PopHead();
+    const std::string_view text = head->View();
+    droppedInFile_ = (droppedLines_ == 0 || droppedInFile_) && file_.IsOpen();
+    droppedLines_ += std::count(text.begin(), text.end(), '\n');
+    FreeEntry(head);
 }
 
 LogEntry* TrafficLog::PopHead() {

@@ -41,8 +41,14 @@ constexpr std::int32_t kUnlimited = -1;
 constexpr std::int64_t kPendingBound = kBufferSize2MB;
 constexpr std::int64_t kPendingBoundUnlimited = 16 * 1024 * 1024;
 
-// A tick moves runs until the queue is empty or this much of its work is spent.
-constexpr std::chrono::milliseconds kLogTickBudget{20};
+// Runs are moved in slices of about kLogSliceBudget of work (looked at between runs), so that
+// input, painting and the relay's messages get their turn within a few tens of milliseconds.
+// A tick does one slice; while entries remain, further slices follow it on a zero-time timer
+// (timer 2, kLogSliceTimerId), the event loop running between them, until the queue is empty
+// or kLogTickWork has passed since the tick: the rest of the 200 ms belongs to the relay.
+constexpr std::chrono::milliseconds kLogSliceBudget{20};
+constexpr std::chrono::milliseconds kLogTickWork{150};
+constexpr std::uintptr_t kLogSliceTimerId = 2;
 
 // A numbered line is composed in a buffer of this size: at most 79 characters.
 constexpr int kConnectionLineBuffer = 80;
@@ -58,7 +64,7 @@ public:
     TrafficLog(const TrafficLog&) = delete;
     TrafficLog& operator=(const TrafficLog&) = delete;
 
-    // WM_TIMER (whatever its id) goes to OnLogTimer.
+    // WM_TIMER goes to OnLogSlice for kLogSliceTimerId, to OnLogTimer for any other id.
     void HandleMessage(platform::UINT msg, platform::WPARAM wParam,
                        platform::LPARAM lParam) override;
 
@@ -75,7 +81,8 @@ public:
     bool TimeStamps = false;
     // The clock of the time stamps (null: the real one), for tests.
     void SetStampClock(TimeStampClock::Source source) { stampClock_.SetSource(source); }
-    // Measures a tick's work against kLogTickBudget; tests give a clock of their own.
+    // Measures the slices against kLogSliceBudget and kLogTickWork; tests give a clock of
+    // their own.
     std::function<std::chrono::steady_clock::time_point()> TickClock = [] {
         return std::chrono::steady_clock::now();
     };
@@ -138,23 +145,32 @@ public:
 
     // --- Log Buffer -----------------------------------------------------------------------
     // Moves one run (the head and the directly following entries of its colour, joined)
-    // into the view. False when paused or nothing is queued.
+    // into the view. When the bound has dropped lines since the last run, the run is first
+    // the mark of that gap instead: one Error line, "(12,345 lines not shown: the view fell
+    // behind; the Log File has every line)" (the last part only with a Log File open),
+    // which only the view gets. False when paused or nothing is queued.
     bool FlushLogRun();
     // Deletes first lines until `length` more fits in BufferSize (never with Unlimited,
     // never past an empty view); returns the view's text length afterwards.
     std::int64_t MakeRoom(std::int64_t length);
-    // One tick: FlushLogRun until the queue is empty or kLogTickBudget is spent; the timer
-    // stops unless it moved a run and entries remain.
+    // One tick: a slice of runs; while entries remain, the slice timer goes on with more. The
+    // LogTimer stops unless the slice moved a run and entries remain.
     void OnLogTimer();
+    // One more slice while the tick's kLogTickWork lasts; the slice timer stops when the
+    // queue is empty, the relay is paused or the tick's time is spent.
+    void OnLogSlice();
     void StartLogTimer();
+    // Stops the LogTimer and the slice timer.
     void StopLogTimer();
     bool LogTimerRunning() const { return timerHandle_ != 0; }
     bool HasPending() const { return !pending_.Empty(); }
     // Characters queued in PendingLog.
     std::int64_t PendingCharacters() const { return pendingCharacters_; }
+    // Lines the bound has dropped since the last run was shown: the count of the next mark.
+    std::int64_t DroppedLines() const { return droppedLines_; }
     const LogChain& Pending() const { return pending_; }
-    // Resume's and Stop's catch-up, once the paused flag is cleared: one tick's work at once,
-    // and the timer started when that moved a run, entries remain and it is not running.
+    // Resume's and Stop's catch-up, once the paused flag is cleared: one slice at once, and
+    // the timers started when that moved a run and entries remain.
     void CatchUpView();
 
     // Scrolls the caret into view once Activated is set.
@@ -183,10 +199,18 @@ private:
     // Files every entry under serial and queues the chain.
     void EnqueueChain(LogChain& chain, ConnectionSerial serial);
     void BoundPendingLog();
-    // FlushLogRun until the queue is empty or the budget is spent; true when it moved a run.
-    bool MoveRunsForOneTick();
+    // FlushLogRun until the queue is empty or kLogSliceBudget is spent since `start`; true
+    // when it moved a run. The slice timer runs afterwards exactly when entries remain and
+    // kLogTickWork has not passed since the tick began.
+    bool MoveSlice(std::chrono::steady_clock::time_point start);
+    void StartSliceTimer();
+    void StopSliceTimer();
     // MakeRoom, the insertion in the run's colour with its parts, the scroll.
     void ShowRun(std::string_view text, Colour colour);
+    // The mark of the lines the bound dropped, as a run of its own.
+    void ShowDroppedMark();
+    // Frees the head entry on the bound's behalf, counting its lines for the mark.
+    void DropHead();
     // Counts an entry joined into the run in runParts_.
     void AddRunPart(std::int64_t length, ConnectionSerial serial);
     LogEntry* PopHead();
@@ -195,6 +219,12 @@ private:
 
     LogChain pending_;
     std::int64_t pendingCharacters_ = 0;
+    std::int64_t droppedLines_ = 0;
+    // Whether a Log File was open when those lines were dropped.
+    bool droppedInFile_ = false;
+    // When the current tick began; slices follow it until kLogTickWork has passed.
+    std::chrono::steady_clock::time_point tickStart_{};
+    bool sliceTimerRunning_ = false;
     // The Connections of the run being moved into the view, kept for the next run.
     std::vector<RunPart> runParts_;
     LogFile file_;

@@ -1,5 +1,6 @@
-// Byte order, dotted addresses and the host's own name.
+// Byte order, dotted addresses, interface names and the host's own name.
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <bit>
@@ -71,6 +72,14 @@ const char* inet_ntop(int af, const void* src, char* dst, std::size_t size) {
         return nullptr;
     }
     return dst;
+}
+
+unsigned if_nametoindex(const char* name) {
+    return name == nullptr ? 0 : ::if_nametoindex(name);
+}
+
+char* if_indextoname(unsigned index, char* name) {
+    return name == nullptr ? nullptr : ::if_indextoname(index, name);
 }
 
 int gethostname(char* name, int namelen) {

@@ -1,6 +1,5 @@
 #include "platform/settings_store.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -9,6 +8,8 @@
 #include <QTemporaryFile>
 #include <QVariant>
 #include <limits>
+
+#include "platform/private_folder.h"
 
 namespace corvane::platform {
 namespace {
@@ -88,19 +89,27 @@ std::optional<QVariantMap> ReadableValues(const QString& path) {
     return values;
 }
 
+// The store's folder, made 0700 when missing before the store itself would make it with
+// the umask's mode: it holds the settings and the relay's TLS key.
+std::string MakeStoreFolder(const QSettings& settings) {
+    const std::string dir = QFileInfo(settings.fileName()).absolutePath().toStdString();
+    std::string reason;
+    MakePrivateFolders(dir, reason);  // a folder that cannot be made fails where it is used
+    return dir;
+}
+
 }  // namespace
 
 std::string SettingsDirectory() {
     const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
                              QStringLiteral("Halvard"), QStringLiteral("Corvane"));
-    const QString dir = QFileInfo(settings.fileName()).absolutePath();
-    QDir().mkpath(dir);
-    return dir.toStdString();
+    return MakeStoreFolder(settings);
 }
 
 SettingsKey::SettingsKey()
     : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Halvard"), QStringLiteral("Corvane"))) {
+    MakeStoreFolder(*settings_);  // before IsOpen, whose test of the file makes the folder
     if (IsOpen()) {
         readable_ = ReadableValues(settings_->fileName());
     }

@@ -13,7 +13,7 @@ class QSettings;
 
 namespace corvane::platform {
 
-// The directory that holds the store's file (created when missing); what belongs with the
+// The directory that holds the store's file (created 0700 when missing); what belongs with the
 // settings, such as the relay's self-signed certificate, is kept there.
 std::string SettingsDirectory();
 

@@ -316,18 +316,20 @@ int closesocket(SOCKET s) {
         return SOCKET_ERROR;
     }
     detail::SocketState& st = *Sockets().Find(s);
-    if (st.abortiveClose) {
-        // The reset goes at once: what is held or unread is dropped with the record.
+    if (st.hardClose) {
+        // The program has given up on the peer: what the socket still holds (joined sends,
+        // the kernel's queue, a TLS session's records) goes with it, and the peer is reset
+        // now instead of waiting for bytes it is not taking.
+        const ::linger hard{1, 0};
+        ::setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         detail::NoteClose(s);
         ::close(s);
         return 0;
     }
-    if (st.tls != nullptr) {
-        detail::TlsBeforeClose(s, st);  // close_notify; what it still holds lingers below
-    }
-    // Bytes sent but still held are delivered first, in the background; the socket is the
-    // program's no more either way.
-    if (detail::LingerIfHeld(s, st)) {
+    // Bytes sent but still held (by the joined sends, or as a TLS session's ciphertext after
+    // its close_notify) are delivered first, in the background; the socket is the program's
+    // no more either way.
+    if ((st.tls != nullptr && detail::TlsBeforeClose(s, st)) || detail::LingerIfHeld(s, st)) {
         return 0;
     }
     if (st.phase == Phase::kConnected && !st.inputDrained) {
@@ -336,7 +338,7 @@ int closesocket(SOCKET s) {
     // Forgotten before the descriptor is released: from this moment every message queued for
     // it is stale, and the number may come back at once for a new socket.
     detail::NoteClose(s);
-    // No SO_LINGER is ever set, so close hands the remaining bytes to the kernel, which
+    // No SO_LINGER is set on this path, so close hands the remaining bytes to the kernel, which
     // delivers them followed by FIN. EINTR still releases the descriptor on Linux.
     if (::close(s) < 0 && errno != EINTR) {
         return Fail(errno);
@@ -384,14 +386,12 @@ int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen)
         return 0;
     }
     if (level == SOL_SOCKET_ && optname == SO_LINGER_) {
-        LINGER_ value{};
-        std::memcpy(&value, optval, sizeof value);
-        const bool abortive = value.l_onoff != 0 && value.l_linger == 0;
-        const linger kernel{abortive ? 1 : 0, 0};
-        if (::setsockopt(s, SOL_SOCKET, SO_LINGER, &kernel, sizeof kernel) < 0) {
-            return Fail(errno);
+        const auto* value = static_cast<const LINGER*>(optval);
+        if (value->l_onoff != 0 && value->l_linger != 0) {
+            WSASetLastError(WSAEINVAL);  // a close that waits has no place on the one thread
+            return SOCKET_ERROR;
         }
-        Sockets().Find(s)->abortiveClose = abortive;
+        Sockets().Find(s)->hardClose = value->l_onoff != 0;
         return 0;
     }
     if (level == IPPROTO_IPV6_ && optname == IPV6_V6ONLY_) {

@@ -60,6 +60,8 @@ struct SocketState {
     // for the write that brings out the last of them.
     bool sendShut = false;
     bool finAfterHeld = false;
+    // SO_LINGER on with a zero interval: closesocket drops what is held and resets.
+    bool hardClose = false;
     // A TLS session (tls_internal.h): the calls and events are about its plain bytes.
     TlsSession* tls = nullptr;
     // SO_LINGER_ on with an interval of 0: closesocket resets the connection.

@@ -1,6 +1,7 @@
 #include "platform/tls_certificate.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,12 +15,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/private_folder.h"
 #include "platform/tls_internal.h"
 
 namespace corvane::platform {
 namespace {
 
 constexpr long kValidDays = 5 * 365;
+
+// How long a Start waits for another one that is making the pair (it takes milliseconds).
+constexpr int kLockWaitMs = 10000;
+constexpr int kLockPollMs = 5;
 
 bool Exists(const std::string& path) {
     struct stat st {};
@@ -35,18 +41,75 @@ std::string OpenSslReason() {
     return reason.empty() ? std::string("unknown error") : reason;
 }
 
-// Makes every missing folder of the path (mode 0700: it holds a private key).
-bool MakeFolders(const std::string& dir, std::string& reason) {
-    for (std::size_t at = 1; at <= dir.size(); ++at) {
-        if (at == dir.size() || dir[at] == '/') {
-            const std::string part = dir.substr(0, at);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                reason = SystemReason(part);
-                return false;
+// Only one maker of the pair at a time, across processes and threads: an exclusive flock on
+// the lock file, released when the descriptor closes (also when its process dies).
+class PairLock {
+public:
+    explicit PairLock(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            reason_ = SystemReason(path);
+            return;
+        }
+        for (int waited = 0;; waited += kLockPollMs) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+                held_ = true;
+                return;
             }
+            if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= kLockWaitMs) {
+                reason_ = SystemReason(path);
+                return;
+            }
+            ::usleep(kLockPollMs * 1000);
         }
     }
-    return true;
+    ~PairLock() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    PairLock(const PairLock&) = delete;
+    PairLock& operator=(const PairLock&) = delete;
+
+    bool Held() const { return held_; }
+    const std::string& Reason() const { return reason_; }
+
+private:
+    int fd_ = -1;
+    bool held_ = false;
+    std::string reason_;
+};
+
+enum class PairState {
+    Missing,     // one of the two files or both
+    Unreadable,  // there, but not ours to read: the loader names the file and the reason
+    Broken,      // not a certificate and its key: a key of another pair, or no PEM at all
+    Sound,
+};
+
+PairState Examine(const TlsCertificateFiles& files) {
+    if (!Exists(files.certFile) || !Exists(files.keyFile)) {
+        return PairState::Missing;
+    }
+    std::FILE* certIn = std::fopen(files.certFile.c_str(), "r");
+    std::FILE* keyIn = std::fopen(files.keyFile.c_str(), "r");
+    PairState state = PairState::Unreadable;
+    if (certIn != nullptr && keyIn != nullptr) {
+        X509* cert = PEM_read_X509(certIn, nullptr, nullptr, nullptr);
+        EVP_PKEY* key = PEM_read_PrivateKey(keyIn, nullptr, nullptr, nullptr);
+        state = cert != nullptr && key != nullptr && X509_check_private_key(cert, key) == 1
+                    ? PairState::Sound
+                    : PairState::Broken;
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        ERR_clear_error();
+    }
+    for (std::FILE* file : {certIn, keyIn}) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+    return state;
 }
 
 // The machine's name when it can stand in a subjectAltName as it is.
@@ -120,52 +183,39 @@ X509* MakeCertificate(EVP_PKEY* key) {
     return cert;
 }
 
-// Writes through a temporary file renamed into place, so that a half-written file is never
-// taken for the pair on a later run.
+// Writes a file of a unique temporary name beside path (so that two makers never share
+// one) with the mode given, synced; its name, or "" with the reason.
 template <typename Write>
-bool WriteFile(const std::string& path, mode_t mode, Write write, std::string& reason) {
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+std::string WriteTemporary(const std::string& path, mode_t mode, Write write, std::string& reason) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         reason = SystemReason(temporary);
-        return false;
+        return {};
     }
     std::FILE* file = ::fdopen(fd, "w");
     if (file == nullptr) {
         reason = SystemReason(temporary);
         ::close(fd);
         ::unlink(temporary.c_str());
-        return false;
+        return {};
     }
     const bool written = write(file);
+    const bool kept =
+        written && std::fflush(file) == 0 && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
+    if (!kept || !closed) {
         reason = written ? SystemReason(temporary) : OpenSslReason();
         ::unlink(temporary.c_str());
-        return false;
+        return {};
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        reason = SystemReason(path);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return temporary;
 }
 
-}  // namespace
-
-bool EnsureSelfSignedCertificate(const std::string& dir, TlsCertificateFiles& files,
-                                 std::string& reason) {
-    const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-    files.certFile = base + kSelfSignedCertName;
-    files.keyFile = base + kSelfSignedKeyName;
-    if (Exists(files.certFile) && Exists(files.keyFile)) {
-        return true;
-    }
-    if (!dir.empty() && !MakeFolders(dir, reason)) {
-        return false;
-    }
+// A new key and certificate, each written whole under a temporary name and then renamed
+// into place, the key first; the caller holds the lock, so no other maker sees one without
+// the other.
+bool MakePair(const TlsCertificateFiles& files, std::string& reason) {
     ERR_clear_error();
     EVP_PKEY* key = EVP_EC_gen("P-256");
     if (key == nullptr) {
@@ -173,23 +223,81 @@ bool EnsureSelfSignedCertificate(const std::string& dir, TlsCertificateFiles& fi
         return false;
     }
     X509* cert = MakeCertificate(key);
-    bool ok = cert != nullptr;
-    if (!ok) {
+    std::string keyTemporary;
+    std::string certTemporary;
+    if (cert == nullptr) {
         reason = OpenSslReason();
+    } else {
+        keyTemporary = WriteTemporary(
+            files.keyFile, 0600,
+            [key](std::FILE* f) {
+                return PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+            },
+            reason);
     }
-    ok = ok &&
-         WriteFile(
-             files.keyFile, 0600,
-             [key](std::FILE* f) {
-                 return PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-             },
-             reason);
-    ok = ok && WriteFile(
-                   files.certFile, 0644,
-                   [cert](std::FILE* f) { return PEM_write_X509(f, cert) == 1; }, reason);
+    if (!keyTemporary.empty()) {
+        certTemporary = WriteTemporary(
+            files.certFile, 0644, [cert](std::FILE* f) { return PEM_write_X509(f, cert) == 1; },
+            reason);
+    }
     X509_free(cert);
     EVP_PKEY_free(key);
+    bool ok = !certTemporary.empty();
+    if (ok && ::rename(keyTemporary.c_str(), files.keyFile.c_str()) != 0) {
+        reason = SystemReason(files.keyFile);
+        ok = false;
+    }
+    if (ok && ::rename(certTemporary.c_str(), files.certFile.c_str()) != 0) {
+        reason = SystemReason(files.certFile);
+        ok = false;
+    }
+    if (!ok) {
+        for (const std::string& temporary : {keyTemporary, certTemporary}) {
+            if (!temporary.empty()) {
+                ::unlink(temporary.c_str());
+            }
+        }
+    }
     return ok;
+}
+
+}  // namespace
+
+bool EnsureSelfSignedCertificate(const std::string& dir, TlsCertificateFiles& files,
+                                 std::string& reason, bool* remade) {
+    const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+    files.certFile = base + kSelfSignedCertName;
+    files.keyFile = base + kSelfSignedKeyName;
+    if (remade != nullptr) {
+        *remade = false;
+    }
+    if (!dir.empty() && !MakePrivateFolders(dir, reason)) {
+        return false;
+    }
+    // Looked at under the lock: a pair that another Start is making is seen whole or not at
+    // all, and only one of them makes it.
+    const PairLock lock(base + kSelfSignedLockName);
+    const PairState state = Examine(files);
+    if (state == PairState::Sound || state == PairState::Unreadable) {
+        return true;
+    }
+    if (!lock.Held()) {
+        reason = lock.Reason();
+        return false;
+    }
+    if (remade != nullptr) {
+        *remade = state == PairState::Broken;
+    }
+    return MakePair(files, reason);
+}
+
+bool OthersCanRead(const std::string& file, unsigned& mode) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) {
+        return false;
+    }
+    mode = st.st_mode & 07777;
+    return (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 std::string CertificateFingerprint(const std::string& certFile, std::string& reason) {

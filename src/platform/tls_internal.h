@@ -21,9 +21,12 @@ void TlsWriteJoined(int fd, SocketState& st);
 void TlsOnEdge(int fd, SocketState& st, std::uint32_t events);
 // shutdown(SD_SEND): close_notify, then FIN once the ciphertext is out. 0 or SOCKET_ERROR.
 int TlsShutdownSend(int fd, SocketState& st);
-// closesocket's first step: close_notify, and what the kernel cannot take yet is handed to
-// the joined-sends block, so that the socket lingers until it is out. Frees the session.
-void TlsBeforeClose(int fd, SocketState& st);
+// closesocket's first step: close_notify, and the ciphertext out. True when the kernel cannot
+// take all of it yet: the socket then lingers with its session (the caller must not close
+// the descriptor) until TlsWriteLingering finds it all out. Otherwise the session is freed.
+bool TlsBeforeClose(int fd, SocketState& st);
+// On a write edge of a socket lingering with its session: true when nothing is held any more.
+bool TlsWriteLingering(int fd, SocketState& st);
 void DestroyTlsSession(TlsSession* session);
 
 // The context's callbacks (tls_context.cpp installs them).

@@ -1,18 +1,20 @@
 // A TLS session attached to a connected socket of the layer. From then on the socket's calls
 // and events are about the plain bytes (see "TLS" in docs/ARCHITECTURE.md):
 // - recv gives plain bytes; FD_READ is posted while plain bytes wait, as for any socket, and
-//   FD_CLOSE once they are read after the peer's close_notify or the TCP end (0), or at
-//   once after a reset (WSAECONNRESET);
+//   FD_CLOSE once they are read after the peer's close_notify or the TCP end (0; TlsQuery
+//   tells the two apart), or at once after a reset (WSAECONNRESET);
 // - send accepts plain bytes only when their record can be queued (else WSAEWOULDBLOCK and
 //   FD_WRITE once the queue has room); the ciphertext the kernel does not take waits in the
 //   session and goes out on write readiness; the later sends of one pass over the message
 //   queue are joined into records of 16 KiB that go out when the pass ends;
 // - shutdown(SD_SEND) sends close_notify and then FIN; closesocket sends close_notify and
-//   closes gracefully.
+//   closes gracefully: every plain byte sent before it reaches the peer, however much of its
+//   ciphertext the kernel could not take yet (the socket lingers with its session).
 // The handshake runs inside the layer. Until it is done recv fails with WSAEWOULDBLOCK and
 // send is held the same way (FD_WRITE follows the handshake). Its outcome is one FD_TLS
 // event: error 0, or WSAECONNRESET (reset), or WSAECONNABORTED (the handshake failed: the
-// reason is in TlsSessionInfo::failure). After a failure nothing more is posted but FD_TLS.
+// reason is in TlsSessionInfo::failure), or WSAETIMEDOUT (not done within the options' time
+// limit). After a failure nothing more is posted but FD_TLS.
 #pragma once
 
 #include <string>
@@ -33,6 +35,9 @@ struct TlsSessionOptions {
     // the protocols offered are those the partner's Client offered, and the handshake
     // begins once that hello has come.
     SOCKET alpnPartner = INVALID_SOCKET;
+    // A handshake not done within this many milliseconds fails: FD_TLS with WSAETIMEDOUT,
+    // the reason "handshake timed out". 0 for no limit.
+    int handshakeTimeoutMs = 0;
 };
 
 // Attaches a session of the context's role to s, which must be connected and registered,
@@ -47,10 +52,17 @@ struct TlsSessionInfo {
     std::string peerSubject;    // the peer certificate's subject, one line ("CN=localhost")
     bool peerVerified = false;  // checked against the store and the host
     std::string alpn;           // the protocol chosen, empty for none
-    std::string failure;        // why the handshake failed (OpenSSL's reason), else empty
+    std::string failure;        // why the session failed (OpenSSL's reason), else empty
+    // The peer's TCP end came without its close_notify: what it sent may have been cut short.
+    bool endedWithoutCloseNotify = false;
 };
 
 // False when s has no session.
 bool TlsQuery(SOCKET s, TlsSessionInfo& info);
+
+// From now on the end of s (shutdown(SD_SEND), closesocket) is a TCP end alone: FIN without
+// close_notify, after the ciphertext that waits. Passes on a peer's end that came without
+// one, so that the other peer sees the truncation too. False when s has no session.
+bool TlsEndWithoutCloseNotify(SOCKET s);
 
 }  // namespace corvane::platform

@@ -26,16 +26,15 @@ constexpr std::uint32_t INADDR_NONE_ = 0xFFFFFFFFu;
 constexpr int SOL_SOCKET_ = 0xFFFF;
 constexpr int SO_DONTLINGER = ~0x0080;
 constexpr int SO_LINGER_ = 0x0080;
-// SO_LINGER_'s value. On with an interval of 0 makes closesocket abortive: the peer gets a
-// reset at once, and whatever was sent but not yet delivered is dropped.
-struct LINGER_ {
-    std::uint16_t l_onoff;
-    std::uint16_t l_linger;
-};
 constexpr int IPPROTO_TCP_ = 6;
 constexpr int TCP_NODELAY_ = 1;
 constexpr int IPPROTO_IPV6_ = 41;
 constexpr int IPV6_V6ONLY_ = 27;
+// SO_LINGER's value. On (1) with an interval of 0 makes closesocket a hard close.
+struct LINGER {
+    std::uint16_t l_onoff = 0;
+    std::uint16_t l_linger = 0;
+};
 // How shutdown ends a socket's directions.
 constexpr int SD_RECEIVE = 0;
 constexpr int SD_SEND = 1;
@@ -135,13 +134,15 @@ int recv(SOCKET s, char* buf, int len, int flags);
 int send(SOCKET s, const char* buf, int len, int flags);
 // Closes the socket gracefully and discards every message still queued for it. Bytes that
 // arrived and were never read are read away first: closing over unread input would make the
-// kernel send a reset instead of FIN, and the reset can destroy what was just sent.
+// kernel send a reset instead of FIN, and the reset can destroy what was just sent. After
+// SO_LINGER_ on with a zero interval the close is hard: what the socket still holds to send
+// (joined sends, the kernel's queue) is dropped and the peer is reset at once.
 int closesocket(SOCKET s);
 // Understands SOL_SOCKET_/SO_DONTLINGER (lingering with the system's default interval, which
-// on Linux is a plain graceful close: SO_LINGER stays off) and IPPROTO_TCP_/TCP_NODELAY_; any
-// other option fails with WSAENOPROTOOPT. SOL_SOCKET_/SO_LINGER_ with a LINGER_ that is on
-// with an interval of 0 makes the next closesocket abortive (a reset, nothing read away,
-// nothing held delivered, no TLS close_notify); any other LINGER_ leaves it graceful.
+// on Linux is a plain graceful close), SOL_SOCKET_/SO_LINGER_ with a LINGER (off: the
+// graceful close; on with interval 0: the hard close; an interval that would make closesocket
+// wait fails with WSAEINVAL) and IPPROTO_TCP_/TCP_NODELAY_; any other option fails with
+// WSAENOPROTOOPT.
 // IPPROTO_IPV6_/IPV6_V6ONLY_ too (on an IPv6 socket: 0 lets it take IPv4 peers as well).
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 // Ends the sending side (SD_SEND), the receiving side or both. Ending the sending side sends
@@ -165,6 +166,12 @@ const char* inet_ntoa(std::uint32_t address);
 int inet_pton(int af, const char* src, void* dst);
 // The reverse: dst, or nullptr when the family is unknown or size too small (WSAEFAULT).
 const char* inet_ntop(int af, const void* src, char* dst, std::size_t size);
+// A network interface's index from its name ("lo"), 0 when there is none by that name; and
+// its name from the index into a buffer of IF_NAMESIZE_ bytes (nullptr when there is none).
+// They are the zones of link-local IPv6 addresses (a SocketAddress's scopeId).
+constexpr std::size_t IF_NAMESIZE_ = 16;
+unsigned if_nametoindex(const char* name);
+char* if_indextoname(unsigned index, char* name);
 int gethostname(char* name, int namelen);
 
 // Registers the socket for the events in mask; each one arrives as the message msg at the

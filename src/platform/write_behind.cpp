@@ -232,6 +232,11 @@ bool LingerIfHeld(int fd, SocketState& st) {
         Release(fd, st);
         return false;
     }
+    Linger(fd, st);
+    return true;
+}
+
+void Linger(int fd, SocketState& st) {
     // The program is done with the socket; the descriptor stays open (so its number is not
     // handed out again) until the held bytes are out.
     st.phase = Phase::kLingering;
@@ -247,14 +252,16 @@ bool LingerIfHeld(int fd, SocketState& st) {
             FinishLinger(fd);
         }
     });
-    return true;
 }
 
 void OnLingeringEdge(int fd, SocketState& st, std::uint32_t events) {
     if ((events & EPOLLIN) != 0) {
         st.inputDrained = false;
     }
-    if ((events & (EPOLLERR | EPOLLHUP)) != 0 || ((events & EPOLLOUT) != 0 && WriteHeld(fd, st))) {
+    // A socket with a TLS session lingers with it: its ciphertext waits in the session.
+    if ((events & (EPOLLERR | EPOLLHUP)) != 0 ||
+        ((events & EPOLLOUT) != 0 &&
+         (st.tls != nullptr ? TlsWriteLingering(fd, st) : WriteHeld(fd, st)))) {
         FinishLinger(fd);
     }
 }

@@ -53,6 +53,10 @@ bool ShutdownAfterHeld(int fd, SocketState& st);
 // closesocket's first step. True when the socket holds bytes the kernel cannot take yet and
 // has been left to linger: the caller must then not close the descriptor.
 bool LingerIfHeld(int fd, SocketState& st);
+// Leaves a socket the program has closed to linger: it is the program's no more, and its
+// descriptor is closed once what it holds is out (a write edge finds nothing held), the peer
+// fails or hangs up, or kLingerSeconds pass.
+void Linger(int fd, SocketState& st);
 // A readiness edge on a lingering socket.
 void OnLingeringEdge(int fd, SocketState& st, std::uint32_t events);
 // Closes a lingering socket at once (the layer is shutting down); harmless for any other.

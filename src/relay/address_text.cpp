@@ -1,5 +1,6 @@
 #include "relay/address_text.h"
 
+#include <charconv>
 #include <cstring>
 
 namespace corvane::relay {
@@ -16,18 +17,46 @@ bool ParseIPv6Address(std::string_view text, platform::SocketAddress& address) {
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
         text = text.substr(1, text.size() - 2);
     }
+    platform::SocketAddress parsed;
+    parsed.family = platform::AF_INET6_;
+    // A zone after '%' names the interface of a link-local address: "fe80::1%eth0", or its
+    // index, "fe80::1%2".
+    if (const auto percent = text.find('%'); percent != std::string_view::npos) {
+        const std::string zone(text.substr(percent + 1));
+        text = text.substr(0, percent);
+        if (zone.empty() || zone.size() >= platform::IF_NAMESIZE_) {
+            return false;
+        }
+        const char* end = zone.data() + zone.size();
+        if (std::from_chars(zone.data(), end, parsed.scopeId).ptr != end) {
+            parsed.scopeId = platform::if_nametoindex(zone.c_str());
+        }
+        if (parsed.scopeId == 0) {
+            return false;
+        }
+    }
     // Long enough for every IPv6 form, the IPv4-suffixed ones included.
     if (text.empty() || text.size() > 45) {
         return false;
     }
     const std::string copy(text);
-    platform::SocketAddress parsed;
-    parsed.family = platform::AF_INET6_;
     if (platform::inet_pton(platform::AF_INET6_, copy.c_str(), parsed.address6) != 1) {
         return false;
     }
     address = parsed;
     return true;
+}
+
+std::string ScopedAddressText(const platform::SocketAddress& address) {
+    std::string text = AddressText(address);
+    char zone[platform::IF_NAMESIZE_] = {};
+    if (address.family == platform::AF_INET6_ && address.scopeId != 0) {
+        text += '%';
+        text += platform::if_indextoname(address.scopeId, zone) != nullptr
+                    ? std::string(zone)
+                    : std::to_string(address.scopeId);
+    }
+    return text;
 }
 
 bool ParseAddress(std::string_view text, platform::SocketAddress& address) {

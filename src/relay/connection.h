@@ -65,6 +65,9 @@ struct Connection {
     Connection* drainNext = nullptr;
     Connection* drainPrevious = nullptr;
     std::int64_t drainMovedMs = 0;
+    // The side that ended went with an error (a reset): when its end is passed on, the
+    // Capture File shows it as a RST.
+    bool endedByReset = false;
     HalfClosed halfClosed;
     // The accepted Client's address and port, and its conversation in the Capture File.
     platform::SocketAddress clientAddress;

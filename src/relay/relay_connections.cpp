@@ -1,6 +1,7 @@
 // The list of Connections as the engine reports it (relay/connection_view.h): each
 // Connection's row, its live state, how it ended, and the batches handed to the view once
-// per tick. Nothing here runs per block but Passed, which only adds to two counts.
+// per tick. Nothing here runs per block but Passed, the one point where bytes handed to send
+// are recorded: the Capture File's segment, a count, and the kept streams when they are open.
 #include <algorithm>
 #include <chrono>
 
@@ -190,7 +191,9 @@ void RelayEngine::ReportConnections() {
     connectionView_->ShowConnections({rows, dropped});
 }
 
-void RelayEngine::Passed(Connection& c, bool toServer, const char* bytes, int n) {
+void RelayEngine::Passed(Connection& c, log::CaptureSide from, const char* bytes, int n) {
+    log_.Capture().Block(c.capture, from, bytes, n);
+    const bool toServer = from == log::CaptureSide::Client;
     (toServer ? c.passedToServer : c.passedToClient) += n;
     log::StreamStore& streams = log_.Streams();
     if (streams.IsOpen()) {
@@ -198,16 +201,6 @@ void RelayEngine::Passed(Connection& c, bool toServer, const char* bytes, int n)
                        toServer ? log::StreamDirection::ToServer : log::StreamDirection::ToClient,
                        bytes, static_cast<std::size_t>(n));
     }
-}
-
-int RelayEngine::FlushPassing(Connection& c, bool toServer) {
-    Channel& channel = toServer ? c.clientToServer : c.serverToClient;
-    const int sent = channel.SendAll(toServer ? c.serverSocket : c.clientSocket);
-    if (sent >= 1) {
-        Passed(c, toServer, channel.data, sent);
-        channel.Consume(sent);
-    }
-    return sent;
 }
 
 }  // namespace corvane::relay

@@ -19,6 +19,7 @@ struct RelayEngine::Chunk {
 struct RelayEngine::Direction {
     Channel& channel;
     platform::SOCKET destination;
+    log::CaptureSide source;   // whose bytes they are in the Capture File
     const char* logDirection;  // "Client to Server"
     Counter transferredCounter;
     std::int64_t& transferred;
@@ -89,6 +90,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     }
     const Direction d{channel,
                       c.serverSocket,
+                      log::CaptureSide::Client,
                       log::kClientToServer,
                       Counter::CSTransferred,
                       csTransferred_,
@@ -146,6 +148,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     }
     const Direction d{channel,
                       c.clientSocket,
+                      log::CaptureSide::Server,
                       log::kServerToClient,
                       Counter::SCTransferred,
                       scTransferred_,
@@ -165,10 +168,6 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
 int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
                         bool hold) {
     Channel& channel = d.channel;
-    log_.Capture().Block(
-        c.capture,
-        &channel == &c.clientToServer ? log::CaptureSide::Client : log::CaptureSide::Server,
-        channel.data + before, n);
     if (hold || before > 0) {
         log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
                        channel.data + before);
@@ -189,9 +188,22 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
     if (sent == 0) {
         return 0;
     }
+    Passed(c, d.source, channel.data, sent);
     AddCount(d.transferredCounter, d.transferred, sent);
-    Passed(c, &channel == &c.clientToServer, channel.data, sent);
     channel.Consume(sent);
+    return sent;
+}
+
+// The Capture File and the kept streams show what was passed on: a segment when the socket
+// takes its bytes, not when they were read, so that bytes dropped later (at Stop, a reset, a
+// drain that gives up) are not in them, and a held block's segment has the time it went out.
+int RelayEngine::SendOn(Connection& c, Channel& channel, platform::SOCKET to,
+                        log::CaptureSide from) {
+    const int sent = channel.SendAll(to);
+    if (sent > 0) {
+        Passed(c, from, channel.data, sent);
+        channel.Consume(sent);
+    }
     return sent;
 }
 
@@ -214,7 +226,9 @@ int RelayEngine::EndOfRead(Connection& c, const Direction& d, int n, int error, 
             return 0;  // OnSocketClose reports the close
         }
         if (n == kReceiveClosed) {
-            if (const int taken = HalfCloseFinish(c, &d.channel == &c.clientToServer); taken != 0) {
+            const bool clientSide = &d.channel == &c.clientToServer;
+            PassOnTlsEnd(c, clientSide);
+            if (const int taken = HalfCloseFinish(c, clientSide); taken != 0) {
                 return taken < 0 ? -1 : 0;
             }
         }
@@ -240,7 +254,7 @@ int RelayEngine::SendToServer(Connection& c) {
     if (c.draining == Draining::ToClient || !c.connected || channel.length == 0) {
         return ShutdownWhenDelivered(c, true);
     }
-    const int sent = FlushPassing(c, true);
+    const int sent = SendOn(c, channel, c.serverSocket, log::CaptureSide::Client);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(c.Tag(), "Could not send data to Server");
@@ -272,7 +286,7 @@ int RelayEngine::SendToClient(Connection& c) {
     if (c.draining == Draining::ToServer || channel.length == 0) {
         return ShutdownWhenDelivered(c, false);
     }
-    const int sent = FlushPassing(c, false);
+    const int sent = SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
     if (sent < 0) {
         const int error = platform::WSAGetLastError();
         log_.LogConnectionInform(c.Tag(), "Could not send data to Client");

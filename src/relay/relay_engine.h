@@ -6,8 +6,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "log/log_kind.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
 #include "relay/connection.h"
@@ -40,6 +42,9 @@ constexpr std::uintptr_t kAcceptRetryTimer = 2;
 constexpr std::int32_t kDefaultDrainTimeoutMs = 30000;
 // The timer on the engine that ends stalled drains; it runs only while some Connection drains.
 constexpr std::uintptr_t kDrainTimer = 3;
+// A TLS handshake not done in this time fails ("handshake timed out"), so that a peer that
+// sends half a hello, or never answers, does not hold a Connection for as long as it likes.
+constexpr std::int32_t kDefaultTlsHandshakeTimeoutMs = 30000;
 // The timer on the engine that hands the Connections' changes to the ConnectionView; it runs
 // only while a view is set and some Connection is live or a change waits.
 constexpr std::uintptr_t kConnectionViewTimer = 4;
@@ -77,6 +82,8 @@ public:
     std::string TlsKeyFile;
     std::string TlsStateDir;
     bool TlsVerify = false;
+    // Tunable for tests; kDefaultTlsHandshakeTimeoutMs otherwise. Read as each session begins.
+    std::int32_t TlsHandshakeTimeoutMs = kDefaultTlsHandshakeTimeoutMs;
     // Tunable for tests and benchmarks; kDefaultHighWaterMark otherwise.
     std::int32_t HighWaterMark = kDefaultHighWaterMark;
     // Tunable for tests; kDefaultDrainTimeoutMs otherwise. Read whenever the drain timer is set.
@@ -102,8 +109,16 @@ public:
     std::int64_t SCBuffered() const { return scBuffered_; }
 
     // --- Commands -----------------------------------------------------------------------
-    // Takes a dotted Remote Host at once (and opens the Local Port) or starts its look-up.
-    // False when the relay cannot begin; the reason is in the log.
+    // Makes the TLS contexts of the sides that speak it (nothing to do with Tls None), so
+    // that Start can do it before it opens any file: false when the certificate or key
+    // cannot be had. The lines about them (the certificate with its fingerprint, a pair made
+    // again, a key that others can read; or the failure) wait for LogTlsPreparation, which
+    // BeginRelay calls once the Log File is open.
+    bool PrepareTls(const std::string& remoteHost);
+    void LogTlsPreparation();
+    // Logs what PrepareTls found (preparing first when nobody did since the last
+    // BeginRelay), then takes a dotted Remote Host at once (and opens the Local Port) or
+    // starts its look-up. False when the relay cannot begin; the reason is in the log.
     bool BeginRelay(const std::string& remoteHost);
     // Cancels the look-up, closes the Local Port and every Connection without sending what
     // they hold, zeroes and shows the connection count and the Buffered counters, closes the
@@ -185,12 +200,17 @@ private:
                bool hold);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
+    // Channel::Flush on socket `to`; what it took has been passed on (Passed) as bytes from
+    // side `from`.
+    int SendOn(Connection& c, Channel& channel, platform::SOCKET to, log::CaptureSide from);
     int DrainToServer(Connection& c);
     int DrainToClient(Connection& c);
     // A Connection closed by the user (relay_user_end.cpp): sends what each side is owed;
     // once nothing is held either way, FinishClosing (-1).
     int DrainBoth(Connection& c);
-    void FinishClosing(Connection& c);
+    // The end of a close by the user: both peers closed, gracefully, or with reset (the
+    // drain gave up) both reset at once.
+    void FinishClosing(Connection& c, bool reset = false);
     void CloseByUser(Connection& c);
     void ResetByUser(Connection& c);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
@@ -199,8 +219,10 @@ private:
     void EndDraining(Connection& c);
     void SetDrainTimer(std::int64_t delayMs);
     void OnDrainTimer();
-    void FinishDisconnectServer(Connection& c);
-    void FinishDisconnectClient(Connection& c);
+    // The end of a drain: the ended side's end is passed on and the Connection goes. reset:
+    // the drain gave up, and the peer it drained to is reset (a hard close).
+    void FinishDisconnectServer(Connection& c, bool reset = false);
+    void FinishDisconnectClient(Connection& c, bool reset = false);
     void EndConnecting(Connection& c);
     void CloseClientSocket(Connection& c);
     void CloseServerSocket(Connection& c);
@@ -229,12 +251,16 @@ private:
     // Connection's sockets, and the handshakes' outcomes (FD_TLS).
     bool ClientTls() const { return Tls == TlsMode::Client || Tls == TlsMode::Both; }
     bool ServerTls() const { return Tls == TlsMode::Server || Tls == TlsMode::Both; }
-    // False, with an Error line, when the certificate or key cannot be had.
-    bool PrepareTls(const std::string& remoteHost);
     // False when the session could not be attached: the Connection has then been ended.
     bool AttachClientTls(Connection& c);
     bool AttachServerTls(Connection& c);
     void OnTlsHandshake(Connection& c, platform::SOCKET s, int error);
+    // A side's orderly end, once its last read has met it: when it was a TCP end without
+    // close_notify, an Inform line says so, and the other side's end will be one too.
+    void PassOnTlsEnd(Connection& c, bool clientSide);
+    // The socket error that ended a side (the Client's when clientSide): its text, or, when
+    // that side's TLS session failed, "TLS with Client failed: <OpenSSL's reason>".
+    void LogSideError(Connection& c, bool clientSide, int error);
 
     // The list of Connections (relay_connections.cpp). RowOf: its row as of now, in the
     // state given.
@@ -251,12 +277,9 @@ private:
     void OnConnectionViewTimer();
     // Hands over what changed since the last batch, if anything.
     void ReportConnections();
-    // n bytes of `bytes` have gone to the Server (toServer) or to the Client: counted for
-    // the Connection's row.
-    void Passed(Connection& c, bool toServer, const char* bytes, int n);
-    // Sends what a Channel holds from its front, as Channel::Flush does, with the bytes that
-    // went counted as Passed. The Channel is the one towards the Server when toServer.
-    int FlushPassing(Connection& c, bool toServer);
+    // n bytes of `bytes` from side `from` have been handed to send: a segment of the Capture
+    // File, the Connection's count for its row, a block of the kept streams.
+    void Passed(Connection& c, log::CaptureSide from, const char* bytes, int n);
 
     void ShowCount(Counter counter, std::int64_t value);
     void AddCount(Counter counter, std::int64_t& field, std::int64_t delta);
@@ -299,6 +322,8 @@ private:
     std::unique_ptr<platform::TlsContext> tlsForServer_;
     std::string tlsServerName_;  // SNI: the Remote Host when it is a name
     std::string tlsVerifyHost_;  // the Remote Host as typed
+    bool tlsPrepared_ = false;   // PrepareTls succeeded since the last BeginRelay
+    std::vector<std::pair<log::LogKind, std::string>> tlsLines_;  // for LogTlsPreparation
 
     // The draining Connections, newest first, and whether kDrainTimer is set.
     Connection* drainingHead_ = nullptr;

@@ -45,6 +45,9 @@ int RelayEngine::ShutdownWhenDelivered(Connection& c, bool clientSide) {
     shut = true;
     const platform::SOCKET destination = clientSide ? c.serverSocket : c.clientSocket;
     if (platform::shutdown(destination, platform::SD_SEND) == 0) {
+        // The source's end is passed on here, so its FIN is in the capture from now on.
+        log_.Capture().SideEnded(
+            c.capture, clientSide ? log::CaptureSide::Client : log::CaptureSide::Server, false);
         return 0;
     }
     const int error = platform::WSAGetLastError();

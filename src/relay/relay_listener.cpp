@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -35,6 +36,11 @@ constexpr unsigned kAcceptRetryLongestMs = 160;
 // instead of faulting in two fresh pages per Connection (platform/memory.h).
 constexpr std::size_t kReservedChannelBlocks = 2048;
 
+bool IsUnspecifiedIPv6(const platform::SocketAddress& a) {
+    static constexpr std::uint8_t kAny[16] = {};
+    return a.family == platform::AF_INET6_ && std::memcmp(a.address6, kAny, sizeof kAny) == 0;
+}
+
 void SetConnectionOptions(SOCKET s) {
     const int dontLinger = 0;  // lingering on, with the platform's default interval
     platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_DONTLINGER, &dontLinger,
@@ -47,7 +53,10 @@ void SetConnectionOptions(SOCKET s) {
 }  // namespace
 
 bool RelayEngine::BeginRelay(const std::string& remoteHost) {
-    if (!PrepareTls(remoteHost)) {
+    const bool tlsReady = tlsPrepared_ || PrepareTls(remoteHost);
+    tlsPrepared_ = false;
+    LogTlsPreparation();
+    if (!tlsReady) {
         return false;
     }
     platform::ReserveBlocks(kChannelInitialSize, kReservedChannelBlocks);
@@ -106,9 +115,16 @@ bool RelayEngine::OpenLocalPort() {
     at.port = platform::htons(LocalPortNumber);
     SOCKET s = everyInterface ? OpenDualStackPort(error) : INVALID_SOCKET;
     platform::SocketAddress bound;
+    // "::" takes IPv4 Clients too, whatever the machine's default for IPv6 sockets is.
+    const bool bothFamilies = !everyInterface && IsUnspecifiedIPv6(at);
+    const int v6Only = 0;
     if (s != INVALID_SOCKET || error != 0) {
         // bound on every interface already, or failed
     } else if ((s = platform::socket(at.family, platform::SOCK_STREAM_, 0)) == INVALID_SOCKET) {
+        error = platform::WSAGetLastError();
+    } else if (bothFamilies &&
+               platform::setsockopt(s, platform::IPPROTO_IPV6_, platform::IPV6_V6ONLY_, &v6Only,
+                                    sizeof v6Only) != 0) {
         error = platform::WSAGetLastError();
     } else if (platform::bind(s, at) != 0) {
         error = platform::WSAGetLastError();
@@ -139,8 +155,10 @@ bool RelayEngine::OpenLocalPort() {
     char line[40];
     std::snprintf(line, sizeof line, "Local Port (%d) opened", static_cast<int>(LocalPortNumber));
     log_.LogMessage(line);
-    if (!everyInterface) {
-        log_.LogInform(("Listening on " + AddressText(at) + " only").c_str());
+    if (bothFamilies) {
+        log_.LogInform("Listening on :: (IPv6 and IPv4)");
+    } else if (!everyInterface) {
+        log_.LogInform(("Listening on " + ScopedAddressText(at) + " only").c_str());
     }
     log_.LogMessage("Waiting for connections");
     return true;
@@ -296,9 +314,8 @@ void RelayEngine::OnServerConnect(Connection& c, int error) {
     }
     platform::SocketAddress server = remoteAddress_;
     server.port = platform::htons(RemotePortNumber);
-    log_.Capture().Connected(c.capture, c.clientAddress, server, c.clientToServer.data,
-                             c.clientToServer.length);
-    SendToServer(c);
+    log_.Capture().Connected(c.capture, c.clientAddress, server);
+    SendToServer(c);  // what the Client sent meanwhile goes to the capture as it goes out
 }
 
 // Ends a Connection whose connect failed or that got no Server-to-Client storage.

@@ -5,7 +5,10 @@
 // Connection stays in the list, "draining", and write notifications send the rest. It closes
 // with the usual lines once everything has gone, the remaining side fails or closes, no byte
 // has gone out for DrainTimeoutMs, or Stop. Both sockets stay open until then; what either
-// peer sends meanwhile is read and dropped.
+// peer sends meanwhile is read and dropped. The ended side's end reaches the Capture File
+// when the drain is over, behind the last byte passed on. A drain that gives up drops what
+// the socket holds too and resets its peer, which would otherwise wait for bytes that no
+// longer come.
 #include <algorithm>
 #include <chrono>
 
@@ -41,18 +44,20 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
     // The one last read takes bytes that came with the close, even above the high-water mark.
     // When it meets the reset itself, its error stands in for a close that came without one.
     lastReadError_ = 0;
-    if (s == c.clientSocket) {
-        if (ReadFromClient(c, true) < 0 ||
-            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, true) != 0)) {
+    const bool clientSide = s == c.clientSocket;
+    if ((clientSide ? ReadFromClient(c, true) : ReadFromServer(c, true)) < 0) {
+        return;
+    }
+    if (error == 0 && lastReadError_ == 0) {
+        PassOnTlsEnd(c, clientSide);
+        if (HalfCloseFinish(c, clientSide) != 0) {
             return;
         }
+    }
+    if (clientSide) {
         log_.LogConnectionInform(c.Tag(), "Client disconnected");
         DisconnectServer(c, error != 0 ? error : lastReadError_);
     } else {
-        if (ReadFromServer(c, true) < 0 ||
-            (error == 0 && lastReadError_ == 0 && HalfCloseFinish(c, false) != 0)) {
-            return;
-        }
         log_.LogConnectionInform(c.Tag(), "Server disconnected");
         DisconnectClient(c, error != 0 ? error : lastReadError_);
     }
@@ -60,9 +65,9 @@ void RelayEngine::OnSocketClose(Connection& c, platform::SOCKET s, int error) {
 
 void RelayEngine::DisconnectServer(Connection& c, int error) {
     MarkEndedBy(c, error);
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, error != 0);
+    c.endedByReset = error != 0;
     if (error != 0) {
-        log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
+        LogSideError(c, true, error);
     }
     if (!c.connected) {
         // No connection to the Server was ever made: what the Client sent goes nowhere.
@@ -85,11 +90,11 @@ void RelayEngine::DisconnectServer(Connection& c, int error) {
 
 void RelayEngine::DisconnectClient(Connection& c, int error) {
     MarkEndedBy(c, error);
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, error != 0);
+    c.endedByReset = error != 0;
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     c.clientToServer.Release();
     if (error != 0) {
-        log_.LogConnectionInform(c.Tag(), SocketErrorText(error));
+        LogSideError(c, false, error);
     }
     BeginDraining(c, Draining::ToClient);
     if (DrainToClient(c) >= 0 && !Paused()) {
@@ -134,9 +139,9 @@ void RelayEngine::SetDrainTimer(std::int64_t delayMs) {
     drainTimerSet_ = true;
 }
 
-// Ends the drains that moved nothing for DrainTimeoutMs, as their final attempt would end
-// them, and sets the timer for the next one that could stall. The work is in proportion to
-// the draining Connections only.
+// Ends the drains that moved nothing for DrainTimeoutMs, dropping what they hold, and sets
+// the timer for the next one that could stall. The work is in proportion to the draining
+// Connections only.
 void RelayEngine::OnDrainTimer() {
     platform::KillTimer(this, kDrainTimer);
     drainTimerSet_ = false;
@@ -149,11 +154,11 @@ void RelayEngine::OnDrainTimer() {
         if (idle < DrainTimeoutMs) {
             nextMs = std::min(nextMs, DrainTimeoutMs - idle);
         } else if (c->draining == Draining::Both) {
-            FinishClosing(*c);
+            FinishClosing(*c, true);
         } else if (c->draining == Draining::ToServer) {
-            FinishDisconnectServer(*c);
+            FinishDisconnectServer(*c, true);
         } else {
-            FinishDisconnectClient(*c);
+            FinishDisconnectClient(*c, true);
         }
     }
     if (drainingHead_ != nullptr) {
@@ -163,7 +168,7 @@ void RelayEngine::OnDrainTimer() {
 
 int RelayEngine::DrainToServer(Connection& c) {
     Channel& channel = c.clientToServer;
-    const int sent = FlushPassing(c, true);
+    const int sent = SendOn(c, channel, c.serverSocket, log::CaptureSide::Client);
     if (sent > 0) {
         AddCount(Counter::CSTransferred, csTransferred_, sent);
         AddCount(Counter::CSBuffered, csBuffered_, -sent);
@@ -178,7 +183,7 @@ int RelayEngine::DrainToServer(Connection& c) {
 
 int RelayEngine::DrainToClient(Connection& c) {
     Channel& channel = c.serverToClient;
-    const int sent = FlushPassing(c, false);
+    const int sent = SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
     if (sent > 0) {
         AddCount(Counter::SCTransferred, scTransferred_, sent);
         AddCount(Counter::SCBuffered, scBuffered_, -sent);
@@ -205,26 +210,96 @@ void DiscardInput(platform::SOCKET s) {
     }
 }
 
+// Before the socket of the peer a drain went to is closed. When the drain gave up (reset),
+// what the socket layer and the kernel still hold for the peer is dropped with the Channel's
+// bytes and the peer is reset at once: closed gracefully, the socket would linger with them
+// and hold the peer, whose own sending nobody reads any more, for as long. Otherwise what the
+// peer sent is read away, so that the close stays graceful.
+void CloseDrainedTo(platform::SOCKET s, bool reset) {
+    if (s == platform::INVALID_SOCKET) {
+        return;
+    }
+    if (reset) {
+        const platform::LINGER hardClose{1, 0};
+        platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hardClose,
+                             sizeof hardClose);
+    } else {
+        DiscardInput(s);
+    }
+}
+
 }  // namespace
 
-void RelayEngine::FinishDisconnectServer(Connection& c) {
-    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
-    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
-    if (c.serverSocket != platform::INVALID_SOCKET) {
-        DiscardInput(c.serverSocket);
+int RelayEngine::DrainBoth(Connection& c) {
+    for (const bool toServer : {true, false}) {
+        Channel& channel = toServer ? c.clientToServer : c.serverToClient;
+        if (channel.length == 0) {
+            continue;
+        }
+        const std::int64_t held = channel.length;
+        const int sent = toServer ? SendOn(c, channel, c.serverSocket, log::CaptureSide::Client)
+                                  : SendOn(c, channel, c.clientSocket, log::CaptureSide::Server);
+        std::int64_t& transferred = toServer ? csTransferred_ : scTransferred_;
+        std::int64_t& buffered = toServer ? csBuffered_ : scBuffered_;
+        const Counter transferredCounter =
+            toServer ? Counter::CSTransferred : Counter::SCTransferred;
+        const Counter bufferedCounter = toServer ? Counter::CSBuffered : Counter::SCBuffered;
+        if (sent > 0) {
+            AddCount(transferredCounter, transferred, sent);
+            AddCount(bufferedCounter, buffered, -sent);
+            c.drainMovedMs = NowMs();
+        } else if (sent < 0) {
+            // That peer is gone: what it was owed is dropped, the other still gets its part.
+            AddCount(bufferedCounter, buffered, -held);
+            channel.Release();
+        }
     }
+    if (c.clientToServer.length == 0 && c.serverToClient.length == 0) {
+        FinishClosing(c);
+        return -1;
+    }
+    return 0;
+}
+
+void RelayEngine::FinishClosing(Connection& c, bool reset) {
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+    }
+    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
+    AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, reset);
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
+    CloseDrainedTo(c.serverSocket, reset);
+    CloseDrainedTo(c.clientSocket, reset);
+    CloseServerSocket(c);
+    CloseClientSocket(c);
+    c.clientToServer.Release();
+    c.serverToClient.Release();
+    RemoveConnection(c);
+}
+
+void RelayEngine::FinishDisconnectServer(Connection& c, bool reset) {
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+    }
+    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, reset || c.endedByReset);
+    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
+    CloseDrainedTo(c.serverSocket, reset);
     CloseServerSocket(c);
     CloseClientSocket(c);
     c.clientToServer.Release();
     RemoveConnection(c);
 }
 
-void RelayEngine::FinishDisconnectClient(Connection& c) {
+void RelayEngine::FinishDisconnectClient(Connection& c, bool reset) {
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+    }
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
     c.serverToClient.Release();
-    if (c.clientSocket != platform::INVALID_SOCKET) {
-        DiscardInput(c.clientSocket);
-    }
+    log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, reset || c.endedByReset);
+    CloseDrainedTo(c.clientSocket, reset);
     CloseClientSocket(c);
     CloseServerSocket(c);
     log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");

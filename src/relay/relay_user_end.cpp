@@ -1,7 +1,6 @@
 // Ending Connections on the user's demand, by serial, several at once: Close delivers what
-// is held either way and then closes both peers gracefully; Reset resets both at once.
-#include <chrono>
-
+// is held either way and then closes both peers gracefully (its drain, DrainBoth, is in
+// relay_teardown.cpp with the others); Reset resets both at once.
 #include "log/traffic_log.h"
 #include "relay/relay_engine.h"
 
@@ -47,63 +46,19 @@ void RelayEngine::CloseByUser(Connection& c) {
         DisconnectServer(c, 0);  // as a Client's close before the Server was reached
         return;
     }
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, false);
     BeginDraining(c, Draining::Both);
     DrainBoth(c);
-}
-
-int RelayEngine::DrainBoth(Connection& c) {
-    for (const bool toServer : {true, false}) {
-        Channel& channel = toServer ? c.clientToServer : c.serverToClient;
-        if (channel.length == 0) {
-            continue;
-        }
-        const std::int64_t held = channel.length;
-        const int sent = FlushPassing(c, toServer);
-        std::int64_t& transferred = toServer ? csTransferred_ : scTransferred_;
-        std::int64_t& buffered = toServer ? csBuffered_ : scBuffered_;
-        const Counter transferredCounter =
-            toServer ? Counter::CSTransferred : Counter::SCTransferred;
-        const Counter bufferedCounter = toServer ? Counter::CSBuffered : Counter::SCBuffered;
-        if (sent > 0) {
-            AddCount(transferredCounter, transferred, sent);
-            AddCount(bufferedCounter, buffered, -sent);
-            c.drainMovedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count();
-        } else if (sent < 0) {
-            // That peer is gone: what it was owed is dropped, the other still gets its part.
-            AddCount(bufferedCounter, buffered, -held);
-            channel.Release();
-        }
-    }
-    if (c.clientToServer.length == 0 && c.serverToClient.length == 0) {
-        FinishClosing(c);
-        return -1;
-    }
-    return 0;
-}
-
-void RelayEngine::FinishClosing(Connection& c) {
-    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
-    AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
-    log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
-    CloseServerSocket(c);
-    CloseClientSocket(c);
-    c.clientToServer.Release();
-    c.serverToClient.Release();
-    RemoveConnection(c);
 }
 
 void RelayEngine::ResetByUser(Connection& c) {
     log_.LogConnectionInform(c.Tag(), "Reset by user");
     MarkEnded(c, ConnectionState::Reset);
     log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, true);
-    const platform::LINGER_ abortive{1, 0};
+    const platform::LINGER hardClose{1, 0};
     for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
         if (s != platform::INVALID_SOCKET) {
-            platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &abortive,
-                                 sizeof abortive);
+            platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hardClose,
+                                 sizeof hardClose);
         }
     }
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);

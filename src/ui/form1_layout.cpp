@@ -277,9 +277,16 @@ void TForm1::BuildStatusBar() {
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
-        panel->setFixedWidth(widths[i]);
         panel->setContentsMargins(2, 0, 2, 0);
-        bar->addWidget(panel);
+        if (i == 0) {
+            // The hint panel takes the width the other two leave, so that a wider window
+            // shows more of a long hint; it never gets narrower than designed.
+            panel->setMinimumWidth(widths[i]);
+            bar->addWidget(panel, 1);
+        } else {
+            panel->setFixedWidth(widths[i]);
+            bar->addWidget(panel);
+        }
         StatusPanel[i] = panel;
     }
     StatusPanel[2]->setText(QStringLiteral("Stopped"));

@@ -7,11 +7,25 @@
 namespace corvane::cli {
 namespace {
 
-TEST(StatusLineText, ShowsTheStateAndTheFiveCountersInOrder) {
+// The whole labels where they fit; on a narrower terminal shorter ones, so that every figure
+// stays; cut only where not even bare figures fit. (The widths are the terminal's columns
+// less the one that the line leaves free.)
+TEST(StatusLineText, ShowsTheStateAndTheFiveCountersShorteningLabelsBeforeFigures) {
     const std::array<std::string, 5> counters{"3", "1,234", "56", "7,890,123", "0"};
-    EXPECT_EQ(ComposeStatus("Paused", counters, 0),
-              "Paused | Connections 3 | C->S 1,234 (buffered 56) | S->C 7,890,123 (buffered 0)");
-    EXPECT_EQ(ComposeStatus("Paused", counters, 10), "Paused | C");
+    const struct {
+        int width;
+        const char* line;
+    } cases[] = {
+        {0, "Paused | Connections 3 | C->S 1,234 (buffered 56) | S->C 7,890,123 (buffered 0)"},
+        {79, "Paused | Connections 3 | C->S 1,234 (buffered 56) | S->C 7,890,123 (buffered 0)"},
+        {65, "Paused | Conn 3 | C->S 1,234 (buf 56) | S->C 7,890,123 (buf 0)"},
+        {49, "Paused|Conn 3|C->S 1,234 (56)|S->C 7,890,123 (0)"},
+        {35, "Paused|3|1,234 (56)|7,890,123 (0)"},
+        {10, "Paused|3|1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ComposeStatus("Paused", counters, c.width), c.line) << c.width;
+    }
 }
 
 TEST(StatusLineText, FollowsTheRelayViewAndThePauseState) {

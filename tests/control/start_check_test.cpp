@@ -1,9 +1,13 @@
 // The port conversion and Start's parameter checks, in their order.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "control/command_error.h"
 #include "control/port_number.h"
 #include "control/start_check.h"
+#include "platform/winsock.h"
+#include "support/loopback_peers.h"
 
 namespace corvane::control {
 namespace {
@@ -96,17 +100,25 @@ TEST(CheckStartParameters, EmptyOrZeroLocalPortAsksForAnyPort) {
     }
 }
 
-TEST(CheckListenAddress, TakesEmptyOrANumericAddressOfEitherFamily) {
-    for (const char* good : {"", "127.0.0.1", "0.0.0.0", "::1", "[::1]", "2001:db8::5", "::"}) {
-        EXPECT_FALSE(CheckListenAddress(good).has_value()) << good;
+TEST(CheckListenAddress, TakesEmptyOrAnAddressOfThisComputer) {
+    ASSERT_EQ(platform::WSAStartup(0x0101), 0);  // the check binds a socket to the address
+    std::vector<const char*> good = {"", "127.0.0.1", "127.0.0.2", "0.0.0.0"};
+    if (corvane::test::HaveIPv6Loopback()) {
+        good.insert(good.end(), {"::1", "[::1]", "::", "::1%lo"});
     }
-    for (const char* bad : {"localhost", "127.0.0.1:80", "1.2.3.256", "[::1", "::1]", "::g",
-                            "255.255.255.255", " 127.0.0.1x"}) {
+    for (const char* address : good) {
+        EXPECT_FALSE(CheckListenAddress(address).has_value()) << address;
+    }
+    // Names and malformed texts, and addresses that are not this computer's.
+    for (const char* bad :
+         {"localhost", "127.0.0.1:80", "1.2.3.256", "[::1", "::1]", "::g", "255.255.255.255",
+          " 127.0.0.1x", "192.0.2.1", "2001:db8::5", "::1%no-such-interface"}) {
         const auto error = CheckListenAddress(bad);
         ASSERT_TRUE(error.has_value()) << bad;
         EXPECT_EQ(error->message, kListenAddressInvalid);
         EXPECT_EQ(error->focus, EditBox::ListenAddress);
     }
+    platform::WSACleanup();
 }
 
 TEST(WithFullStop, AppendsOnlyAfterCharactersSortingAfterFullStop) {

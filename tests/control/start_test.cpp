@@ -2,6 +2,7 @@
 // and closes, and a Remote Host whose look-up fails.
 #include <gtest/gtest.h>
 #include <QFileInfo>
+#include <fstream>
 
 #include "control_fixture.h"
 #include "log/stream_reader.h"
@@ -40,7 +41,7 @@ TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) 
         {"127.0.0.1", "80", "-1", false, false, "Local Port must be a nonnegative integer",
          EditBox::LocalPort},
         {"127.0.0.1", "80", "", true, false, "Could not create log file", EditBox::LogFile},
-        // The Capture File comes after the Log File, which is closed again.
+        // The Capture File is made before the Log File, which is then never created.
         {"127.0.0.1", "80", "", false, true, "Could not create capture file", EditBox::CaptureFile},
     };
     const std::string goodLog = PathOf("never-created.htm");
@@ -59,22 +60,61 @@ TEST_F(ControlTest, EveryRejectionShowsItsMessageFocusesItsBoxAndStartsNothing) 
         EXPECT_EQ(control_->Engine().RemoteLookupRequest(), 0u);
         EXPECT_FALSE(control_->Log().File().IsOpen());
         EXPECT_FALSE(control_->Log().Capture().IsOpen());
-        if (!c.captureInMissingFolder) {
-            EXPECT_FALSE(Exists(goodLog));  // the Log File comes last: not opened before
-        }
+        EXPECT_FALSE(Exists(goodLog));  // the Log File comes last: not opened before
         EXPECT_FALSE(Exists(badLog));
     }
     EXPECT_TRUE(relayView_.runningStates.empty());
     EXPECT_EQ(logView_.clears, 0);  // the view was not emptied either
 }
 
+// A name, and an address that is none of this computer's (a documentation address, only
+// ever tried in a bind here).
 TEST_F(ControlTest, ABadListenAddressRejectsStartWithFocusOnItsBox) {
-    control_->SetListenAddress("localhost");
-    SetTexts("127.0.0.1", "80", "", "");
-    EXPECT_EQ(control_->Start(), StartResult::Rejected);
-    EXPECT_EQ(view_.errors, std::vector<std::string>{kListenAddressInvalid});
-    EXPECT_EQ(view_.focus, std::vector<EditBox>{EditBox::ListenAddress});
-    EXPECT_EQ(control_->Engine().LocalPortSocket(), platform::INVALID_SOCKET);
+    for (const char* address : {"localhost", "192.0.2.1"}) {
+        SCOPED_TRACE(address);
+        view_.errors.clear();
+        view_.focus.clear();
+        control_->SetListenAddress(address);
+        SetTexts("127.0.0.1", "80", "", "");
+        EXPECT_EQ(control_->Start(), StartResult::Rejected);
+        EXPECT_EQ(view_.errors, std::vector<std::string>{kListenAddressInvalid});
+        EXPECT_EQ(view_.focus, std::vector<EditBox>{EditBox::ListenAddress});
+        EXPECT_EQ(control_->Engine().LocalPortSocket(), platform::INVALID_SOCKET);
+    }
+}
+
+// Whatever of our own options refuses Start, the files of the last run keep every byte.
+TEST_F(ControlTest, ARefusedStartLeavesTheLogFileAndTheCaptureFileAsTheyWere) {
+    const std::string log = PathOf("keep.txt");
+    const std::string capture = PathOf("keep.pcap");
+    const std::string notPem = PathOf("not.pem");
+    std::ofstream(notPem) << "not a certificate\n";
+    struct Refusal {
+        const char* why;
+        std::string captureFile;
+        const char* listenAddress;
+        const std::string& tlsCert;
+        StartResult result;
+    };
+    const std::string none;
+    const Refusal refusals[] = {
+        {"capture file", PathOf("no-such-folder/x.pcap"), "", none, StartResult::Rejected},
+        {"TLS certificate", capture, "", notPem, StartResult::NotBegun},
+        {"listen address", capture, "192.0.2.1", none, StartResult::Rejected},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.why);
+        std::ofstream(log, std::ios::binary) << "the earlier run\r\n";
+        std::ofstream(capture, std::ios::binary) << "the earlier capture";
+        control_->SetCaptureFile(r.captureFile);
+        control_->SetListenAddress(r.listenAddress);
+        control_->SetTls(r.tlsCert.empty() ? 0 : 1, r.tlsCert, "", false);
+        SetTexts("127.0.0.1", "80", "", log);
+        EXPECT_EQ(control_->Start(), r.result);
+        EXPECT_FALSE(control_->Running());
+        EXPECT_EQ(ReadFile(log), "the earlier run\r\n");
+        EXPECT_EQ(ReadFile(capture), "the earlier capture");
+    }
 }
 
 TEST_F(ControlTest, RemotePort70000ReachesPort4464) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "log/count_text.h"
 #include "log/text_lines.h"
 #include "log/traffic_log.h"
 #include "log_support.h"
@@ -178,6 +179,51 @@ TEST(PendingBound, EverySizeIsBoundedAndARaisedCapShowsWhatWaited) {
     EXPECT_EQ(std::string(log.Pending().tail->View()), "e\r\n");
     log.SetBufferSize(kBufferSize32KB);  // from Unlimited to a cap: down to the cap's bound
     EXPECT_LE(log.PendingCharacters(), kPendingBound + 1000);
+}
+
+// What the bound drops leaves a mark in the view where the lines would have been, as a run
+// of its own in the Error colour; the next run begins with the first line kept. The Log File
+// has every line and no mark.
+TEST(PendingBound, DroppedLinesLeaveAMarkInTheViewOnly) {
+    testing::TempLogName file("marked.txt");
+    testing::RecordingView view;
+    TrafficLog log;
+    log.SetView(&view);
+    log.SetBufferSize(kUnlimited);
+    ASSERT_TRUE(log.File().OpenLogFile(file.Path()));
+    log.SetPaused(true);
+    const std::string fill(90, 'n');
+    constexpr int kLines = 200000;  // 20 MB, beyond the bound at Unlimited
+    for (int i = 0; i < kLines; ++i) {
+        log.LogMessage(("line " + std::to_string(i) + " " + fill).c_str());
+    }
+    log.File().CloseLogFile();
+    const std::int64_t dropped = log.DroppedLines();
+    ASSERT_GT(dropped, 20000);
+    log.SetPaused(false);
+    while (log.FlushLogRun()) {
+    }
+    ASSERT_GE(view.runs.size(), 2u);
+    EXPECT_EQ(view.runs[0].text, "(" + std::string(FormatCount(dropped).View()) +
+                                     " lines not shown: the view fell behind; the Log File "
+                                     "has every line)\r\n");
+    EXPECT_EQ(view.runs[0].colour, ColourOf(LogKind::Error));
+    EXPECT_EQ(view.runs[1].text.rfind("line " + std::to_string(dropped) + " ", 0), 0u);
+    EXPECT_EQ(view.text.substr(view.text.size() - fill.size() - 14, 12), "line 199999 ");
+    const std::string logged = file.Contents();
+    EXPECT_EQ(logged.find("not shown"), std::string::npos);
+    EXPECT_NE(logged.find("\r\nline " + std::to_string(dropped - 1) + " "), std::string::npos);
+
+    // At a cap, one line dropped, no Log File: the mark says so.
+    testing::RecordingView capped;
+    TrafficLog other;
+    other.SetView(&capped);
+    other.LogMessage("first");
+    other.AppendLogLine(std::string(kPendingBound - 1, 'd').c_str(), LogKind::Data, -1, 0);
+    while (other.FlushLogRun()) {
+    }
+    EXPECT_EQ(capped.runs.at(0).text, "(1 line not shown: the view fell behind)\r\n");
+    EXPECT_EQ(capped.runs.at(1).text.size(), static_cast<std::size_t>(kPendingBound + 1));
 }
 
 TEST(PendingBound, LogFileStillReceivesEveryLine) {

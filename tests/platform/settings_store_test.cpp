@@ -2,6 +2,8 @@
 // and numbers are 32 bits in either signed or unsigned reading.
 #include "platform/settings_store.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -45,6 +47,27 @@ TEST_F(SettingsStoreTest, WritesGoToTheRedirectedFileAndReadBack) {
     EXPECT_EQ(host, "example.test");
     EXPECT_TRUE(key.QueryString("Log File", 256, log));
     EXPECT_EQ(log, "");
+}
+
+// The folder holds the relay's TLS key too: made 0700 from the start, whatever the umask,
+// by the store's first use and by the first Start that asks for the folder alike.
+TEST_F(SettingsStoreTest, TheStoresFolderIsMadePrivateWhateverTheUmask) {
+    const std::string folder = QFileInfo(temp_.FilePath()).absolutePath().toStdString();
+    const mode_t umask = ::umask(0);
+    for (const bool byStore : {true, false}) {
+        SCOPED_TRACE(byStore ? "the store" : "SettingsDirectory");
+        QDir(QString::fromStdString(folder)).removeRecursively();
+        if (byStore) {
+            SettingsKey key;
+            key.SetDword("Width", 630);
+        } else {
+            EXPECT_EQ(SettingsDirectory(), folder);
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+    }
+    ::umask(umask);
 }
 
 TEST_F(SettingsStoreTest, MalformedLineKeepsTheGoodValuesAndIsRewrittenOnSave) {

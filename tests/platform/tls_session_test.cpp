@@ -183,6 +183,45 @@ TEST_F(TlsSessionTest, LaterSendsOfAPassAreJoinedIntoFullRecordsBeforeTheClose) 
     DiscardMessages(&pass);
 }
 
+// A close while the peer reads nothing: what the kernel cannot take yet (two records in the
+// pair) and the close_notify behind it still reach the peer once it reads.
+TEST_F(TlsSessionTest, EveryByteSentBeforeACloseReachesAPeerThatReadsLate) {
+    SOCKET client = INVALID_SOCKET;
+    SOCKET server = INVALID_SOCKET;
+    ConnectPair(client, server);
+    std::string sent;
+    std::string piece(16384, '\0');
+    for (int i = 0; i < 4096; ++i) {
+        for (std::size_t k = 0; k < piece.size(); ++k) {
+            piece[k] = static_cast<char>('a' + (i + k) % 26);
+        }
+        const int n = send(client, piece.data(), static_cast<int>(piece.size()), 0);
+        if (n <= 0) {
+            break;
+        }
+        sent.append(piece, 0, static_cast<std::size_t>(n));
+    }
+    ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    ASSERT_EQ(closesocket(client), 0);
+    std::string got;
+    int last = 1;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            char buf[65536];
+            while ((last = recv(server, buf, sizeof buf, 0)) > 0) {
+                got.append(buf, static_cast<std::size_t>(last));
+            }
+            return last == 0 || WSAGetLastError() != WSAEWOULDBLOCK;
+        },
+        20000));
+    EXPECT_EQ(last, 0);
+    EXPECT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent);
+    TlsSessionInfo info;
+    ASSERT_TRUE(TlsQuery(server, info));
+    EXPECT_FALSE(info.endedWithoutCloseNotify);
+}
+
 // Plain text to a server session: FD_TLS with 10053 and OpenSSL's reason, and nothing else
 // afterwards, not even for the peer's close.
 TEST_F(TlsSessionTest, APlainTextPeerFailsTheHandshakeWithOneEvent) {

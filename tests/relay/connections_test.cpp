@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <QTemporaryDir>
+
+#include "log/stream_reader.h"
 #include "relay_test_support.h"
 #include "support/event_loop_wait.h"
 
@@ -275,6 +278,46 @@ TEST_F(ConnectionsTest, ResetGivesBothPeersAResetAtOnce) {
     EXPECT_EQ(view.Last(serial).state, ConnectionState::Reset);
     EXPECT_EQ(engine->ConnectionCount(), 0);
     EXPECT_TRUE(Consistent());
+}
+
+// The kept streams hold what was passed on: the request with its "Host: " line rewritten,
+// not what the Client sent, each direction as a block of its own.
+TEST_F(ConnectionsTest, KeptStreamsHoldWhatWasPassedOnWithTheHostRewritten) {
+    QTemporaryDir folder;
+    const std::string path = folder.filePath(QStringLiteral("run.streams")).toStdString();
+    ASSERT_TRUE(log->Streams().Open(path, log::StreamStore::kMinimumBound));
+    engine->SetRemoteTexts("example.org", "8080");
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    const log::ConnectionSerial serial = OnlyConnection()->serial;
+    const std::string local = std::to_string(engine->LocalPortNumber);
+    const std::string passed = "GET / HTTP/1.1\r\nHost: example.org:8080\r\n\r\n";
+    ASSERT_TRUE(SendPeer(client, "GET / HTTP/1.1\r\nHost: localhost:" + local + "\r\n\r\n"));
+    std::string request;
+    ASSERT_TRUE(ReceivePeer(server, request, passed.size()));
+    ASSERT_EQ(request, passed);
+    ASSERT_TRUE(SendPeer(server, "pong"));
+    std::string answer;
+    ASSERT_TRUE(ReceivePeer(client, answer, 4));
+    log->Streams().Close();  // everything built is in the file
+
+    log::StreamReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(path, error)) << error;
+    std::vector<std::pair<log::StreamDirection, std::string>> blocks;
+    std::string text;
+    ASSERT_TRUE(reader.ForEachBlock(serial, [&](const log::KeptBlock& block) {
+        blocks.emplace_back(block.direction, std::string(block.bytes));
+        log::AppendBlockText(block, text);
+        return true;
+    }));
+    EXPECT_EQ(blocks, (std::vector<std::pair<log::StreamDirection, std::string>>{
+                          {log::StreamDirection::ToServer, passed},
+                          {log::StreamDirection::ToClient, "pong"}}));
+    EXPECT_NE(text.find(" bytes\nGET / HTTP/1.1\nHost: example.org:8080\n\nServer to Client, "),
+              std::string::npos)
+        << text;
 }
 
 }  // namespace

@@ -189,6 +189,89 @@ TEST_F(RelayCaptureTest, ClientResetIsARst) {
     Stop();
 }
 
+// The capture shows what was passed on, not what was read: what the relay held for a slow
+// Client when it stopped, or when the Client reset, was dropped and is not in it; a reset
+// ends the conversation right behind the last byte the Client was given.
+TEST_F(RelayCaptureTest, BytesDroppedAtStopOrAtAResetAreNotInTheCapture) {
+    engine->HighWaterMark = 256 << 10;
+    std::string answer(3 << 20, '\0');
+    std::mt19937 rng(26);
+    std::generate(answer.begin(), answer.end(), [&] { return static_cast<char>(rng()); });
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "Stop");
+        if (reset) {
+            ASSERT_TRUE(log->Capture().Open(file_));
+        }
+        ASSERT_TRUE(Start("127.0.0.1", serverPort));
+        const int client = ConnectPeer(engine->LocalPortNumber, 4096);
+        peers.push_back(client);
+        const int server = AcceptPeer(serverListen);
+        ASSERT_GE(server, 0);
+        peers.push_back(server);
+        ASSERT_TRUE(SendPeer(client, "GET /"));
+        std::string request;
+        ASSERT_TRUE(ReceivePeer(server, request, 5));
+        SendUntil(server, answer, [&] {
+            const Connection* c = engine->ConnectionList();
+            return c != nullptr && c->serverReadHeld;
+        });
+        ASSERT_GT(engine->SCBuffered(), 0);
+        std::string got;
+        if (reset) {
+            ResetPeer(client);
+            peers.erase(std::find(peers.begin(), peers.end(), client));
+            ASSERT_TRUE(WaitFor([&] { return engine->ConnectionCount() == 0; }));
+            Stop();
+        } else {
+            Stop();
+            ASSERT_TRUE(WaitPeerClosed(client, got, 20000));  // what the sockets still held
+        }
+        const std::vector<Followed> streams = FollowAll(file_, 1);
+        ASSERT_EQ(streams.size(), 1u);
+        EXPECT_EQ(streams[0].sent[1].size(), static_cast<std::size_t>(engine->SCTransferred()));
+        EXPECT_TRUE(answer.compare(0, streams[0].sent[1].size(), streams[0].sent[1]) == 0);
+        if (reset) {
+            EXPECT_EQ(Matching("tcp.flags.reset == 1", "-T fields -e frame.number"),
+                      std::to_string(Count("frame")) + "\n");
+        } else {
+            EXPECT_TRUE(streams[0].sent[1] == got) << got.size();
+        }
+        EXPECT_EQ(Matching(kTcpFaults, kCheckChecksums), "");
+    }
+}
+
+// With Half Close, a side's FIN is in the capture where the relay passed its end on: the
+// Client's before the answer that the Server sends only once it has seen that end.
+TEST_F(RelayCaptureTest, HalfClosedSideFinComesWhereItsEndWasPassedOn) {
+    engine->HalfClose = true;
+    ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    const std::string request(1000, 'q');
+    ASSERT_TRUE(SendPeer(client, request));
+    ASSERT_EQ(::shutdown(client, SHUT_WR), 0);
+    std::string got;
+    ASSERT_TRUE(WaitPeerClosed(server, got));
+    const std::string answer(2 << 20, 'a');
+    std::string answered;
+    ASSERT_TRUE(Exchange(server, answer, 0, client, answered, answer.size()));
+    ClosePeer(server);
+    peers.erase(std::find(peers.begin(), peers.end(), server));
+    ASSERT_TRUE(WaitPeerClosed(client, answered, 20000));
+    ASSERT_TRUE(WaitFor([&] { return engine->ConnectionCount() == 0; }));
+    Stop();
+
+    const std::string clientFin =
+        Matching("tcp.flags.fin == 1 && tcp.srcport == " + std::to_string(LocalPortOf(client)),
+                 "-T fields -e frame.number");
+    const std::string answerFrames = Matching(
+        "tcp.len > 0 && tcp.srcport == " + std::to_string(serverPort), "-T fields -e frame.number");
+    ASSERT_FALSE(clientFin.empty() || answerFrames.empty());
+    EXPECT_LT(std::stol(clientFin), std::stol(answerFrames)) << "the first answer segment";
+    EXPECT_EQ(Matching(kTcpFaults, kCheckChecksums), "");
+}
+
 TEST_F(RelayCaptureTest, FailedWriteIsLoggedOnceAndRelayingGoesOn) {
     ASSERT_TRUE(log->Capture().Open("/dev/full"));
     ASSERT_TRUE(Start("127.0.0.1", serverPort));

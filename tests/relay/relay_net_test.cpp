@@ -129,18 +129,24 @@ TEST_F(RelayNetTest, Ipv6AndIpv4ClientsOnOnePort) {
     }
 }
 
-// With a Listen Address the Local Port takes Clients on that address only.
+// With a Listen Address the Local Port takes Clients on that address only; "::" takes IPv4
+// Clients too, and says so. A zone is taken with the address.
 TEST_F(RelayNetTest, ListenAddressLimitsWhoConnects) {
     struct Case {
         const char* listen;
         const char* from;
         bool reaches;
         bool needsIpv6;
+        const char* line;  // after "Local Port (N) opened"
     };
     const Case cases[] = {
-        {"", "127.0.0.2", true, false},           {"127.0.0.1", "127.0.0.1", true, false},
-        {"127.0.0.1", "127.0.0.2", false, false}, {"::1", "::1", true, true},
-        {"::1", "127.0.0.1", false, true},
+        {"", "127.0.0.2", true, false, nullptr},
+        {"127.0.0.1", "127.0.0.1", true, false, "Listening on 127.0.0.1 only"},
+        {"127.0.0.1", "127.0.0.2", false, false, "Listening on 127.0.0.1 only"},
+        {"::1", "::1", true, true, "Listening on ::1 only"},
+        {"::1", "127.0.0.1", false, true, "Listening on ::1 only"},
+        {"::1%lo", "::1", true, true, "Listening on ::1%lo only"},
+        {"::", "127.0.0.1", true, true, "Listening on :: (IPv6 and IPv4)"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(std::string(k.listen) + " from " + k.from);
@@ -154,10 +160,9 @@ TEST_F(RelayNetTest, ListenAddressLimitsWhoConnects) {
         ASSERT_TRUE(Start("127.0.0.1", serverPort));
         const std::string opened =
             "Local Port (" + std::to_string(engine->LocalPortNumber) + ") opened";
-        const Lines_ expected =
-            *k.listen == '\0' ? Lines_{opened, "Waiting for connections"}
-                              : Lines_{opened, "Listening on " + std::string(k.listen) + " only",
-                                       "Waiting for connections"};
+        const Lines_ expected = k.line == nullptr
+                                    ? Lines_{opened, "Waiting for connections"}
+                                    : Lines_{opened, k.line, "Waiting for connections"};
         EXPECT_EQ(Lines(), expected);
         const int client = ConnectPeerTo(k.from, engine->LocalPortNumber);
         ASSERT_GE(client, 0);

@@ -1,18 +1,24 @@
 // TLS on the relay's sides, with real peers from outside: curl, openssl s_client and
-// s_server, nginx. Each is a child of the test on a loopback port, ended by its pid.
+// s_server, nginx, and a python3 peer for the ends and records those cannot make. Each is a
+// child of the test on a loopback port, ended by its pid.
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/tls_certificate.h"
+#include "platform/tls_context.h"
 #include "relay_test_support.h"
 #include "support/child_process.h"
 #include "support/event_loop_wait.h"
@@ -30,15 +36,10 @@ using corvane::test::WaitListening;
 // stays in its own folder.
 class Nginx {
 public:
-    explicit Nginx(const std::string& dir) : dir_(dir) {}
+    Nginx(const std::string& dir, const platform::TlsCertificateFiles& pair)
+        : dir_(dir), pair_(pair) {}
 
     bool Start() {
-        platform::TlsCertificateFiles pair;
-        std::string reason;
-        if (!platform::EnsureSelfSignedCertificate(dir_ + "/pair", pair, reason)) {
-            ADD_FAILURE() << reason;
-            return false;
-        }
         port = FreeLoopbackPort();
         const std::string conf = dir_ + "/nginx.conf";
         std::ofstream(conf) << "daemon off; master_process off; pid " << dir_ << "/nginx.pid;\n"
@@ -51,8 +52,8 @@ public:
                             << " scgi_temp_path " << dir_ << "/tmp;\n"
                             << " server {\n  listen 127.0.0.1:" << port << " ssl;\n"
                             << "  ssl_protocols TLSv1.2 TLSv1.3;\n"
-                            << "  ssl_certificate " << pair.certFile << ";\n"
-                            << "  ssl_certificate_key " << pair.keyFile << ";\n"
+                            << "  ssl_certificate " << pair_.certFile << ";\n"
+                            << "  ssl_certificate_key " << pair_.keyFile << ";\n"
                             << "  root " << dir_ << "/www;\n }\n}\n";
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"nginx", "-p", dir_, "-c", conf, "-e", dir_ + "/error.log"});
@@ -62,13 +63,53 @@ public:
 
 private:
     std::string dir_;
+    platform::TlsCertificateFiles pair_;
     std::unique_ptr<ChildProcess> process_;
 };
+
+// A TLS peer that does what the tools above do not: "client <port> <text> fin|stay|garbage"
+// sends the text (a bare FIN after it, or a record that cannot be decrypted instead) and
+// prints what came back and how it ended ("...|close_notify" or "...|eof"); "server <port>
+// <cert> <key> <answer>" answers every request and closes without close_notify.
+constexpr char kPythonTlsPeer[] = R"(
+import os, socket, ssl, sys
+role, port = sys.argv[1], int(sys.argv[2])
+if role == "client":
+    c = ssl.create_default_context(); c.check_hostname = False; c.verify_mode = ssl.CERT_NONE
+    t = c.wrap_socket(socket.create_connection(("127.0.0.1", port)), suppress_ragged_eofs=False)
+    if sys.argv[4] == "garbage":
+        os.write(t.fileno(), bytes.fromhex("1703030020") + bytes(32))
+    else:
+        t.sendall(sys.argv[3].encode())
+    if sys.argv[4] == "fin":
+        socket.socket(fileno=os.dup(t.fileno())).shutdown(socket.SHUT_WR)
+    got, end = b"", "close_notify"
+    try:
+        while d := t.recv(4096):
+            got += d
+    except ssl.SSLEOFError:
+        end = "eof"
+    except OSError as e:
+        end = type(e).__name__
+    print(got.decode() + "|" + end, flush=True)
+else:
+    c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER); c.load_cert_chain(sys.argv[3], sys.argv[4])
+    listener = socket.create_server(("127.0.0.1", port))
+    while True:
+        conn = listener.accept()[0]
+        try:
+            t = c.wrap_socket(conn, server_side=True)
+            t.recv(4096)
+            t.sendall(sys.argv[5].encode())
+            os.close(t.detach())
+        except OSError:
+            conn.close()
+)";
 
 class RelayTlsTest : public RelayFixture {
 protected:
     void SetUp() override {
-        for (const char* program : {"curl", "openssl", "nginx", "sha256sum"}) {
+        for (const char* program : {"curl", "openssl", "nginx", "sha256sum", "python3"}) {
             if (!corvane::test::HaveProgram(program)) {
                 GTEST_SKIP() << program << " is missing (scripts/setup.sh installs it)";
             }
@@ -79,6 +120,8 @@ protected:
         for (const char* sub : {"/www", "/tmp", "/state"}) {
             ::mkdir((dir + sub).c_str(), 0700);
         }
+        std::string reason;
+        ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     }
 
     bool StartTls(TlsMode mode, const std::string& host, std::uint16_t port) {
@@ -86,6 +129,13 @@ protected:
         engine->TlsStateDir = dir + "/state";
         engine->SetRemoteTexts(host, std::to_string(port));
         return Start(host, port);
+    }
+    // A self-signed pair made in the folder sub of the test's directory.
+    platform::TlsCertificateFiles Pair(const std::string& sub) {
+        platform::TlsCertificateFiles pair;
+        std::string reason;
+        EXPECT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/" + sub, pair, reason)) << reason;
+        return pair;
     }
     std::string Page(const std::string& name, const std::string& content) {
         std::ofstream(dir + "/www/" + name, std::ios::binary) << content;
@@ -111,10 +161,9 @@ protected:
                             dir + "/out", dir + "/err");
     }
     // openssl s_server -www on port with the pair; OpensslServerAccepts waits until it listens.
-    ChildProcess OpensslServer(std::uint16_t port, const platform::TlsCertificateFiles& pair) {
-        return ChildProcess({"openssl", "s_server", "-accept",
-                             "127.0.0.1:" + std::to_string(port), "-cert", pair.certFile, "-key",
-                             pair.keyFile, "-www"},
+    ChildProcess OpensslServer(std::uint16_t port) {
+        return ChildProcess({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port),
+                             "-cert", pair.certFile, "-key", pair.keyFile, "-www"},
                             dir + "/s_server.out", dir + "/s_server.err");
     }
     bool OpensslServerAccepts() {
@@ -123,6 +172,11 @@ protected:
                 return ReadWholeFile(dir + "/s_server.out").find("ACCEPT") != std::string::npos;
             },
             10000);
+    }
+    ChildProcess PythonClient(const std::string& text, const char* then) {
+        return ChildProcess({"python3", "-c", kPythonTlsPeer, "client",
+                             std::to_string(engine->LocalPortNumber), text, then},
+                            dir + "/client.out", dir + "/client.err");
     }
     bool HasLine(const std::string& text) {
         const auto lines = Unnumbered();
@@ -138,10 +192,11 @@ protected:
 
     QTemporaryDir tmp;
     std::string dir;
+    platform::TlsCertificateFiles pair;  // for the TLS Servers the tests start
 };
 
 TEST_F(RelayTlsTest, CurlThroughBothToNginxGetsThePageAndTheLogFileHasThePlainRewrittenRequest) {
-    Nginx nginx(dir);
+    Nginx nginx(dir, pair);
     ASSERT_TRUE(nginx.Start());
     const std::string page = Page("page.html", "<html><body>Through TLS twice</body></html>\n");
     const std::string logFile = dir + "/log.txt";
@@ -211,13 +266,10 @@ TEST_F(RelayTlsTest, PlainClientThroughServerModeToAnOpensslServer) {
           "TLS with Server failed: certificate verify failed (self-signed certificate)",
           "Disconnected from Client"}},
     };
-    platform::TlsCertificateFiles pair;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.verify ? "verify" : "no verify");
         const std::uint16_t port = FreeLoopbackPort();
-        ChildProcess server = OpensslServer(port, pair);
+        ChildProcess server = OpensslServer(port);
         ASSERT_TRUE(OpensslServerAccepts());
         engine->TlsVerify = k.verify;
         logView.lines.clear();
@@ -247,11 +299,8 @@ TEST_F(RelayTlsTest, PlainClientThroughServerModeToAnOpensslServer) {
 // Half Close with TLS towards the Server: the Client's FIN becomes close_notify and FIN to
 // the Server, and the Server's answer still reaches the Client.
 TEST_F(RelayTlsTest, HalfCloseTowardsATlsServerSendsCloseNotifyAndTheAnswerStillArrives) {
-    platform::TlsCertificateFiles pair;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/pair", pair, reason)) << reason;
     const std::uint16_t port = FreeLoopbackPort();
-    ChildProcess server = OpensslServer(port, pair);
+    ChildProcess server = OpensslServer(port);
     ASSERT_TRUE(OpensslServerAccepts());
     engine->HalfClose = true;
     ASSERT_TRUE(StartTls(TlsMode::Server, "127.0.0.1", port));
@@ -333,6 +382,114 @@ TEST_F(RelayTlsTest, AFailedClientHandshakeIsLoggedAndEndsTheConnection) {
     }
 }
 
+// A peer's TCP end without close_notify ends its side at once, also when its last bytes came
+// with it, during a pause, or with Half Close on; the other peer gets a TCP end too (no
+// close_notify towards a TLS one), and the log says what the end was.
+TEST_F(RelayTlsTest, AnEndWithoutCloseNotifyIsPassedOnAsOneAndLogged) {
+    struct Case {
+        const char* name;
+        TlsMode mode;
+        bool halfClose;
+        bool paused;
+    };
+    const Case cases[] = {{"TLS Server's end", TlsMode::Both, false, false},
+                          {"TLS Client's end", TlsMode::Client, false, false},
+                          {"TLS Client's end while paused", TlsMode::Client, false, true},
+                          {"TLS Client's end, Half Close", TlsMode::Client, true, false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        logView.lines.clear();
+        engine->HalfClose = k.halfClose;
+        const bool serverEnds = k.mode == TlsMode::Both;
+        const std::uint16_t port = serverEnds ? FreeLoopbackPort() : serverPort;
+        std::unique_ptr<ChildProcess> server;
+        if (serverEnds) {
+            server = std::make_unique<ChildProcess>(std::vector<std::string>{
+                "python3", "-c", kPythonTlsPeer, "server", std::to_string(port), pair.certFile,
+                pair.keyFile, "HTTP/1.0 200 OK\r\n\r\nhello\n"});
+            ASSERT_TRUE(WaitListening(port));
+        }
+        ASSERT_TRUE(StartTls(k.mode, "127.0.0.1", port));
+        log->SetPaused(k.paused);
+        ChildProcess client = PythonClient("GET / HTTP/1.0\r\n\r\n", serverEnds ? "stay" : "fin");
+        if (serverEnds) {
+            ASSERT_TRUE(client.WaitExit(10000));
+            EXPECT_EQ(ReadWholeFile(dir + "/client.out"), "HTTP/1.0 200 OK\r\n\r\nhello\n|eof\n");
+        } else {
+            const int peer = AcceptPeer(serverListen, 10000);
+            ASSERT_GE(peer, 0);
+            if (k.paused) {
+                corvane::test::RunEventLoopFor(300);
+                log->SetPaused(false);
+                engine->ReadAllConnections();
+            }
+            std::string got;
+            EXPECT_TRUE(WaitPeerClosed(peer, got, 10000));
+            EXPECT_EQ(got, "GET / HTTP/1.0\r\n\r\n");
+            if (k.halfClose) {
+                EXPECT_TRUE(SendPeer(peer, "answer"));
+            }
+            ClosePeer(peer);
+            ASSERT_TRUE(client.WaitExit(10000));
+            EXPECT_EQ(ReadWholeFile(dir + "/client.out"),
+                      k.halfClose ? "answer|close_notify\n" : "|close_notify\n");
+        }
+        ExpectAllEnded();
+        EXPECT_TRUE(HasLine(serverEnds ? "Server closed without close_notify"
+                                       : "Client closed without close_notify"))
+            << ::testing::PrintToString(Unnumbered());
+        engine->StopRelay();
+    }
+}
+
+// A failure after the handshake is logged with OpenSSL's reason, as a failed handshake is.
+TEST_F(RelayTlsTest, AFailureAfterTheHandshakeIsLoggedWithItsReason) {
+    ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+    ChildProcess client = PythonClient("", "garbage");
+    const int peer = AcceptPeer(serverListen, 10000);
+    ASSERT_GE(peer, 0);
+    std::string got;
+    EXPECT_TRUE(WaitPeerClosed(peer, got, 10000));
+    ClosePeer(peer);
+    ASSERT_TRUE(client.WaitExit(10000));
+    ExpectAllEnded();
+    EXPECT_TRUE(HasLine("TLS with Client failed: decryption failed or bad record mac"))
+        << ::testing::PrintToString(Unnumbered());
+}
+
+// A handshake not done in time ends its Connection as a failed one does: a Client that sent
+// half a hello, a Server that never answers.
+TEST_F(RelayTlsTest, AHandshakeNotDoneInTimeFails) {
+    struct Case {
+        TlsMode mode;
+        const char* line;
+    };
+    const Case cases[] = {{TlsMode::Client, "TLS with Client failed: handshake timed out"},
+                          {TlsMode::Server, "TLS with Server failed: handshake timed out"}};
+    engine->TlsHandshakeTimeoutMs = 300;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.line);
+        logView.lines.clear();
+        ASSERT_TRUE(StartTls(k.mode, "127.0.0.1", serverPort));
+        const int client = ConnectPeer(engine->LocalPortNumber);
+        ASSERT_GE(client, 0);
+        const int server = AcceptPeer(serverListen, 10000);
+        ASSERT_GE(server, 0);
+        if (k.mode == TlsMode::Client) {
+            EXPECT_TRUE(
+                SendPeer(client, std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03", 10)));
+        }
+        std::string got;
+        EXPECT_TRUE(WaitPeerClosed(client, got, 10000));
+        EXPECT_EQ(got, "");
+        ClosePeer(client);
+        ClosePeer(server);
+        ExpectAllEnded();
+        EXPECT_TRUE(HasLine(k.line)) << ::testing::PrintToString(Unnumbered());
+        engine->StopRelay();
+    }
+}
+
 TEST_F(RelayTlsTest, SixtyFourMebibytesThroughBothArriveWhole) {
     std::string content(64u << 20, '\0');
     std::mt19937_64 random(2026);
@@ -342,7 +499,7 @@ TEST_F(RelayTlsTest, SixtyFourMebibytesThroughBothArriveWhole) {
     }
     Page("big.bin", content);
     content = std::string();
-    Nginx nginx(dir);
+    Nginx nginx(dir, pair);
     ASSERT_TRUE(nginx.Start());
     ASSERT_TRUE(StartTls(TlsMode::Both, "127.0.0.1", nginx.port));
     ChildProcess curl({"curl", "--insecure", "-sS", "-o", dir + "/got.bin",
@@ -405,11 +562,8 @@ TEST_F(RelayTlsTest, TheSelfSignedPairIsMadeOnceAndReused) {
 }
 
 TEST_F(RelayTlsTest, ACertificateOrKeyThatCannotBeLoadedFailsStart) {
-    platform::TlsCertificateFiles one;
-    platform::TlsCertificateFiles other;
-    std::string reason;
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/one", one, reason));
-    ASSERT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/other", other, reason));
+    const platform::TlsCertificateFiles one = Pair("one");
+    const platform::TlsCertificateFiles other = Pair("other");
     const std::string notPem = dir + "/not.pem";
     std::ofstream(notPem) << "not a certificate\n";
     struct Case {
@@ -431,6 +585,75 @@ TEST_F(RelayTlsTest, ACertificateOrKeyThatCannotBeLoadedFailsStart) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(k.expected, 0), 0u) << lines[0];
         EXPECT_GT(lines[0].size(), k.expected.size());  // OpenSSL's reason follows
+    }
+}
+
+// Four first Starts at once (threads here; the lock is the same between processes) make one
+// pair, whole, that belongs together, and leave nothing else behind.
+TEST(SelfSignedPair, FirstStartsAtOnceMakeOnePairThatBelongsTogether) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const std::string dir = tmp.path().toStdString() + "/" + std::to_string(round);
+        std::atomic<bool> go{false};
+        std::atomic<int> made{0};
+        std::vector<std::thread> starts;
+        for (int i = 0; i < 4; ++i) {
+            starts.emplace_back([&] {
+                while (!go) {
+                }
+                platform::TlsCertificateFiles files;
+                std::string reason;
+                made += platform::EnsureSelfSignedCertificate(dir, files, reason) ? 1 : 0;
+            });
+        }
+        go = true;
+        for (std::thread& t : starts) {
+            t.join();
+        }
+        EXPECT_EQ(made, 4);
+        platform::TlsLoadFailure failure;
+        EXPECT_NE(
+            platform::TlsContext::ForServer(dir + "/" + platform::kSelfSignedCertName,
+                                            dir + "/" + platform::kSelfSignedKeyName, failure),
+            nullptr)
+            << failure.reason;
+        EXPECT_EQ(QDir(QString::fromStdString(dir)).entryList(QDir::Files).size(), 3);
+    }
+}
+
+// A pair whose key belongs to another certificate (two first Starts at once could leave one)
+// is made again, with a line that says so, instead of failing every Start from then on.
+TEST_F(RelayTlsTest, ASelfSignedPairThatDoesNotBelongTogetherIsMadeAgain) {
+    const platform::TlsCertificateFiles state = Pair("state");
+    const platform::TlsCertificateFiles other = Pair("other");
+    ASSERT_EQ(::rename(other.keyFile.c_str(), state.keyFile.c_str()), 0);
+    ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+    const auto lines = Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "TLS certificate and key in " + dir +
+                            "/state did not belong together: made a new pair");
+    EXPECT_EQ(lines[1].rfind("TLS certificate: " + state.certFile, 0), 0u) << lines[1];
+}
+
+// A key file that group or others can read is named once at Start; a private one is not.
+TEST_F(RelayTlsTest, AKeyThatOthersCanReadIsNamedOnceAtStart) {
+    const platform::TlsCertificateFiles own = Pair("own");
+    engine->TlsCertFile = own.certFile;
+    engine->TlsKeyFile = own.keyFile;
+    for (const mode_t mode : {0600, 0640, 0604}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(own.keyFile.c_str(), mode), 0);
+        logView.lines.clear();
+        ASSERT_TRUE(StartTls(TlsMode::Client, "127.0.0.1", serverPort));
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+        const std::string warning =
+            "TLS key " + own.keyFile + " can be read by other users (mode " + octal + ")";
+        const auto lines = Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), warning), mode == 0600 ? 0 : 1);
+        engine->StopRelay();
     }
 }
 

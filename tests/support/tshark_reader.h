@@ -12,13 +12,12 @@
 
 namespace corvane::test {
 
-// A display filter for every sign of a broken conversation: a segment that looks lost,
-// repeated or out of order, an acknowledgement of what was never sent, a bad checksum
-// (with kCheckChecksums given, since tshark does not check them by default).
+// A display filter for every sign of a broken conversation: any packet that tshark's TCP
+// analysis flags (a segment that looks lost, repeated or out of order, an acknowledgement of
+// what was never sent, a window problem, ...), a bad checksum (with kCheckChecksums given,
+// since tshark does not check them by default).
 inline constexpr const char* kTcpFaults =
-    "tcp.analysis.lost_segment || tcp.analysis.retransmission || tcp.analysis.out_of_order || "
-    "tcp.analysis.duplicate_ack || tcp.analysis.ack_lost_segment || ip.checksum.status == 0 || "
-    "tcp.checksum.status == 0";
+    "tcp.analysis.flags || ip.checksum.status == 0 || tcp.checksum.status == 0";
 inline constexpr const char* kCheckChecksums =
     "-o ip.check_checksum:TRUE -o tcp.check_checksum:TRUE";
 

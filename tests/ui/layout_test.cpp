@@ -104,8 +104,17 @@ TEST_F(LayoutTest, LogBufferKeepsItsMarginsAtAnySize) {
     }
 }
 
+// The hint panel takes what the other two leave: at least its designed 341 pixels, and all
+// that a wider window adds, so that a long hint is not cut.
 TEST_F(LayoutTest, StatusBarHasItsThreePanels) {
-    EXPECT_EQ(Form().StatusPanel[0]->width(), 341);
+    ShowAndActivate();
+    Form().resize(630, 410);
+    QTest::qWait(1);
+    const int designed = Form().StatusPanel[0]->width();
+    EXPECT_GE(designed, 341);
+    Form().resize(1230, 410);
+    QTest::qWait(1);
+    EXPECT_EQ(Form().StatusPanel[0]->width(), designed + 600);
     EXPECT_EQ(Form().StatusPanel[1]->width(), 88);
     EXPECT_EQ(Form().StatusPanel[2]->width(), 100);
     EXPECT_EQ(Form().statusBar()->height(), 19);

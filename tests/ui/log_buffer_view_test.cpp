@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTcpSocket>
 #include <QTextBlock>
+#include <QTimer>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -29,6 +30,7 @@ TEST(LogBufferView, CountsLineEndsAsTwoAndKeepsOneBlockPerLine) {
     EXPECT_EQ(view.TextLength(), 5 + 4 + 6);
     EXPECT_EQ(view.document()->blockCount(), 3);
     EXPECT_EQ(view.toPlainText().toStdString(), "abc\nde\nfghi");
+    EXPECT_EQ(view.textCursor().position(), view.DocumentLength());  // the caret at the end
 
     view.DeleteFirstLine();
     EXPECT_EQ(view.TextLength(), 10);
@@ -156,27 +158,38 @@ TEST_F(LogBufferTest, ARunLongerThanTheCapIsShownWhole) {
     EXPECT_EQ(Form().Memo1->document()->blockCount(), 1);
 }
 
-// A tick moves run after run into the view, each in its colour, until the queue is empty or
-// its budget is spent (here a clock that advances 8 ms at each reading: three runs).
-TEST_F(LogBufferTest, ATickMovesRunsUntilTheQueueIsEmptyOrTheBudgetIsSpent) {
+// A tick moves a slice of runs, each in its colour, until the queue is empty or the slice's
+// budget is spent (here a clock that advances 8 ms at each reading: three runs). While entries
+// remain, slices follow from the event loop until the tick's work time is spent (four more
+// slices of three runs); a Pause that comes between slices stops them.
+TEST_F(LogBufferTest, ATickMovesSlicesOfRunsFromTheEventLoopUntilItsTimeIsSpent) {
     auto readings = std::make_shared<int>(0);
     Log().TickClock = [readings] {
         return std::chrono::steady_clock::time_point(std::chrono::milliseconds(8 * (*readings)++));
     };
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 40; ++i) {
         Log().AppendLogLine(("line " + std::to_string(i)).c_str(),
                             i % 2 ? log::LogKind::Data : log::LogKind::Message, -1, 0);
     }
+    Log().StopLogTimer();  // the ticks are the test's own
     Log().OnLogTimer();
     EXPECT_EQ(Form().Memo1->toPlainText().toStdString(), "line 0\nline 1\nline 2");
-    EXPECT_TRUE(Log().LogTimerRunning());
-    Log().OnLogTimer();
-    EXPECT_EQ(Form().Memo1->document()->blockCount(), 5);
-    for (int i = 0; i < 5; ++i) {
+    QTextDocument* doc = Form().Memo1->document();
+    EXPECT_TRUE(WaitFor([&] { return doc->blockCount() == 15; }));
+    (void)WaitFor([] { return false; }, 50);
+    EXPECT_EQ(doc->blockCount(), 15);
+    for (int i = 0; i < 15; ++i) {
         EXPECT_EQ(Form().Memo1->ColourOfLine(i), i % 2 ? kBlack : kNavy) << i;
     }
-    EXPECT_FALSE(Log().HasPending());
-    EXPECT_FALSE(Log().LogTimerRunning());
+
+    Log().OnLogTimer();  // the next tick: a slice now, then one from the loop, then Pause
+    EXPECT_EQ(doc->blockCount(), 18);
+    QTimer::singleShot(0, &Form(), [this] { Log().SetPaused(true); });
+    EXPECT_TRUE(WaitFor([&] { return Log().Paused(); }));
+    const int shown = doc->blockCount();
+    (void)WaitFor([] { return false; }, 50);
+    EXPECT_EQ(doc->blockCount(), shown);
+    EXPECT_LT(shown, 40);
 }
 
 TEST_F(LogBufferTest, SizeMenusTrimAndCheckTogether) {

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <cerrno>
+#include <tuple>
 
 namespace corvane::cli {
 
@@ -19,21 +20,38 @@ std::size_t Index(relay::Counter counter) {
 std::string ComposeStatus(std::string_view state, const std::array<std::string, 5>& counters,
                           int width) {
     using relay::Counter;
-    std::string line(state);
-    line += " | Connections ";
-    line += counters[Index(Counter::Connections)];
-    line += " | C->S ";
-    line += counters[Index(Counter::CSTransferred)];
-    line += " (buffered ";
-    line += counters[Index(Counter::CSBuffered)];
-    line += ") | S->C ";
-    line += counters[Index(Counter::SCTransferred)];
-    line += " (buffered ";
-    line += counters[Index(Counter::SCBuffered)];
-    line += ")";
-    if (width > 0 && line.size() > static_cast<std::size_t>(width)) {
-        line.resize(static_cast<std::size_t>(width));
+    // From the whole labels to none: the first form that fits the width is shown, so that a
+    // narrow terminal loses words before it loses a figure.
+    struct Form {
+        std::string_view separator, connections, csLabel, scLabel, bufferedOpen;
+    };
+    static constexpr Form kForms[] = {
+        {" | ", "Connections ", "C->S ", "S->C ", " (buffered "},
+        {" | ", "Conn ", "C->S ", "S->C ", " (buf "},
+        {"|", "Conn ", "C->S ", "S->C ", " ("},
+        {"|", "", "", "", " ("},
+    };
+    std::string line;
+    for (const Form& form : kForms) {
+        line.assign(state);
+        for (const auto& [label, transferred, buffered] :
+             {std::tuple{form.connections, Counter::Connections, Counter::Connections},
+              std::tuple{form.csLabel, Counter::CSTransferred, Counter::CSBuffered},
+              std::tuple{form.scLabel, Counter::SCTransferred, Counter::SCBuffered}}) {
+            line += form.separator;
+            line += label;
+            line += counters[Index(transferred)];
+            if (buffered != transferred) {
+                line += form.bufferedOpen;
+                line += counters[Index(buffered)];
+                line += ')';
+            }
+        }
+        if (width <= 0 || line.size() <= static_cast<std::size_t>(width)) {
+            return line;
+        }
     }
+    line.resize(static_cast<std::size_t>(width));
     return line;
 }
 

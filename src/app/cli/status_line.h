@@ -23,7 +23,9 @@ constexpr std::int64_t kStatusIntervalMs = 200;
 // The line itself, from the state text ("Started", "Paused", "Stopped") and the counter
 // texts as ShowCount formats them:
 //   "Started | Connections 2 | C->S 1,234 (buffered 0) | S->C 56,789 (buffered 0)"
-// cut to width characters when width > 0.
+// When width > 0 and that is longer, the labels shorten first, as far as
+//   "Started|2|1,234 (0)|56,789 (0)"
+// and only what still does not fit is cut to width characters.
 std::string ComposeStatus(std::string_view state, const std::array<std::string, 5>& counters,
                           int width);
 

@@ -1,6 +1,6 @@
-#include "relay/show_count.h"
+#include "log/count_text.h"
 
-namespace corvane::relay {
+namespace corvane::log {
 
 CountText FormatCount(std::int64_t value) {
     // Digits are produced from the right into the end of a scratch area, so the widest value
@@ -29,4 +29,4 @@ CountText FormatCount(std::int64_t value) {
     return result;
 }
 
-}  // namespace corvane::relay
+}  // namespace corvane::log

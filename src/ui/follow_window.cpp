@@ -13,12 +13,19 @@
 #include <QSaveFile>
 #include <QTextBlock>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include "log/dump_format.h"
 
 namespace corvane::ui {
 
 namespace {
+
+// How long the window waits for the store's writer to put a Connection's first records in
+// the file: at most 50 times 20 ms.
+constexpr int kOpenWaits = 50;
+constexpr int kOpenWaitMs = 20;
 
 // The Client's bytes in dark red, the Server's in dark blue.
 const QColor kClientColour(0xA0, 0x00, 0x00);
@@ -110,6 +117,14 @@ TFollowWindow::TFollowWindow(QWidget* parent, Source source)
         error_ = Utf8(error);
         return;
     }
+    // What was handed over just now reaches the file from the writer's thread: a new
+    // Connection's first records may need a moment.
+    for (int wait = 0; wait < kOpenWaits && !reader_.Has(source_.serial); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kOpenWaitMs));
+        if (!reader_.Refresh(error)) {
+            break;
+        }
+    }
     if (!reader_.Has(source_.serial)) {
         error_ = QStringLiteral("The kept streams no longer hold this Connection's bytes");
         return;
@@ -181,19 +196,18 @@ void TFollowWindow::Refresh() {
 }
 
 void TFollowWindow::ShowBlock(const log::KeptBlock& block) {
+    // The heading (direction, time, size) and the text as the log's readers share them.
+    std::string textBlock;
+    log::AppendBlockText(block, textBlock);
+    const std::size_t headingEnd = textBlock.find('\n') + 1;
     QString text;
     if (blockTimes_) {
-        std::string heading;
-        log::AppendBlockText({block.direction, block.microseconds, {}}, heading);
-        text = Utf8(std::string_view(heading).substr(0, heading.find('\n') + 1));
+        text = Utf8(std::string_view(textBlock).substr(0, headingEnd));
     }
     switch (view_) {
-        case FollowView::Text: {
-            std::string body;
-            log::AppendBlockText(block, body);
-            text += Utf8(std::string_view(body).substr(body.find('\n') + 1));
+        case FollowView::Text:
+            text += Utf8(std::string_view(textBlock).substr(headingEnd));
             break;
-        }
         case FollowView::Hex:
             text += HexDump(block.bytes);
             break;

@@ -195,6 +195,12 @@ TEST_F(ConnectionsPaneTest, FollowShowsWhatWasPassedOnAsTextAndHex) {
     StartWithPane();
     Pair pair = Connect();
     pair.client->write("GET / HTTP/1.0\r\nHost: example.org\r\n\r\n");
+    // The answer after the request, as a Server gives it.
+    QByteArray request;
+    ASSERT_TRUE(WaitFor([&] {
+        request += pair.server->readAll();
+        return request.endsWith("\r\n\r\n");
+    }));
     pair.server->write("HTTP/1.0 200 OK\r\n\r\nhello\r\n");
     ASSERT_TRUE(WaitFor(
         [&] { return RowsAre(1) && Cell(0, kColumnServerToClient) == QLatin1String("26"); }));
@@ -208,7 +214,8 @@ TEST_F(ConnectionsPaneTest, FollowShowsWhatWasPassedOnAsTextAndHex) {
     const QString text = follow->ShownText();
     EXPECT_TRUE(text.startsWith(QStringLiteral("Client to Server, "))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("GET / HTTP/1.0\n") + host + QStringLiteral("\n")));
-    EXPECT_TRUE(text.contains(QStringLiteral("\nServer to Client, ")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\nServer to Client, "))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral(", 26 bytes\n")));
     EXPECT_FALSE(text.contains(QStringLiteral("example.org")));
 
     follow->SetBlockTimes(false);

@@ -33,43 +33,14 @@
 #include "log/traffic_log.h"
 #include "platform/messages.h"
 #include "ui/form1.h"
+#include "window_bench.h"
 
 namespace {
 
+using corvane::bench::ListenLoopback;
+using corvane::bench::RunLoop;
+
 using Clock = std::chrono::steady_clock;
-
-int ListenLoopback(quint16& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, 4) != 0) {
-        return -1;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    return fd;
-}
-
-// Runs the event loop until done() holds or timeoutMs passes, letting the idle hook run.
-void RunLoop(int timeoutMs, const std::function<bool()>& done = {}) {
-    QEventLoop loop;
-    QTimer poll;
-    if (done) {
-        poll.setInterval(1);
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done()) {
-                loop.quit();
-            }
-        });
-        poll.start();
-    }
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // The window relaying from a pushing Client to a discarding Server, for the whole program.
 struct Rig {

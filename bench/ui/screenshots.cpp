@@ -1,8 +1,9 @@
 // Takes the pictures of docs/screenshots: the window stopped, relaying an HTTP exchange at
 // Detail High, paused, the about box, the help viewer, the Options dialog (stopped, with a
 // Capture File, with every row filled in, and with TLS on both sides), a log with time stamps,
-// the find bar with a match selected, the Network Conditions dialog with a preset and a log of
-// a Connection reset by the conditions. Runs on the display it is given
+// the find bar with a match selected, the Connections pane beside a log shown for one of six
+// Clients, the Follow window as text and as a hex dump, the Network Conditions dialog with a
+// preset and a log of a Connection reset by the conditions. Runs on the display it is given
 // (xvfb-run for the documentation), against a Server of its own on 127.0.0.1.
 //     corvane_ui_screenshots <output folder>
 #include <QApplication>
@@ -24,11 +25,15 @@
 #include <QToolButton>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "platform/messages.h"
 #include "ui/about_box.h"
 #include "ui/conditions_dialog.h"
+#include "ui/connection_model.h"
+#include "ui/connections_pane.h"
 #include "ui/find_bar.h"
+#include "ui/follow_window.h"
 #include "ui/form1.h"
 #include "ui/help_viewer.h"
 #include "ui/log_buffer_view.h"
@@ -120,6 +125,54 @@ bool ConditionsPictures(TForm1& form, const QDir& dir) {
     QTest::qWait(600);
     ok = Save(&form, dir, "conditions-reset.png") && ok;
     form.ButtonStop->click();
+    return ok;
+}
+
+// Six Clients at once, their blocks interleaved in the Log Buffer; the Connections pane beside
+// it, the log shown for the third Client only; then that Connection's Follow window as text
+// and as a hex dump.
+bool ShowConnections(TForm1& form, const QDir& dir) {
+    form.FindBar->Close();
+    form.MMenuItemClear->trigger();
+    form.resize(1180, 640);
+    form.MenuItemConnectionsBeside->trigger();
+    form.MenuItemConnections->trigger();
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 6; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress(QStringLiteral("127.0.0.1")),
+                                      form.Control().Engine().LocalPortNumber);
+        (void)clients.back()->waitForConnected(2000);
+    }
+    for (int i = 0; i < 6; ++i) {
+        clients[i]->write(QStringLiteral("GET /page%1.html HTTP/1.1\r\n"
+                                         "Host: www.example.org\r\n"
+                                         "User-Agent: curl/7.88.1\r\n"
+                                         "Accept: */*\r\n\r\n")
+                              .arg(i + 1)
+                              .toLatin1());
+    }
+    corvane::ui::TConnectionsPane& pane = *form.ConnectionsPane;
+    (void)QTest::qWaitFor([&] { return pane.Model().rowCount() == 6; }, 5000);
+    QTest::qWait(1200);
+    pane.Table->setFocus();
+    pane.Table->selectRow(3);  // the third Client: the newest is on top
+    QTest::keyClick(pane.Table, Qt::Key_Return);
+    QTest::qWait(300);
+    bool ok = Save(&form, dir, "connections.png");
+
+    const auto serial = pane.SelectedSerials().front();
+    corvane::ui::TFollowWindow* follow = form.FollowConnection(serial);
+    if (follow == nullptr) {
+        return false;
+    }
+    follow->resize(720, 420);
+    QTest::qWait(600);
+    ok = Save(follow, dir, "follow-text.png") && ok;
+    follow->SetView(corvane::ui::FollowView::Hex);
+    QTest::qWait(300);
+    ok = Save(follow, dir, "follow-hex.png") && ok;
+    follow->close();
     return ok;
 }
 
@@ -257,6 +310,8 @@ int main(int argc, char* argv[]) {
     QTest::keyClick(form.FindBar->EditFind, Qt::Key_Return);
     QTest::qWait(300);
     ok = Save(&form, out, "find.png") && ok;
+
+    ok = ShowConnections(form, out) && ok;
 
     form.ButtonStop->click();
     ok = ConditionsPictures(form, out) && ok;

@@ -34,29 +34,17 @@
 #include "platform/messages.h"
 #include "ui/form1.h"
 #include "ui/log_buffer_view.h"
+#include "window_bench.h"
 
 namespace {
+
+using corvane::bench::ListenLoopback;
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBlocksPerSecond = 100;
 constexpr int kSeconds = 10;
 constexpr int kBlocks = kBlocksPerSecond * kSeconds;
-
-int ListenLoopback(quint16& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, 4) != 0) {
-        return -1;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    return fd;
-}
 
 struct Lag {
     double worstMs = 0;

@@ -161,6 +161,11 @@ public:
     // closes it; the file stays readable (StreamsPath) until the next Start empties it.
     std::int64_t KeepStreams() const { return settings_.KeepStreams; }
     void SetKeepStreams(std::int64_t bytes) { settings_.KeepStreams = bytes < 0 ? 0 : bytes; }
+    // The window's Connections pane as the window describes it; saved at the close.
+    const std::string& ConnectionsPane() const { return settings_.ConnectionsPane; }
+    void SetConnectionsPane(std::string text) {
+        settings_.ConnectionsPane = CutToLimit(std::move(text), kLogFileLimit);
+    }
     // The file of the store opened by the last Start ("" before any).
     const std::string& StreamsPath() const { return log_.Streams().Path(); }
     // Rotation of the Log File and the Capture File ("-rotate", "-parts", the Options

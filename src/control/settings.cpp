@@ -22,6 +22,7 @@ constexpr const char* kTlsVerifyValue = "TLS Verify";
 constexpr const char* kConditionsPresetValue = "Conditions Preset";
 constexpr std::size_t kPresetReadSize = 64;
 constexpr const char* kKeepStreamsValue = "Keep Streams";
+constexpr const char* kConnectionsPaneValue = "Connections Pane";
 constexpr int kMiBShift = 20;
 constexpr const char* kRotateValue = "Rotate";
 constexpr const char* kPartsKeptValue = "Parts Kept";
@@ -125,6 +126,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     settings.KeepStreams = kDefaultKeepStreams;
     settings.Rotate.clear();
     settings.PartsKept = 0;
+    settings.ConnectionsPane.clear();
     if (!key.IsOpen()) {
         return loaded;
     }
@@ -168,6 +170,7 @@ LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings) {
     }
     ReadText(key, kRotateValue, kRotateReadSize, settings.Rotate);
     key.QueryDword(kPartsKeptValue, settings.PartsKept);
+    ReadText(key, kConnectionsPaneValue, kLogFileReadSize, settings.ConnectionsPane);
     return loaded;
 }
 
@@ -200,6 +203,7 @@ void SaveSettings(platform::SettingsKey& key, const Settings& settings) {
         key.SetString(kConditionsPresetValue,
                       CutToLimit(settings.ConditionsPreset, kPresetReadSize - 1));
     }
+    WriteOptionFile(key, kConnectionsPaneValue, settings.ConnectionsPane);
     std::uint32_t storedMiB = 0;
     if (settings.KeepStreams != kDefaultKeepStreams ||
         key.QueryDword(kKeepStreamsValue, storedMiB)) {

@@ -82,6 +82,9 @@ struct Settings {
     // (0: all).
     std::string Rotate;
     std::uint32_t PartsKept = 0;
+    // The window's Connections pane: whether it is shown, where, and its column widths, in
+    // the window's own words ("" until the pane is first shown).
+    std::string ConnectionsPane;
     // Not stored: the store held the value when it was loaded. A value at its default is
     // written back only then, so that a store that never had it stays as it was.
     bool ListenAddressStored = false;
@@ -101,21 +104,21 @@ struct LoadedSettings {
 // "Hex Only" (4 bytes), then the options: "Time Stamps" (4 bytes), "Listen Address" (64
 // characters), "Half Close" (4 bytes), "Capture File" (256 characters), "TLS" (4 bytes),
 // "TLS Certificate" and "TLS Key" (256 characters each), "TLS Verify" and "Keep Streams" (4
-// bytes, MiB), "Conditions Preset" (64 characters), "Rotate" (32 characters) and "Parts
-// Kept" (4 bytes). A value that is absent or does not fit its size counts as absent: Buffer
-// Size then becomes 32768, Detail 2, Keep Streams kDefaultKeepStreams, Hex Only and every
-// other option 0 or empty, and every other field keeps what it held.
-// A key that cannot be opened gives the same defaults.
+// bytes, MiB), "Conditions Preset" (64 characters), "Rotate" (32 characters), "Parts Kept"
+// (4 bytes) and "Connections Pane" (256 characters). A value that is absent or does not fit
+// its size counts as absent: Buffer Size then becomes 32768, Detail 2, Keep Streams
+// kDefaultKeepStreams, Hex Only and every other option 0 or empty, and every other field
+// keeps what it held. A key that cannot be opened gives the same defaults.
 LoadedSettings LoadSettings(platform::SettingsKey& key, Settings& settings);
 
 // Writes, in this order, "Width", "Height", "Buffer Size", "Detail", "Hex Only" (numbers),
 // then "Remote Host", "Remote Port", "Local Port", "Log File" (strings, each cut to its
 // limit), then the options: "Time Stamps" (number), and "Listen Address", "Half Close",
 // "Capture File", "TLS", "TLS Certificate", "TLS Key", "TLS Verify", "Conditions Preset",
-// "Rotate" and "Parts Kept" each when it is set or the store holds it (so that a store
-// without them stays as it was), and "Keep Streams" when it is not kDefaultKeepStreams or the
-// store holds it. Nothing is written when the key cannot be opened; failed writes are
-// ignored.
+// "Rotate", "Parts Kept" and "Connections Pane" each when it is set or the store holds it (so
+// that a store without them stays as it was), and "Keep Streams" when it is not
+// kDefaultKeepStreams or the store holds it. Nothing is written when the key cannot be
+// opened; failed writes are ignored.
 void SaveSettings(platform::SettingsKey& key, const Settings& settings);
 
 // The characters of a UTF-8 text counted as the edit boxes count them: one each, and two

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>
@@ -107,13 +108,21 @@ bool TFindBar::Find(bool backward) {
         flags |= QTextDocument::FindCaseSensitively;
     }
     const QTextDocument* document = view_->document();
+    // A match in a line that Show Only Selected hides is passed over.
+    const auto findShown = [&](const QTextCursor& from) {
+        QTextCursor match = document->find(text, from, flags);
+        while (!match.isNull() && !match.block().isVisible()) {
+            match = document->find(text, match, flags);
+        }
+        return match;
+    };
     // From the selection (the last match) on; past the end, once more from the other end.
-    QTextCursor found = document->find(text, view_->textCursor(), flags);
+    QTextCursor found = findShown(view_->textCursor());
     bool wrapped = false;
     if (found.isNull()) {
         QTextCursor from(view_->document());
         from.movePosition(backward ? QTextCursor::End : QTextCursor::Start);
-        found = document->find(text, from, flags);
+        found = findShown(from);
         wrapped = !found.isNull();
     }
     if (found.isNull()) {

@@ -16,6 +16,8 @@
 
 #include "control/command_error.h"
 #include "platform/messages.h"
+#include "ui/connection_model.h"
+#include "ui/connections_pane.h"
 #include "ui/form1.h"
 #include "ui/hints.h"
 #include "ui/log_buffer_view.h"
@@ -49,6 +51,7 @@ control::StartupResult TForm1::StartUp(const std::vector<std::string>& args) {
     if (result == control::StartupResult::Ready) {
         control_->InstallSignalClose();
     }
+    RestoreConnectionsPane(control_->ConnectionsPane());
     return result;
 }
 
@@ -205,6 +208,11 @@ void TForm1::ShowRunningState(bool running) {
     StatusPanel[2]->setText(running ? QStringLiteral("Started") : QStringLiteral("Stopped"));
     SpeedButtonPause->setChecked(false);
     SetHint(*SpeedButtonPause, QStringLiteral("Pause|") + HintOf(*MenuItemPause));
+    if (running) {
+        // A new run: the Connections of the last are gone, and so is their filter.
+        ConnectionsPane->Model().ClearAll();
+        Memo1->ShowAll();
+    }
 }
 
 // --- Events --------------------------------------------------------------------------------
@@ -277,6 +285,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (!control_->CloseQuery()) {
         event->ignore();
         return;
+    }
+    if (connectionViewSet_ || !control_->ConnectionsPane().empty()) {
+        control_->SetConnectionsPane(ConnectionsPaneText());
     }
     control_->OnClose(width(), height());
     event->accept();

@@ -15,6 +15,7 @@
 
 #include "control/control_view.h"
 #include "control/relay_control.h"
+#include "log/connection_serial.h"
 #include "log/log_view.h"
 #include "relay/relay_view.h"
 
@@ -25,12 +26,15 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QToolButton;
 
 namespace corvane::ui {
 
 class TConditionsDialog;
+class TConnectionsPane;
 class TFindBar;
+class TFollowWindow;
 class TLogBufferView;
 class THelpViewer;
 
@@ -75,6 +79,15 @@ public:
     void ShowConditionsDialog();
     // Edit > Find...: opens the find bar under the Log Buffer.
     void ShowFindBar();
+    // View > Connections and its toolbar button: the pane beside or under the Log Buffer
+    // (form1_connections.cpp). The relay reports its Connections from the first show on.
+    void ShowConnectionsPane(bool shown);
+    bool ConnectionsPaneShown() const;
+    // Beside the Log Buffer (true) or under it.
+    void PlaceConnectionsPane(bool beside);
+    // The Follow window of one Connection; null (after telling why) when its bytes are not
+    // kept.
+    TFollowWindow* FollowConnection(log::ConnectionSerial serial);
     // The Size items (tag: characters, -1 unlimited) and the Detail items (tag: level).
     void SetBufferSize(QObject* sender);
     void SetShowData(QObject* sender);
@@ -140,10 +153,16 @@ public:
     QToolButton* SpeedButtonPause;
     TLogBufferView* Memo1;
     TFindBar* FindBar;
+    QSplitter* LogSplitter;
+    TConnectionsPane* ConnectionsPane;
+    QToolButton* SpeedButtonConnections;
     QLabel* StatusPanel[3];
 
     QMenu* MenuFile;
     QMenu* MenuEdit;
+    QMenu* MenuView;
+    QAction* MenuItemConnections;
+    QAction* MenuItemConnectionsBeside;
     QMenu* MenuAction;
     QMenu* MenuTools;
     QMenu* MenuHelp;
@@ -211,6 +230,11 @@ private:
     void BuildLogBufferArea(QWidget* central);
     void BuildStatusBar();
     void BuildMainMenu();
+    void BuildViewMenu();
+    void BuildConnectionsPane();
+    // The pane's settings text ("shown=1;beside=0;sizes=...;columns=...") and back.
+    std::string ConnectionsPaneText() const;
+    void RestoreConnectionsPane(const std::string& text);
     void BuildPopupMenu();
     void SetTabOrder();
     void ShowPopupMenu(const QPoint& globalPos);
@@ -226,7 +250,8 @@ private:
     bool clipboardHasText_ = false;
     bool activated_ = false;
     bool centred_ = false;
-    bool closeForced_ = false;  // CloseWindow ran: the close waits for no answer
+    bool closeForced_ = false;        // CloseWindow ran: the close waits for no answer
+    bool connectionViewSet_ = false;  // the pane has been shown: the relay reports to it
     // Start refused the Listen Address: the Options dialog opens on its box after the error.
     bool focusListenAddress_ = false;
 };

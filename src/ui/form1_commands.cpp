@@ -11,6 +11,8 @@
 
 #include "ui/about_box.h"
 #include "ui/browse_dialog.h"
+#include "ui/connection_model.h"
+#include "ui/connections_pane.h"
 #include "ui/find_bar.h"
 #include "ui/form1.h"
 #include "ui/help_viewer.h"
@@ -57,6 +59,7 @@ void TForm1::OnClick(QObject* sender) {
         ShowAboutBox();
     } else if (sender == MenuClear || sender == MMenuItemClear) {
         control_->Log().ClearLogBuffer();
+        ConnectionsPane->Model().ClearEnded();
     } else if (sender == MenuItemHexOnly) {
         control_->ToggleHexOnly();
     } else if (sender == MenuItemOptions) {
@@ -106,6 +109,14 @@ void TForm1::RunEditCommand(int tag) {
     QLineEdit* edit =
         FocusedEdit(focusWidget(), {EditRemoteHost, EditRemotePort, EditLocalPort, EditLogFile});
     if (edit == nullptr) {
+        if (focusWidget() == ConnectionsPane->Table) {
+            if (tag == 2) {
+                ConnectionsPane->CopySelected();
+            } else if (tag == 5) {
+                ConnectionsPane->Table->selectAll();
+            }
+            return;
+        }
         if (tag == 2) {
             Memo1->copy();
         } else {
@@ -162,6 +173,9 @@ void TForm1::UpdateEditCommands() {
         copy = selection;
         paste = !edit->isReadOnly() && clipboardHasText_;
         selectAll = edit->text().size() != edit->selectedText().size();
+    } else if (focus == ConnectionsPane->Table) {
+        copy = ConnectionsPane->Table->selectionModel()->hasSelection();
+        selectAll = ConnectionsPane->Table->model()->rowCount() > 0;
     } else if (focus == Memo1) {
         copy = Memo1->HasSelection();
         selectAll = Memo1->DocumentLength() != Memo1->SelectionLength();
@@ -234,6 +248,7 @@ void TForm1::ShowOptions() {
     values.listenAddress = control_->ListenAddress();
     values.halfClose = control_->HalfClose();
     values.captureFile = QString::fromStdString(control_->CaptureFile());
+    values.keepStreamsMiB = control_->KeepStreams() >> 20;
     values.tls = static_cast<int>(control_->Tls() & 3u);
     values.tlsCert = QString::fromStdString(control_->TlsCert());
     values.tlsKey = QString::fromStdString(control_->TlsKey());
@@ -259,6 +274,7 @@ void TForm1::ShowOptions() {
         control_->SetListenAddress(chosen.listenAddress);
         control_->SetHalfClose(chosen.halfClose);
         control_->SetCaptureFile(chosen.captureFile.toStdString());
+        control_->SetKeepStreams(chosen.keepStreamsMiB << 20);
         control_->SetTls(static_cast<std::uint32_t>(chosen.tls), chosen.tlsCert.toStdString(),
                          chosen.tlsKey.toStdString(), chosen.tlsVerify);
         control_->SetRotation(chosen.rotate.toStdString(), chosen.partsKept);

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QToolButton>
 #include <algorithm>
@@ -109,6 +110,7 @@ TForm1::TForm1() {
     BuildStatusBar();
     BuildConditionsIndicator();
     BuildMainMenu();
+    BuildViewMenu();
     BuildPopupMenu();
     // A closed menu has no highlighted item: its hint leaves panel 0.
     for (QMenu* menu : findChildren<QMenu*>()) {
@@ -248,11 +250,16 @@ void TForm1::BuildLogBufferArea(QWidget* central) {
     Panel4->setFixedWidth(10);
     Panel5 = MakePanel(central, "Panel5", false);
     Panel5->setFixedHeight(10);
-    Memo1 = new TLogBufferView(central);
+    // The Log Buffer shares a splitter with the Connections pane, which is hidden until shown.
+    LogSplitter = new QSplitter(Qt::Vertical, central);
+    LogSplitter->setObjectName(QStringLiteral("LogSplitter"));
+    Memo1 = new TLogBufferView(LogSplitter);
+    LogSplitter->addWidget(Memo1);
     Label5->setBuddy(Memo1);
     connect(Memo1, &TLogBufferView::ContextMenuRequested, this, &TForm1::ShowPopupMenu);
+    BuildConnectionsPane();
     row->addWidget(Panel1);
-    row->addWidget(Memo1, 1);
+    row->addWidget(LogSplitter, 1);
     row->addWidget(Panel4);
     column->addLayout(row, 1);
     // Hidden until Find: while open it takes its height from the view, above the margin.

@@ -92,6 +92,22 @@ void DrawPause(QPainter& p) {
     p.drawRect(6, 1, 3, 10);
 }
 
+void DrawConnections(QPainter& p) {
+    // A list of rows, each a pair of arrows, one each way.
+    p.setPen(QPen(kBlack, 1));
+    p.setBrush(kWhite);
+    p.drawRect(2, 2, 15, 15);
+    for (int row = 0; row < 3; ++row) {
+        const int y = 5 + 4 * row;
+        p.setPen(QPen(kTeal, 1));
+        p.drawLine(4, y, 9, y);
+        p.drawPoint(8, y - 1);
+        p.setPen(QPen(kMaroon, 1));
+        p.drawLine(10, y + 1, 15, y + 1);
+        p.drawPoint(11, y + 2);
+    }
+}
+
 }  // namespace
 
 QSize GlyphSize(Glyph glyph) {
@@ -99,6 +115,7 @@ QSize GlyphSize(Glyph glyph) {
         case Glyph::Cut:
         case Glyph::Copy:
         case Glyph::Paste:
+        case Glyph::Connections:
             return {20, 20};
         case Glyph::Start:
         case Glyph::Stop:
@@ -129,6 +146,9 @@ QImage DrawGlyph(Glyph glyph) {
             break;
         case Glyph::Pause:
             DrawPause(p);
+            break;
+        case Glyph::Connections:
+            DrawConnections(p);
             break;
     }
     return image;

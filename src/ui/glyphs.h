@@ -9,9 +9,9 @@
 
 namespace corvane::ui {
 
-enum class Glyph { Cut, Copy, Paste, Start, Stop, Pause };
+enum class Glyph { Cut, Copy, Paste, Start, Stop, Pause, Connections };
 
-// 20 by 20 for Cut, Copy and Paste; 10 by 13 for Start, Stop and Pause.
+// 20 by 20 for Cut, Copy, Paste and Connections; 10 by 13 for Start, Stop and Pause.
 QSize GlyphSize(Glyph glyph);
 // The normal image, transparent around the drawing.
 QImage DrawGlyph(Glyph glyph);

@@ -2,12 +2,44 @@
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextCursor>
+#include <algorithm>
 
 namespace corvane::ui {
+
+namespace {
+
+// A line keeps its Connection in its block's user state: the serial folded into a positive
+// int (two Connections 2^31 - 1 apart would share one); -1, the state of a new block, is a
+// line about no Connection.
+constexpr int kNoTag = -1;
+int BlockTag(log::ConnectionSerial serial) {
+    if (serial == log::kNoConnection) {
+        return kNoTag;
+    }
+    return static_cast<int>((serial - 1) % 0x7FFFFFFE) + 1;
+}
+
+// Lines in a stretch of a run: each CR LF ends one, and a last line may lack it.
+int LinesIn(std::string_view text) {
+    int lines = 0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '\r' && text[i + 1] == '\n') {
+            ++lines;
+            ++i;
+        }
+    }
+    if (!text.empty() && !(text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")) {
+        ++lines;
+    }
+    return lines;
+}
+
+}  // namespace
 
 QColor ToQColor(log::Colour colour) {
     return QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
@@ -72,6 +104,7 @@ void TLogBufferView::DeleteFirstLine() {
     QTextDocument* doc = document();
     const QTextBlock first = doc->firstBlock();
     const bool onlyLine = !first.next().isValid();
+    const bool firstShown = first.isVisible();  // a hidden line takes no place on screen
     std::int64_t removed = first.length() - 1;
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::Start);
@@ -94,7 +127,7 @@ void TLogBufferView::DeleteFirstLine() {
     const int top = bar->value();
     cursor.removeSelectedText();
     length_ = removed > length_ ? 0 : length_ - removed;
-    if (!following_ && top > 0) {
+    if (!following_ && top > 0 && firstShown) {
         bar->setValue(top - 1);
     }
 }
@@ -114,9 +147,11 @@ std::int64_t TLogBufferView::DeleteFirstLinesDownTo(std::int64_t keep) {
             removed += 2;
         }
         held = removed > held ? 0 : held - removed;
+        if (block.isVisible()) {
+            ++lines;
+        }
         block = block.next();
         all = last;
-        ++lines;
     }
     if (held == length_) {
         return held;
@@ -202,6 +237,104 @@ void TLogBufferView::AppendRun(std::string_view text, log::Colour colour) {
         setTextCursor(restored);
     }
     SetScroll(kept);
+}
+
+void TLogBufferView::AppendConnectionRun(std::string_view text, log::Colour colour,
+                                         std::span<const log::RunPart> parts) {
+    // The run's first line goes into a new block behind a pending line end, else into the
+    // last block (an empty view's).
+    const int firstLine = document()->blockCount() - (lineEndPending_ ? 0 : 1);
+    AppendRun(text, colour);
+    QTextBlock block = document()->findBlockByNumber(firstLine);
+    const int firstPosition = block.position();
+    bool hid = false;
+    std::size_t at = 0;
+    for (const log::RunPart& part : parts) {
+        if (at >= text.size()) {
+            break;
+        }
+        const std::size_t length =
+            std::min<std::size_t>(static_cast<std::size_t>(part.length), text.size() - at);
+        const int tag = BlockTag(part.serial);
+        const bool shown = !filtering_ || tag == kNoTag || shownTags_.count(tag) != 0;
+        for (int lines = LinesIn(text.substr(at, length)); lines > 0 && block.isValid(); --lines) {
+            block.setUserState(tag);
+            if (!shown) {
+                block.setVisible(false);
+                hid = true;
+            }
+            block = block.next();
+        }
+        at += length;
+    }
+    if (hid) {
+        QTextDocument* doc = document();
+        doc->markContentsDirty(firstPosition, doc->characterCount() - firstPosition);
+    }
+}
+
+void TLogBufferView::ShowOnly(const std::vector<log::ConnectionSerial>& serials) {
+    filtering_ = true;
+    shownTags_.clear();
+    for (const log::ConnectionSerial serial : serials) {
+        shownTags_.insert(BlockTag(serial));
+    }
+    QTextDocument* doc = document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const int tag = block.userState();
+        block.setVisible(tag == kNoTag || shownTags_.count(tag) != 0);
+    }
+    doc->markContentsDirty(0, doc->characterCount());
+    ScrollCaretIntoView();
+}
+
+void TLogBufferView::ShowAll() {
+    filtering_ = false;
+    shownTags_.clear();
+    QTextDocument* doc = document();
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        block.setVisible(true);
+    }
+    doc->markContentsDirty(0, doc->characterCount());
+    ScrollCaretIntoView();
+}
+
+QString TLogBufferView::ShownText() const {
+    QString text;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        if (block.isVisible()) {
+            text += block.text();
+            text += QLatin1Char('\n');
+        }
+    }
+    return text;
+}
+
+QMimeData* TLogBufferView::createMimeDataFromSelection() const {
+    if (!filtering_) {
+        return QPlainTextEdit::createMimeDataFromSelection();
+    }
+    const QTextCursor cursor = textCursor();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    QString text;
+    bool first = true;
+    for (QTextBlock block = document()->findBlock(start);
+         block.isValid() && block.position() <= end; block = block.next()) {
+        if (!block.isVisible()) {
+            continue;
+        }
+        const int from = std::max(start, block.position()) - block.position();
+        const int to = std::min(end, block.position() + block.length() - 1) - block.position();
+        if (!first) {
+            text += QLatin1Char('\n');
+        }
+        first = false;
+        text += block.text().mid(from, to - from);
+    }
+    auto* mime = new QMimeData;
+    mime->setText(text);
+    return mime;
 }
 
 TLogBufferView::ScrollPosition TLogBufferView::Scroll() const {

@@ -13,6 +13,9 @@
 
 #include <QPlainTextEdit>
 #include <cstdint>
+#include <span>
+#include <unordered_set>
+#include <vector>
 
 #include "log/log_view.h"
 
@@ -29,6 +32,10 @@ public:
     std::int64_t DeleteFirstLinesDownTo(std::int64_t keep) override;
     // Bytes are shown one character each (Latin-1); a run may end without a line end.
     void AppendRun(std::string_view text, log::Colour colour) override;
+    // AppendRun, and each new line keeps the serial of its Connection; while only some
+    // Connections are shown, the lines of the others are hidden as they arrive.
+    void AppendConnectionRun(std::string_view text, log::Colour colour,
+                             std::span<const log::RunPart> parts) override;
     void ScrollCaretIntoView() override;
     void Clear() override;
 
@@ -39,6 +46,16 @@ public:
     // All applies when they differ.
     int DocumentLength() const;
     int SelectionLength() const;
+
+    // Shows only the lines of these Connections, and those about no Connection (the relay's
+    // own lines, the mark of lines not shown), the lines held and those that arrive. The
+    // lines of the others stay held, hidden: they count towards the Buffer Size as before.
+    void ShowOnly(const std::vector<log::ConnectionSerial>& serials);
+    // Every line shown again.
+    void ShowAll();
+    bool Filtering() const { return filtering_; }
+    // The lines shown, each ending in LF (what the user sees, hidden lines left out).
+    QString ShownText() const;
 
     // The colour (0x00BBGGRR) of the text at the start of the given line, for tests.
     log::Colour ColourOfLine(int line) const;
@@ -52,6 +69,8 @@ Q_SIGNALS:
     void ContextMenuRequested(const QPoint& globalPos);
 
 protected:
+    // Copy and drag take the lines shown only.
+    QMimeData* createMimeDataFromSelection() const override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -87,6 +106,9 @@ private:
     bool lineEndPending_ = false;
     bool following_ = true;
     int ownChanges_ = 0;
+    // Show Only Selected: the tags (BlockTag) of the Connections shown.
+    bool filtering_ = false;
+    std::unordered_set<int> shownTags_;
 };
 
 // 0x00BBGGRR to a QColor.

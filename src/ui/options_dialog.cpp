@@ -70,6 +70,18 @@ TOptionsDialog::TOptionsDialog(QWidget* parent, const OptionValues& values, bool
     AddRow(QStringLiteral("&Capture File:"), FileRow(EditCaptureFile, ButtonCaptureBrowse), false)
         ->setBuddy(EditCaptureFile);
 
+    // Keep Streams: the bound of the store of passed-on bytes that Follow and Save read.
+    SpinKeepStreams = new QSpinBox(this);
+    SpinKeepStreams->setObjectName(QStringLiteral("SpinKeepStreams"));
+    SpinKeepStreams->setRange(0, 1 << 20);
+    SpinKeepStreams->setSuffix(QStringLiteral(" MiB"));
+    SpinKeepStreams->setSpecialValueText(QStringLiteral("Off"));
+    SpinKeepStreams->setValue(static_cast<int>(values.keepStreamsMiB));
+    SpinKeepStreams->setToolTip(
+        QStringLiteral("Every byte passed on is kept on disk up to this size, for Follow and "
+                       "Save in the Connections pane; the oldest Connections go first"));
+    AddRow(QStringLiteral("Keep St&reams:"), SpinKeepStreams, false);
+
     ComboTls = new QComboBox(this);
     ComboTls->setObjectName(QStringLiteral("ComboTls"));
     ComboTls->addItems({QStringLiteral("None"), QStringLiteral("Client"), QStringLiteral("Server"),
@@ -204,6 +216,7 @@ OptionValues TOptionsDialog::Values() const {
     values.listenAddress = EditListenAddress->text().trimmed().toStdString();
     values.halfClose = CheckBoxHalfClose->isChecked();
     values.captureFile = EditCaptureFile->text();
+    values.keepStreamsMiB = SpinKeepStreams->value();
     values.tls = ComboTls->currentIndex();
     values.tlsCert = EditTlsCert->text();
     values.tlsKey = EditTlsKey->text();

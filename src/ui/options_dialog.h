@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ struct OptionValues {
     bool timeStamps = false;
     std::string listenAddress;  // empty: every interface
     bool halfClose = false;
-    QString captureFile;  // empty: none
+    QString captureFile;              // empty: none
+    std::int64_t keepStreamsMiB = 0;  // Keep Streams in MiB; 0 keeps none
     // 0 None, 1 Client, 2 Server, 3 Both (Settings::Tls); the certificate and key files
     // (empty: Corvane's self-signed pair); whether the Server's certificate is checked.
     int tls = 0;
@@ -54,6 +56,7 @@ public:
     // opened at Start).
     QLineEdit* EditCaptureFile;
     QPushButton* ButtonCaptureBrowse;
+    QSpinBox* SpinKeepStreams;  // MiB, 0 "Off"; greyed while relaying
     // TLS: the sides (items None, Client, Server, Both), the certificate and key shown to
     // Clients with their Browse buttons (open only with the Client's side), and the check of
     // the Server's certificate (open only with the Server's side); all greyed while relaying.

@@ -217,32 +217,7 @@ void RelayEngine::CarryOutHeldClose(Connection& c, bool clientSide, int error) {
 // --- Ends -----------------------------------------------------------------------------------
 
 void RelayEngine::EndByConditions(Connection& c, Ending ending, const std::string& reason) {
-    log_.LogConnectionInform(c.Tag(), reason.c_str());
-    if (ending == Ending::Reset) {
-        MarkEnded(c, ConnectionState::Reset);
-        log_.Capture().SideEnded(c.capture, log::CaptureSide::Server, true);
-        const platform::LINGER hard{1, 0};
-        for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
-            if (s != platform::INVALID_SOCKET) {
-                platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hard,
-                                     sizeof hard);
-            }
-        }
-    }
-    AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
-    AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
-    // As Stop ends a Connection: only the sides still there log their closing line.
-    CloseClientSocket(c);
-    if (c.draining != Draining::ToServer) {
-        log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");
-    }
-    c.clientToServer.Release();
-    CloseServerSocket(c);
-    if (c.connected && c.draining != Draining::ToClient) {
-        log_.LogConnectionMessage(c.Tag(), "Disconnected from Server");
-    }
-    c.serverToClient.Release();
-    RemoveConnection(c);
+    EndBothNow(c, reason.c_str(), ending == Ending::Reset, log::CaptureSide::Server);
 }
 
 // --- The timer ------------------------------------------------------------------------------

@@ -245,6 +245,11 @@ private:
     void FinishClosing(Connection& c, bool reset = false);
     void CloseByUser(Connection& c);
     void ResetByUser(Connection& c);
+    // Ends c at once on the relay's own decision: reason as an Inform line, both sockets
+    // closed (with reset: both reset, nothing held delivered, the Capture File's
+    // conversation ended by a reset from side `from`), then the closing lines of the sides
+    // still there, as Stop gives them.
+    void EndBothNow(Connection& c, const char* reason, bool reset, log::CaptureSide from);
     int DiscardWhileDraining(Connection& c, platform::SOCKET s);
     int DiscardFromEndedSide(platform::SOCKET s);
     void BeginDraining(Connection& c, Draining side);

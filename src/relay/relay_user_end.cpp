@@ -51,18 +51,25 @@ void RelayEngine::CloseByUser(Connection& c) {
 }
 
 void RelayEngine::ResetByUser(Connection& c) {
-    log_.LogConnectionInform(c.Tag(), "Reset by user");
-    MarkEnded(c, ConnectionState::Reset);
-    log_.Capture().SideEnded(c.capture, log::CaptureSide::Client, true);
-    const platform::LINGER hardClose{1, 0};
-    for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
-        if (s != platform::INVALID_SOCKET) {
-            platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hardClose,
-                                 sizeof hardClose);
+    EndBothNow(c, "Reset by user", true, log::CaptureSide::Client);
+}
+
+void RelayEngine::EndBothNow(Connection& c, const char* reason, bool reset, log::CaptureSide from) {
+    log_.LogConnectionInform(c.Tag(), reason);
+    if (reset) {
+        MarkEnded(c, ConnectionState::Reset);
+        log_.Capture().SideEnded(c.capture, from, true);
+        const platform::LINGER hardClose{1, 0};
+        for (const platform::SOCKET s : {c.clientSocket, c.serverSocket}) {
+            if (s != platform::INVALID_SOCKET) {
+                platform::setsockopt(s, platform::SOL_SOCKET_, platform::SO_LINGER_, &hardClose,
+                                     sizeof hardClose);
+            }
         }
     }
     AddCount(Counter::CSBuffered, csBuffered_, -c.clientToServer.length);
     AddCount(Counter::SCBuffered, scBuffered_, -c.serverToClient.length);
+    // As Stop ends a Connection: only the sides still there log their closing line.
     CloseClientSocket(c);
     if (c.draining != Draining::ToServer) {
         log_.LogConnectionMessage(c.Tag(), "Disconnected from Client");

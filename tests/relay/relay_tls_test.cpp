@@ -132,10 +132,10 @@ protected:
     }
     // A self-signed pair made in the folder sub of the test's directory.
     platform::TlsCertificateFiles Pair(const std::string& sub) {
-        platform::TlsCertificateFiles pair;
+        platform::TlsCertificateFiles made;
         std::string reason;
-        EXPECT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/" + sub, pair, reason)) << reason;
-        return pair;
+        EXPECT_TRUE(platform::EnsureSelfSignedCertificate(dir + "/" + sub, made, reason)) << reason;
+        return made;
     }
     std::string Page(const std::string& name, const std::string& content) {
         std::ofstream(dir + "/www/" + name, std::ios::binary) << content;

@@ -120,7 +120,9 @@ TEST_F(DrainFaultTest, NumberOfAClientWhoseRequestStillDrainsIsNotGivenToTheNext
     const std::string connected = ClientConnected(client);
     // More than the kernel's buffers on the way to the Server take while it reads nothing.
     const std::string request = Pattern(16 << 20, 6);
-    ASSERT_TRUE(SendPeer(client, request, 20000));
+    // The Channel grows in small steps to 16 MiB, and a sanitizer build copies the block at
+    // each step: give it its time here and below.
+    ASSERT_TRUE(SendPeer(client, request, 120000));
     ASSERT_TRUE(SendPeer(server, Pattern(1 << 20, 7), 20000));  // the Client reads none of it
     // 16 MiB read and logged: give a sanitizer build on a busy machine its time.
     ASSERT_TRUE(WaitFor(
@@ -128,7 +130,7 @@ TEST_F(DrainFaultTest, NumberOfAClientWhoseRequestStillDrainsIsNotGivenToTheNext
             return Engine().CSBuffered() > 0 && Engine().CSBuffered() + Engine().CSTransferred() ==
                                                     static_cast<std::int64_t>(request.size());
         },
-        30000));
+        120000));
     Drop(client);
     ASSERT_TRUE(WaitFor([&] {
         const relay::Connection* c = Only();

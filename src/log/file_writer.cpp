@@ -70,7 +70,8 @@ bool FileWriter::TrySubmit(std::unique_ptr<char[]>& buffer, std::size_t used) {
 
 void FileWriter::SwitchTo(std::string name, std::vector<std::string> expired, bool resume) {
     const std::uint64_t resumes = resume ? ++resumes_ : 0;
-    writer_.Do([this, name = std::move(name), expired = std::move(expired), resumes] {
+    const std::uint64_t switches = ++switches_;
+    writer_.Do([this, name = std::move(name), expired = std::move(expired), resumes, switches] {
         CloseFile();
         if (resumes != 0) {
             wrote_ = false;
@@ -83,6 +84,7 @@ void FileWriter::SwitchTo(std::string name, std::vector<std::string> expired, bo
         for (const std::string& old : expired) {
             (void)::unlink(old.c_str());
         }
+        switched_.store(switches, std::memory_order_release);
     });
 }
 
@@ -92,6 +94,10 @@ std::string FileWriter::FailedName() {
 }
 
 bool FileWriter::Moved() {
+    // A switch still waiting for the writer has not made its file yet: nothing is moved.
+    if (switched_.load(std::memory_order_acquire) != switches_) {
+        return false;
+    }
     std::string name;
     dev_t device = 0;
     ino_t inode = 0;

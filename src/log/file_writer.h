@@ -107,7 +107,9 @@ private:
     bool regular_ = false;
     std::uint64_t resumes_ = 0;  // the resumes asked for
     // Written on the writer thread, read by the event thread.
-    std::atomic<std::uint64_t> resumed_{0};  // the resumes done
+    std::atomic<std::uint64_t> resumed_{0};   // the resumes done
+    std::uint64_t switches_ = 0;              // the switches asked for
+    std::atomic<std::uint64_t> switched_{0};  // the switches done
     std::atomic<int> error_{0};
     std::atomic<std::uint64_t> lost_{0};
     std::atomic<bool> wrote_{false};

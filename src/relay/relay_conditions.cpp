@@ -255,9 +255,14 @@ void RelayEngine::ArmDueTimer() {
         return;  // the tick arms it once at its end
     }
     // An empty heap leaves the timer as it is: one tick that finds nothing costs less than
-    // a system call each time the last slot goes.
+    // a system call each time the last slot goes. So does a timer armed for a moment before
+    // the earliest: its tick finds nothing due yet and arms again. Only an earlier moment
+    // moves it, as a steady stream would otherwise move it later with every piece it sends.
     if (const DueSlot* earliest = dueHeap_.Earliest()) {
-        dueTimer_.Arm(earliest->dueNs);
+        const std::int64_t armed = dueTimer_.ArmedNs();
+        if (armed < 0 || earliest->dueNs < armed) {
+            dueTimer_.Arm(earliest->dueNs);
+        }
     }
 }
 

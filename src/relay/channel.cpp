@@ -85,9 +85,11 @@ void Channel::ConsumeHeld(std::int32_t count) {
     std::memmove(data, data + front_, static_cast<std::size_t>(length));
     capacity += front_;
     front_ = 0;
-    // Trimmed only when the room is more than twice what is held, so that a queue that
-    // comes and goes does not shrink and grow the block each time.
-    if (capacity - length > std::max(kChannelTrimThreshold, 2 * length)) {
+    // Trimmed only when the room is more than twice what is held and more than the most the
+    // conditions let it hold, so that a queue that comes and goes does not shrink and grow
+    // the block each time (a large block is given back to the system and faulted in again).
+    const std::int64_t keep = std::max<std::int64_t>(2 * std::int64_t{length}, marks->heldLimit);
+    if (capacity - length > std::max<std::int64_t>(kChannelTrimThreshold, keep)) {
         Resize(length / kChannelGrowthStep * kChannelGrowthStep + kChannelInitialSize);
     }
 }

@@ -10,7 +10,8 @@
 // moving the rest forward after every send would copy the whole queue each time: there the
 // front moves instead (data points into the block, `front` bytes after its start), the rest
 // is moved back once the gap is as large as what is still held, and a read that needs room
-// grows the block by half (up to kChannelLargestStep). Without marks the front never moves.
+// grows the block by half (up to kChannelLargestStep); the block is kept as long as it is no
+// roomier than the most the conditions let it hold. Without marks the front never moves.
 #pragma once
 
 #include <cstdint>

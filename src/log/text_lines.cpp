@@ -1,5 +1,7 @@
 #include "log/text_lines.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace corvane::log {
@@ -66,6 +68,38 @@ bool SplitTextLines(const char* bytes, int size, LogChain& lines, int& textCount
         incomplete = true;
     }
     textCount = size;
+    return true;
+}
+
+bool IsAllText(const char* bytes, int size) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes);
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    int i = 0;
+    while (i < size) {
+        // Eight bytes at a time while none is below blank or above tilde: the common case of
+        // a long run of text, looked at without a branch per byte.
+        if (size - i >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, data + i, sizeof word);
+            const std::uint64_t below = (word - 0x20 * kOnes) & ~word & kHighs;
+            const std::uint64_t above = ((word + kOnes) | word) & kHighs;
+            if ((below | above) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const int end = std::min(size, i + 8);
+        for (; i < end; ++i) {
+            const unsigned char c = data[i];
+            if (IsTextByte(c) || c == '\n') {
+                continue;
+            }
+            if (c != '\r' || (i + 1 < size && data[i + 1] != '\n')) {
+                return false;
+            }
+        }
+    }
     return true;
 }
 

@@ -21,6 +21,11 @@ constexpr bool IsTextByte(unsigned char c) {
 // Returns false when memory runs short; the chain is then freed and empty.
 bool SplitTextLines(const char* bytes, int size, LogChain& lines, int& textCount, bool& incomplete);
 
+// Whether SplitTextLines would take the whole block as text (textCount = size), found
+// without building a line: every byte is text, an LF or a CR, and every CR but a last one
+// is followed by an LF.
+bool IsAllText(const char* bytes, int size);
+
 // For a Server-to-Client block in Text mode that was not all text (after SplitTextLines
 // gave `lines` and `textCount`): when httpRequestSeen and the first line begins with
 // "HTTP/1.", the lines up to and including the first empty line stay and the rest are

@@ -208,6 +208,10 @@ public:
     // Empties the view and discards PendingLog.
     void ClearLogBuffer();
 
+    // Whether a relayed block's text lines are written or shown anywhere: the Log File
+    // takes every line, the view those of Detail High.
+    bool TakesDataLines() const { return file_.IsOpen() || AdmitsData(); }
+
 private:
     // Before a line that is not a block's data: what the files have to do there (a new
     // part, a failed write's course) and to say.

@@ -7,7 +7,49 @@
 #include "relay/http_rewrite.h"
 #include "relay/relay_engine.h"
 
+#include <cstring>
+#include <string_view>
+
 namespace corvane::relay {
+
+namespace {
+
+// Whether an all-text chunk's first line (up to its first LF, or all of it, without a CR at
+// its end) ends as an HTTP request line does ("HTTP/1." and one more character): only then
+// does the Host line's rewrite read the lines.
+bool IsRequestLine(const char* bytes, int n) {
+    const void* lf = std::memchr(bytes, '\n', static_cast<std::size_t>(n));
+    std::string_view line(
+        bytes, lf == nullptr ? static_cast<std::size_t>(n)
+                             : static_cast<std::size_t>(static_cast<const char*>(lf) - bytes));
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    constexpr std::string_view kVersion = "HTTP/1.";
+    return line.size() > kVersion.size() &&
+           line.substr(line.size() - kVersion.size() - 1, kVersion.size()) == kVersion;
+}
+
+// The chunk's text lines for the log. When none of them is written or shown (Detail Low
+// without a Log File), only whether the chunk is all text is found and no line is built,
+// so that a stream of text costs a scan rather than a copy of every block; a Client's
+// request is still split, as the Host line's rewrite reads its lines. False when memory
+// runs short.
+bool SplitForLog(const log::TrafficLog& log, const char* bytes, int n, bool fromClient,
+                 log::LogChain& lines, int& textCount, bool& incomplete) {
+    if (log.TakesDataLines()) {
+        return log::SplitTextLines(bytes, n, lines, textCount, incomplete);
+    }
+    const bool allText = log::IsAllText(bytes, n);
+    if (allText && fromClient && IsRequestLine(bytes, n)) {
+        return log::SplitTextLines(bytes, n, lines, textCount, incomplete);
+    }
+    incomplete = allText && n > 0 && bytes[n - 1] != '\n';  // for the block's header line
+    textCount = allText ? n : 0;
+    return true;
+}
+
+}  // namespace
 
 // How one received chunk is logged: its text lines and how many leading bytes they cover.
 struct RelayEngine::Chunk {
@@ -61,8 +103,8 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     int error = n == kReceiveSocketError ? platform::WSAGetLastError() : 0;
     Chunk chunk;
     if (n > 0 && c.DumpMode != kDumpHex) {
-        if (!log::SplitTextLines(channel.data + before, n, chunk.lines, chunk.textCount,
-                                 chunk.incomplete)) {
+        if (!SplitForLog(log_, channel.data + before, n, true, chunk.lines, chunk.textCount,
+                         chunk.incomplete)) {
             AddCount(Counter::CSBuffered, csBuffered_, n);
             n = kReceiveOutOfMemory;
         } else {
@@ -129,8 +171,8 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     int error = n == kReceiveSocketError ? platform::WSAGetLastError() : 0;
     Chunk chunk;
     if (n > 0 && c.DumpMode != kDumpHex) {
-        if (!log::SplitTextLines(channel.data + before, n, chunk.lines, chunk.textCount,
-                                 chunk.incomplete)) {
+        if (!SplitForLog(log_, channel.data + before, n, false, chunk.lines, chunk.textCount,
+                         chunk.incomplete)) {
             AddCount(Counter::SCBuffered, scBuffered_, n);
             n = kReceiveOutOfMemory;
         } else {

@@ -1,6 +1,7 @@
 // SplitTextLines over any block: the lines and the text count give back the block's text
 // part byte for byte, the first byte after it really ends the text, a shortage of memory
-// leaves nothing behind, and the response rule keeps exactly the header's lines.
+// leaves nothing behind, the scan without lines agrees on whether it is all text, and the
+// response rule keeps exactly the header's lines.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -142,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(s.textCount >= 0 && s.textCount <= static_cast<int>(size));
     const std::vector<int> lineEnds = CheckLinesReproduceText(block, s);
     const bool allText = s.textCount == static_cast<int>(size);
+    FUZZ_CHECK_EQ(log::IsAllText(block.data(), static_cast<int>(size)), allText);
     FUZZ_CHECK_EQ(s.incomplete, allText && size > 0 && block.back() != '\n');
     if (allText) {
         std::size_t lineFeeds = 0;

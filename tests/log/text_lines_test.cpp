@@ -81,6 +81,24 @@ TEST(SplitTextLines, BytesOutsideBlankToTildeAreNotText) {
     EXPECT_EQ(SplitBytes(" ~").textCount, 2);
 }
 
+// The scan that builds no lines goes eight bytes at a time: each byte that can end the text
+// is tried at every place in and across those words, and the answer must be the split's.
+TEST(IsAllText, AgreesWithTheSplitWhereverTheDecidingByteFalls) {
+    const std::vector<std::string> bytes = {"\t", "\n", "\r", "\r\n", std::string(1, '\0'),
+                                            "\x1F", "\x7F", "\x80", "\xFF", "~ "};
+    for (const std::string& b : bytes) {
+        for (int length = 0; length <= 20; ++length) {
+            for (int at = 0; at <= length; ++at) {
+                std::string block(static_cast<std::size_t>(length), 'x');
+                block.insert(static_cast<std::size_t>(at), b);
+                const bool all = SplitBytes(block).textCount == static_cast<int>(block.size());
+                EXPECT_EQ(IsAllText(block.data(), static_cast<int>(block.size())), all)
+                    << ::testing::PrintToString(block);
+            }
+        }
+    }
+}
+
 TEST(SplitTextLines, EmptyBlockGivesNothing) {
     const Split s = SplitBytes("");
     EXPECT_EQ(s.textCount, 0);

@@ -244,6 +244,22 @@ TEST_F(RelayRewriteTest, ServerGetsTheRewrittenRequestAndTheCountersItsLength) {
     EXPECT_EQ(answer.back().substr(0, 4), "0013");
 }
 
+// At Detail Low without a Log File no line is built for the log, but a request still is.
+TEST_F(RelayRewriteTest, RequestIsRewrittenWhenNoLineIsLogged) {
+    log->Detail = log::kDetailLow;
+    engine->SetRemoteTexts("example.org", "8080");
+    ASSERT_TRUE(Start("127.0.0.1", serverPort));
+    int client = -1;
+    int server = -1;
+    ASSERT_TRUE(ConnectThrough(client, server));
+    ASSERT_TRUE(test::SendPeer(client, kRequest));
+    const std::string expected = "GET / HTTP/1.1\r\nHost: example.org:8080\r\n\r\n";
+    std::string got;
+    ASSERT_TRUE(test::ReceivePeer(server, got, expected.size()));
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(OnlyConnection()->DumpMode, kDumpText);
+}
+
 TEST_F(RelayRewriteTest, RequestSplitOverTwoReadsIsNotRewritten) {
     engine->SetRemoteTexts("example.org", "8080");
     ASSERT_TRUE(Start("127.0.0.1", serverPort));

@@ -239,7 +239,7 @@ TEST_F(RelayDataTest, MemoryShortageEndsOnlyItsConnectionWithTheCountersRight) {
     };
     const Case cases[] = {
         {"accept", kChannelInitialSize, "", "", {"Out of memory", "Disconnected from Client"}},
-        {"split",
+        {"split",  // at Detail High, where the lines are made
          6000,
          "",
          std::string(6000, 's') + "\r\n",
@@ -257,6 +257,7 @@ TEST_F(RelayDataTest, MemoryShortageEndsOnlyItsConnectionWithTheCountersRight) {
     } restore;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
+        log->Detail = std::string_view(k.what) == "split" ? log::kDetailHigh : log::kDetailLow;
         engine->SetRemoteTexts(k.host, "80");
         const std::int64_t transferred = engine->CSTransferred();
         int c = -1;

@@ -1,5 +1,6 @@
 // A one-shot timer for a moment on the steady clock, kept to the microsecond: a timerfd that
-// the event loop watches beside the sockets. Window timers (messages.h) count whole
+// the event loop watches beside the sockets (a long wait wakes the loop a little early and
+// waits out the rest awake, see due_timer.cpp). Window timers (messages.h) count whole
 // milliseconds and may fire a tick late; this one wakes the loop at the moment it was armed
 // for, so that a release of held bytes runs within a millisecond of its time. Its callback
 // runs straight from the loop, as a window timer's tick does.

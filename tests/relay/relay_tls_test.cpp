@@ -70,7 +70,8 @@ private:
 // A TLS peer that does what the tools above do not: "client <port> <text> fin|stay|garbage"
 // sends the text (a bare FIN after it, or a record that cannot be decrypted instead) and
 // prints what came back and how it ended ("...|close_notify" or "...|eof"); "server <port>
-// <cert> <key> <answer>" answers every request and closes without close_notify.
+// <cert> <key> <answer>" answers every request and closes without close_notify (port 0: one
+// of the system's choosing, printed once it listens).
 constexpr char kPythonTlsPeer[] = R"(
 import os, socket, ssl, sys
 role, port = sys.argv[1], int(sys.argv[2])
@@ -95,6 +96,7 @@ if role == "client":
 else:
     c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER); c.load_cert_chain(sys.argv[3], sys.argv[4])
     listener = socket.create_server(("127.0.0.1", port))
+    print(listener.getsockname()[1], flush=True)
     while True:
         conn = listener.accept()[0]
         try:
@@ -401,13 +403,20 @@ TEST_F(RelayTlsTest, AnEndWithoutCloseNotifyIsPassedOnAsOneAndLogged) {
         logView.lines.clear();
         engine->HalfClose = k.halfClose;
         const bool serverEnds = k.mode == TlsMode::Both;
-        const std::uint16_t port = serverEnds ? FreeLoopbackPort() : serverPort;
+        std::uint16_t port = serverPort;
         std::unique_ptr<ChildProcess> server;
         if (serverEnds) {
-            server = std::make_unique<ChildProcess>(std::vector<std::string>{
-                "python3", "-c", kPythonTlsPeer, "server", std::to_string(port), pair.certFile,
-                pair.keyFile, "HTTP/1.0 200 OK\r\n\r\nhello\n"});
-            ASSERT_TRUE(WaitListening(port));
+            // The peer takes a port of its own choosing and names it: a free port picked
+            // here could be taken by a test running beside this one before the peer binds it.
+            const std::string named = dir + "/server.port";
+            server = std::make_unique<ChildProcess>(
+                std::vector<std::string>{"python3", "-c", kPythonTlsPeer, "server", "0",
+                                         pair.certFile, pair.keyFile,
+                                         "HTTP/1.0 200 OK\r\n\r\nhello\n"},
+                named);
+            ASSERT_TRUE(WaitFor(
+                [&] { return ReadWholeFile(named).find('\n') != std::string::npos; }, 10000));
+            port = static_cast<std::uint16_t>(std::stoi(ReadWholeFile(named)));
         }
         ASSERT_TRUE(StartTls(k.mode, "127.0.0.1", port));
         log->SetPaused(k.paused);

@@ -42,10 +42,10 @@ int Channel::Receive(platform::SOCKET s) {
     return n;
 }
 
-int Channel::SendAll(platform::SOCKET s, std::int32_t count) const {
+int SendAllOf(platform::SOCKET s, const char* bytes, std::int32_t count) {
     std::int32_t sent = 0;
     while (sent < count) {
-        const int n = platform::send(s, data + sent, count - sent, 0);
+        const int n = platform::send(s, bytes + sent, count - sent, 0);
         if (n < 0) {
             if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
                 break;

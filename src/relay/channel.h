@@ -39,6 +39,10 @@ constexpr int kReceiveSocketError = -1;
 constexpr int kReceiveOutOfMemory = -2;
 constexpr int kReceiveClosed = -3;
 
+// Sends count bytes until they are gone, the socket would block, or it fails: the bytes sent,
+// or -1 on a failure other than would-block.
+int SendAllOf(platform::SOCKET s, const char* bytes, std::int32_t count);
+
 class Channel {
 public:
     Channel() = default;
@@ -62,7 +66,7 @@ public:
     // would block, or it fails. Returns the bytes sent, or -1 on a failure other than
     // would-block. Removes nothing.
     int SendAll(platform::SOCKET s) const { return SendAll(s, length); }
-    int SendAll(platform::SOCKET s, std::int32_t count) const;
+    int SendAll(platform::SOCKET s, std::int32_t count) const { return SendAllOf(s, data, count); }
     // Drops count bytes (1 to length) from the front and trims a block left too roomy.
     void Consume(std::int32_t count);
     // SendAll, then Consume what went out.

@@ -1,13 +1,23 @@
 // Moving the bytes: a read from one peer is logged and sent on at once when nothing older
 // waits, or held in the Channel until the other side has room. A negative result means the
 // Connection has been ended and removed; no caller touches it afterwards.
+//
+// A read into an empty Channel whose destination can take bytes goes to the engine's direct
+// buffer instead and is sent on from there; only what the destination does not take is
+// copied into the Channel, where it waits as it would have. A burst of new Connections then
+// works in one buffer that stays in the processor's cache, not in a fresh 8 KiB block each
+// (memory touched for the first time costs a page fault, and more on a virtual machine: the
+// burst took a quarter longer). Whatever else a chunk may meet (the Host line's rewrite, a
+// shortage of memory) takes the Channel's path: the chunk is copied there first.
 #include "log/text_lines.h"
 #include "log/traffic_log.h"
 #include "platform/winsock.h"
 #include "relay/http_rewrite.h"
 #include "relay/relay_engine.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace corvane::relay {
@@ -49,7 +59,49 @@ bool SplitForLog(const log::TrafficLog& log, const char* bytes, int n, bool from
     return true;
 }
 
+// Channel::Receive's results, for a read into the direct buffer.
+int ReceiveDirect(platform::SOCKET s, char* into, std::int32_t room) {
+    const int n = platform::recv(s, into, room, 0);
+    if (n == 0) {
+        return kReceiveClosed;
+    }
+    if (n < 0) {
+        return platform::WSAGetLastError() == platform::WSAEWOULDBLOCK ? kReceiveNothing
+                                                                       : kReceiveSocketError;
+    }
+    return n;
+}
+
 }  // namespace
+
+char* RelayEngine::DirectBufferFor(const Channel& channel, bool destinationReady) {
+    if (channel.length != 0 || channel.marks != nullptr || !destinationReady ||
+        channel.capacity < kChannelMinimumFree) {
+        return nullptr;
+    }
+    if (direct_ == nullptr) {
+        direct_.reset(new (std::nothrow) char[kDirectBufferSize]);  // none: the Channel it is
+    }
+    return direct_.get();
+}
+
+int RelayEngine::ReceiveInto(Connection& c, Channel& channel, bool fromClient, char*& direct) {
+    const platform::SOCKET s = fromClient ? c.clientSocket : c.serverSocket;
+    direct = DirectBufferFor(channel, !fromClient || c.connected);
+    // At most the Channel's free room, as a read into it would take.
+    return direct != nullptr
+               ? ReceiveDirect(s, direct, std::min(channel.capacity, kDirectBufferSize))
+               : channel.Receive(s);
+}
+
+const char* RelayEngine::KeepInChannel(Channel& channel, char*& direct, int n) {
+    if (direct != nullptr) {
+        std::memcpy(channel.data, direct, static_cast<std::size_t>(n));
+        channel.length = n;
+        direct = nullptr;
+    }
+    return channel.data;
+}
 
 // How one received chunk is logged: its text lines and how many leading bytes they cover.
 struct RelayEngine::Chunk {
@@ -99,12 +151,14 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
     }
     c.clientReadHeld = false;
     const std::int32_t before = channel.length;
-    int n = channel.Receive(c.clientSocket);
+    char* direct = nullptr;
+    int n = ReceiveInto(c, channel, true, direct);
     int error = n == kReceiveSocketError ? platform::WSAGetLastError() : 0;
     Chunk chunk;
     if (n > 0 && c.DumpMode != kDumpHex) {
-        if (!SplitForLog(log_, channel.data + before, n, true, chunk.lines, chunk.textCount,
-                         chunk.incomplete)) {
+        const char* bytes = direct != nullptr ? direct : channel.data + before;
+        if (!SplitForLog(log_, bytes, n, true, chunk.lines, chunk.textCount, chunk.incomplete)) {
+            KeepInChannel(channel, direct, n);
             AddCount(Counter::CSBuffered, csBuffered_, n);
             n = kReceiveOutOfMemory;
         } else {
@@ -112,6 +166,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
                 c.DumpMode = chunk.textCount == n ? kDumpText : kDumpHex;
             }
             if (chunk.textCount == n) {
+                KeepInChannel(channel, direct, n);  // the rewrite works in the Channel
                 const int rewritten =
                     RewriteHttpRequest(log_, chunk.lines, channel, before, n, remoteHostText_,
                                        remotePortText_, c.httpRequestSeen);
@@ -145,7 +200,7 @@ int RelayEngine::ReadFromClient(Connection& c, bool force) {
                       &RelayEngine::DisconnectClient};
     if (n > 0) {
         // Until the Server is there the bytes wait, and they never overtake older ones.
-        return PassOn(c, d, chunk, n, before, !c.connected);
+        return PassOn(c, d, chunk, n, before, !c.connected, direct);
     }
     return EndOfRead(c, d, n, error, force);
 }
@@ -167,12 +222,14 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
     }
     c.serverReadHeld = false;
     const std::int32_t before = channel.length;
-    int n = channel.Receive(c.serverSocket);
+    char* direct = nullptr;
+    int n = ReceiveInto(c, channel, false, direct);
     int error = n == kReceiveSocketError ? platform::WSAGetLastError() : 0;
     Chunk chunk;
     if (n > 0 && c.DumpMode != kDumpHex) {
-        if (!SplitForLog(log_, channel.data + before, n, false, chunk.lines, chunk.textCount,
-                         chunk.incomplete)) {
+        const char* bytes = direct != nullptr ? direct : channel.data + before;
+        if (!SplitForLog(log_, bytes, n, false, chunk.lines, chunk.textCount, chunk.incomplete)) {
+            KeepInChannel(channel, direct, n);
             AddCount(Counter::SCBuffered, scBuffered_, n);
             n = kReceiveOutOfMemory;
         } else {
@@ -181,7 +238,7 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
             }
             if (chunk.textCount != n) {
                 // Only the header of an answer to an HTTP request stays as text lines.
-                log::KeepHttpResponseHeader(channel.data + before, chunk.lines, chunk.textCount,
+                log::KeepHttpResponseHeader(bytes, chunk.lines, chunk.textCount,
                                             c.httpRequestSeen == 1);
                 chunk.incomplete = false;
             }
@@ -202,13 +259,13 @@ int RelayEngine::ReadFromServer(Connection& c, bool force) {
                       &RelayEngine::DisconnectClient,
                       &RelayEngine::DisconnectServer};
     if (n > 0) {
-        return PassOn(c, d, chunk, n, before, false);
+        return PassOn(c, d, chunk, n, before, false, direct);
     }
     return EndOfRead(c, d, n, error, force);
 }
 
 int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
-                        bool hold) {
+                        bool hold, const char* direct) {
     Channel& channel = d.channel;
     if (channel.marks != nullptr) {
         return PassOnDue(c, d, chunk, n, before, hold);
@@ -219,10 +276,18 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
         AddCount(d.bufferedCounter, d.buffered, n);
         return n;
     }
-    const int sent = channel.SendAll(d.destination);
+    const int sent =
+        direct != nullptr ? SendAllOf(d.destination, direct, n) : channel.SendAll(d.destination);
     const int error = sent < 0 ? platform::WSAGetLastError() : 0;
+    const char* bytes = direct != nullptr ? direct : channel.data;
+    if (direct != nullptr) {
+        // What the destination did not take waits in the Channel, as if read into it.
+        const int kept = sent < 0 ? n : n - sent;
+        std::memcpy(channel.data, direct + (n - kept), static_cast<std::size_t>(kept));
+        channel.length = kept;
+    }
     log_.DumpBlock(c.Tag(), chunk.lines, chunk.textCount, chunk.incomplete, d.logDirection, n,
-                   channel.data);
+                   bytes);
     if (sent < 0) {
         AddCount(d.bufferedCounter, d.buffered, n);
         log_.LogConnectionInform(c.Tag(), d.sendFailed);
@@ -233,9 +298,11 @@ int RelayEngine::PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, 
     if (sent == 0) {
         return 0;
     }
-    Passed(c, d.source, channel.data, sent);
+    Passed(c, d.source, bytes, sent);
     AddCount(d.transferredCounter, d.transferred, sent);
-    channel.Consume(sent);
+    if (direct == nullptr) {
+        channel.Consume(sent);
+    }
     return sent;
 }
 

@@ -214,9 +214,19 @@ private:
     struct Direction;
     struct Chunk;
     // A received chunk of n bytes behind before held ones: held (hold, or older bytes wait)
-    // or sent on at once; logged and counted either way.
+    // or sent on at once; logged and counted either way. direct: the chunk is in the direct
+    // buffer, not in the Channel (relay_data.cpp).
     int PassOn(Connection& c, const Direction& d, Chunk& chunk, int n, std::int32_t before,
-               bool hold);
+               bool hold, const char* direct);
+    // The direct buffer, when a read into this Channel can be passed on at once: the Channel
+    // is empty, without conditions, and its destination can take bytes. Null otherwise.
+    char* DirectBufferFor(const Channel& channel, bool destinationReady);
+    // One read from the Client's or the Server's socket: into the direct buffer (direct set)
+    // or into the Channel. Channel::Receive's results.
+    int ReceiveInto(Connection& c, Channel& channel, bool fromClient, char*& direct);
+    // Moves a chunk read into the direct buffer into the (empty) Channel, for a path that
+    // works there; direct becomes null. The chunk's place in the Channel.
+    const char* KeepInChannel(Channel& channel, char*& direct, int n);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
     // Above this many bytes held in the Channel its source is not read until it has drained
@@ -392,6 +402,9 @@ private:
     std::vector<std::pair<log::LogKind, std::string>> tlsLines_;  // for LogTlsPreparation
 
     // The draining Connections, newest first, and whether kDrainTimer is set.
+    // Room for a read that is passed on at once (relay_data.cpp), made at first use.
+    static constexpr std::int32_t kDirectBufferSize = 64 * 1024;
+    std::unique_ptr<char[]> direct_;
     Connection* drainingHead_ = nullptr;
     bool drainTimerSet_ = false;
 

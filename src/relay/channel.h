@@ -4,7 +4,9 @@
 //   |  held bytes (queue)   |  free room for the next read   |
 //
 // The block is at once the receive buffer and the send queue: reads land behind the held
-// bytes, sends leave from the front, and only a partial send moves the rest forward.
+// bytes, sends leave from the front, and only a partial send moves the rest forward. (A read
+// into an empty Channel whose destination can take bytes lands in the engine's direct buffer
+// instead, and only what that send leaves is copied here: relay_data.cpp.)
 //
 // Under Network Conditions (marks set) a Channel holds much more than each send takes, and
 // moving the rest forward after every send would copy the whole queue each time: there the

@@ -207,20 +207,27 @@ TEST_F(HttpRewriteTest, NoMemoryForTheLineOrTheRoomChangesNothing) {
 using corvane::test::WaitFor;
 using test::RelayFixture;
 
-class RelayRewriteTest : public RelayFixture {};
+class RelayRewriteTest : public RelayFixture {
+protected:
+    const std::string expected = "GET / HTTP/1.1\r\nHost: example.org:8080\r\n\r\n";
+    // Relays kRequest at this Detail for the Remote Host example.org:8080; the Server must
+    // get it rewritten.
+    void RelayTheRequest(std::uint32_t detail, int& client, int& server) {
+        log->Detail = detail;
+        engine->SetRemoteTexts("example.org", "8080");
+        ASSERT_TRUE(Start("127.0.0.1", serverPort));
+        ASSERT_TRUE(ConnectThrough(client, server));
+        ASSERT_TRUE(test::SendPeer(client, kRequest));
+        std::string got;
+        ASSERT_TRUE(test::ReceivePeer(server, got, expected.size()));
+        EXPECT_EQ(got, expected);
+    }
+};
 
 TEST_F(RelayRewriteTest, ServerGetsTheRewrittenRequestAndTheCountersItsLength) {
-    log->Detail = log::kDetailHigh;
-    engine->SetRemoteTexts("example.org", "8080");
-    ASSERT_TRUE(Start("127.0.0.1", serverPort));
     int client = -1;
     int server = -1;
-    ASSERT_TRUE(ConnectThrough(client, server));
-    ASSERT_TRUE(test::SendPeer(client, kRequest));
-    const std::string expected = "GET / HTTP/1.1\r\nHost: example.org:8080\r\n\r\n";
-    std::string got;
-    ASSERT_TRUE(test::ReceivePeer(server, got, expected.size()));
-    EXPECT_EQ(got, expected);
+    ASSERT_NO_FATAL_FAILURE(RelayTheRequest(log::kDetailHigh, client, server));
     EXPECT_EQ(engine->CSTransferred(), static_cast<std::int32_t>(expected.size()));
     EXPECT_EQ(OnlyConnection()->httpRequestSeen, 1);
     const std::string n = std::to_string(OnlyConnection()->number);
@@ -235,7 +242,7 @@ TEST_F(RelayRewriteTest, ServerGetsTheRewrittenRequestAndTheCountersItsLength) {
 
     // The answer's header stays text; the request flag is used up by it.
     ASSERT_TRUE(test::SendPeer(server, std::string("HTTP/1.0 200 OK\r\n\r\n\x89PNG", 23)));
-    got.clear();
+    std::string got;
     ASSERT_TRUE(test::ReceivePeer(client, got, 23));
     ASSERT_TRUE(WaitFor([&] { return engine->SCTransferred() == 23; }));
     EXPECT_EQ(OnlyConnection()->httpRequestSeen, 0);
@@ -246,17 +253,9 @@ TEST_F(RelayRewriteTest, ServerGetsTheRewrittenRequestAndTheCountersItsLength) {
 
 // At Detail Low without a Log File no line is built for the log, but a request still is.
 TEST_F(RelayRewriteTest, RequestIsRewrittenWhenNoLineIsLogged) {
-    log->Detail = log::kDetailLow;
-    engine->SetRemoteTexts("example.org", "8080");
-    ASSERT_TRUE(Start("127.0.0.1", serverPort));
     int client = -1;
     int server = -1;
-    ASSERT_TRUE(ConnectThrough(client, server));
-    ASSERT_TRUE(test::SendPeer(client, kRequest));
-    const std::string expected = "GET / HTTP/1.1\r\nHost: example.org:8080\r\n\r\n";
-    std::string got;
-    ASSERT_TRUE(test::ReceivePeer(server, got, expected.size()));
-    EXPECT_EQ(got, expected);
+    ASSERT_NO_FATAL_FAILURE(RelayTheRequest(log::kDetailLow, client, server));
     EXPECT_EQ(OnlyConnection()->DumpMode, kDumpText);
 }
 

@@ -94,13 +94,12 @@ int RelayEngine::ReceiveInto(Connection& c, Channel& channel, bool fromClient, c
                : channel.Receive(s);
 }
 
-const char* RelayEngine::KeepInChannel(Channel& channel, char*& direct, int n) {
+void RelayEngine::KeepInChannel(Channel& channel, char*& direct, int n) {
     if (direct != nullptr) {
         std::memcpy(channel.data, direct, static_cast<std::size_t>(n));
         channel.length = n;
         direct = nullptr;
     }
-    return channel.data;
 }
 
 // How one received chunk is logged: its text lines and how many leading bytes they cover.

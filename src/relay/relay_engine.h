@@ -225,8 +225,8 @@ private:
     // or into the Channel. Channel::Receive's results.
     int ReceiveInto(Connection& c, Channel& channel, bool fromClient, char*& direct);
     // Moves a chunk read into the direct buffer into the (empty) Channel, for a path that
-    // works there; direct becomes null. The chunk's place in the Channel.
-    const char* KeepInChannel(Channel& channel, char*& direct, int n);
+    // works there; direct becomes null.
+    void KeepInChannel(Channel& channel, char*& direct, int n);
     // A read that gave no bytes: nothing waiting, or the end of the Connection's source side.
     int EndOfRead(Connection& c, const Direction& d, int n, int error, bool force);
     // Above this many bytes held in the Channel its source is not read until it has drained

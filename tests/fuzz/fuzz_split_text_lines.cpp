@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(s.textCount >= 0 && s.textCount <= static_cast<int>(size));
     const std::vector<int> lineEnds = CheckLinesReproduceText(block, s);
     const bool allText = s.textCount == static_cast<int>(size);
-    FUZZ_CHECK_EQ(log::IsAllText(block.data(), static_cast<int>(size)), allText);
+    FUZZ_CHECK_EQ(corvane::log::IsAllText(block.data(), static_cast<int>(size)), allText);
     FUZZ_CHECK_EQ(s.incomplete, allText && size > 0 && block.back() != '\n');
     if (allText) {
         std::size_t lineFeeds = 0;

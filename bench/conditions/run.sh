@@ -104,6 +104,7 @@ stop_ours() {
 # p50 and p99 of (each sample - median of base), in ms, of two files of microseconds.
 added_rtt() {
     python3 - "$1" "$2" << 'EOF'
+import math
 import sys
 def load(path):
     return sorted(float(line) for line in open(path) if line.strip())
@@ -111,8 +112,9 @@ base = load(sys.argv[1])
 samples = load(sys.argv[2])
 median = base[len(base) // 2]
 added = sorted(s - median for s in samples)
-def pct(p):
-    return added[min(len(added) - 1, int(p / 100.0 * len(added)))] / 1000.0
+def pct(p):  # nearest rank: the smallest sample that p percent of them do not exceed
+    rank = max(1, math.ceil(p / 100.0 * len(added)))
+    return added[rank - 1] / 1000.0
 print(f"{pct(50):.3f} {pct(99):.3f}")
 EOF
 }
@@ -159,7 +161,7 @@ if [ "$only" != bandwidth ]; then
     echo "# latency: added round-trip time in ms (p50, p99) against the set round trip"
     printf "%-9s %-8s %-18s %-18s\n" "one-way" "set" "ours p50 / p99" "netem p50 / p99"
     for ms in 1 10 100; do
-        count=$((ms == 100 ? 100 : (ms == 10 ? 400 : 2000)))
+        count=$((ms == 100 ? 200 : (ms == 10 ? 400 : 2000)))
         start_ours echo
         "$tool" pingpong "$relay_port" "$count" > "$work/base"
         stop_ours

@@ -83,7 +83,7 @@ void DueTimer::OnReady() {
     if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations) {
         return;  // disarmed or moved since it became ready
     }
-    // Woken early for a long wait: the rest (at most kWakeEarlyNs) is waited out on the
+    // Woken early for a long wait: the rest (at most kWakeEarlyMostNs) is waited out on the
     // clock. Not yielding: a yield may hand the processor to another program for a whole
     // time slice of some milliseconds.
     while (NowNs() < armedNs_) {

@@ -29,8 +29,15 @@ int Channel::Receive(platform::SOCKET s) {
             return kReceiveOutOfMemory;
         }
     }
-    const std::int32_t free = capacity - length;
-    const int n = platform::recv(s, data + length, free, 0);
+    const int n = ReceiveOf(s, data + length, capacity - length);
+    if (n > 0) {
+        length += n;
+    }
+    return n;
+}
+
+int ReceiveOf(platform::SOCKET s, char* into, std::int32_t room) {
+    const int n = platform::recv(s, into, room, 0);
     if (n == 0) {
         return kReceiveClosed;
     }
@@ -38,7 +45,6 @@ int Channel::Receive(platform::SOCKET s) {
         return platform::WSAGetLastError() == platform::WSAEWOULDBLOCK ? kReceiveNothing
                                                                        : kReceiveSocketError;
     }
-    length += n;
     return n;
 }
 

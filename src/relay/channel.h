@@ -41,6 +41,10 @@ constexpr int kReceiveSocketError = -1;
 constexpr int kReceiveOutOfMemory = -2;
 constexpr int kReceiveClosed = -3;
 
+// One read of at most room bytes into the given place: the bytes read, or one of the
+// kReceive results above.
+int ReceiveOf(platform::SOCKET s, char* into, std::int32_t room);
+
 // Sends count bytes until they are gone, the socket would block, or it fails: the bytes sent,
 // or -1 on a failure other than would-block.
 int SendAllOf(platform::SOCKET s, const char* bytes, std::int32_t count);

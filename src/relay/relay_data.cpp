@@ -59,19 +59,6 @@ bool SplitForLog(const log::TrafficLog& log, const char* bytes, int n, bool from
     return true;
 }
 
-// Channel::Receive's results, for a read into the direct buffer.
-int ReceiveDirect(platform::SOCKET s, char* into, std::int32_t room) {
-    const int n = platform::recv(s, into, room, 0);
-    if (n == 0) {
-        return kReceiveClosed;
-    }
-    if (n < 0) {
-        return platform::WSAGetLastError() == platform::WSAEWOULDBLOCK ? kReceiveNothing
-                                                                       : kReceiveSocketError;
-    }
-    return n;
-}
-
 }  // namespace
 
 char* RelayEngine::DirectBufferFor(const Channel& channel, bool destinationReady) {
@@ -89,9 +76,8 @@ int RelayEngine::ReceiveInto(Connection& c, Channel& channel, bool fromClient, c
     const platform::SOCKET s = fromClient ? c.clientSocket : c.serverSocket;
     direct = DirectBufferFor(channel, !fromClient || c.connected);
     // At most the Channel's free room, as a read into it would take.
-    return direct != nullptr
-               ? ReceiveDirect(s, direct, std::min(channel.capacity, kDirectBufferSize))
-               : channel.Receive(s);
+    return direct != nullptr ? ReceiveOf(s, direct, std::min(channel.capacity, kDirectBufferSize))
+                             : channel.Receive(s);
 }
 
 void RelayEngine::KeepInChannel(Channel& channel, char*& direct, int n) {
